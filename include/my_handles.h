@@ -1,0 +1,404 @@
+/*
+ * The four handle records. Both the driver and the setup library compile
+ * against this file: the setup dialog reads a connection's settings straight
+ * from my_connection.
+ *
+ * Every record starts with handle_header. Internal code reaches the header of
+ * any handle through handle_hdr() (frame/my_handle.h), never by casting.
+ *
+ * Ownership: an environment owns its connections; a connection owns its
+ * statements and descriptors (one list); a statement owns its implicit
+ * descriptors, its packet queue, its texts and its internal result set.
+ */
+#ifndef QV_MY_HANDLES_H
+#define QV_MY_HANDLES_H
+
+#include <stdint.h>
+#include <mutex>
+#include <vector>
+
+#include "my_string.h"
+
+enum {
+    MY_ENVIRONMENT_HANDLE = 0x5A50,
+    MY_CONNECTION_HANDLE = 0x5A51,
+    MY_STATEMENT_HANDLE = 0x5A52,
+    MY_DESCRIPTOR_HANDLE = 0x5A53,
+};
+
+/* log_flags bits */
+enum {
+    LOG_ENTRY = 0x01,
+    LOG_EXIT = 0x02,
+    LOG_DETAIL = 0x04,
+    LOG_ERROR = 0x08,
+    LOG_PKTDUMP = 0x10,
+    LOG_PROCESS = 0x20,
+    LOG_MEMORY = 0x40,
+    LOG_CONTINUE = 0x1000, /* line mode only: continuation of a detail */
+};
+
+struct diag_record;
+struct my_environment;
+struct my_connection;
+struct my_statement;
+struct my_descriptor;
+struct my_packet;
+struct internal_rs;
+struct ssl_st;
+struct ssl_ctx_st;
+
+typedef std::recursive_mutex qv_mutex;
+
+struct handle_header {
+    uint32_t handle_type;
+    diag_record *diag_list;
+    uint32_t timed_out;     /* a read made for this handle timed out */
+    uint32_t log_flags;     /* 0: no trace output at all */
+    handle_header *next;    /* sibling in the parent's list */
+    void *owner;            /* environment of a connection; connection of a stmt/desc */
+};
+
+/* Status values a command's response leaves on the handle that issued it. */
+struct command_status {
+    int64_t affected_rows;
+    uint32_t server_status;
+    int32_t warnings;
+};
+
+/* --------------------------------------------------------------------- */
+struct my_environment {
+    handle_header hdr;
+    int32_t odbc_version;          /* SQL_ATTR_ODBC_VERSION; 2 at allocation */
+    handle_header *connections;    /* newest first */
+    qv_mutex list_lock;
+    qv_mutex attr_lock;
+    qv_mutex log_lock;
+    ssl_ctx_st *tls_ctx;           /* TLS client context, created with the environment */
+};
+
+/* --------------------------------------------------------------------- */
+/* A descriptor record: one column or parameter. */
+struct dae_chunk {
+    int64_t length;                /* negative: a NULL piece */
+    unsigned char *data;           /* owned when length >= 0 */
+};
+
+struct sql_numeric_value {         /* SQL_NUMERIC_STRUCT layout */
+    unsigned char precision;
+    signed char scale;
+    unsigned char sign;            /* 1 positive, 0 negative */
+    unsigned char val[16];
+};
+
+struct sql_date_value { int16_t year; uint16_t month; uint16_t day; };
+struct sql_time_value { uint16_t hour; uint16_t minute; uint16_t second; };
+struct sql_timestamp_value {
+    int16_t year; uint16_t month; uint16_t day;
+    uint16_t hour; uint16_t minute; uint16_t second;
+    uint32_t fraction;             /* nanoseconds */
+};
+
+/* The current value of a result column. data_type names the representation by
+ * the ODBC type code that fits it: 1 text, -2 binary (both in buffer), 2 numeric,
+ * 4 int32, -5 int64, 6 float, 8 double, 9/91 date, 92 time, 93 timestamp. */
+struct data_storage {
+    int32_t data_type;
+    int32_t isnull;
+    int32_t alloc_length;          /* bytes of a text or binary value */
+    int32_t value_offset;          /* bytes already delivered piecewise */
+    int32_t data_done;             /* delivered completely */
+    uint32_t capacity;             /* allocated size of buffer (reused across rows) */
+    unsigned char *buffer;         /* owned text/binary bytes */
+    union {
+        int32_t i32;
+        int64_t i64;
+        float f;
+        double d;
+        sql_numeric_value numeric;
+        sql_date_value date;
+        sql_time_value time;
+        sql_timestamp_value timestamp;
+    } v;
+    int32_t is_unsigned;           /* i64 holds an unsigned value */
+    int32_t wide_offset;           /* units already delivered to a wide buffer */
+};
+
+struct field {
+    my_string *catalog_name;
+    my_string *schema_name;
+    my_string *table_name;
+    my_string *base_table_name;
+    my_string *name;
+    my_string *base_column_name;
+    int32_t mysql_type;
+    int32_t column_flags;
+    int32_t charset_number;
+    int32_t concise_type;
+    int64_t display_size;
+    int32_t parameter_type;
+    int32_t precision;
+    int32_t scale;
+    int32_t type;
+    int32_t datetime_interval_code;
+    int32_t datetime_interval_precision;
+    int64_t octet_length;
+    void *indicator_ptr;
+    void *octet_length_ptr;
+    void *data_ptr;
+    int32_t param_sql_type;
+    int32_t auto_unique_value;
+    int32_t case_sensitive;
+    int32_t fixed_prec_scale;
+    int64_t length;
+    my_string *literal_prefix;
+    my_string *literal_suffix;
+    my_string *local_type_name;
+    int32_t nullable;
+    int32_t num_prec_radix;
+    int32_t searchable;
+    my_string *type_name;
+    int32_t is_unsigned;
+    int32_t updatable;
+    int32_t rowver;
+    int32_t unnamed;
+    data_storage storage;
+    std::vector<dae_chunk> *dae_chunks;   /* data-at-execution pieces; null when none */
+};
+
+/* --------------------------------------------------------------------- */
+struct my_descriptor {
+    handle_header hdr;
+    int32_t field_count;
+    int32_t described_count;
+    int32_t described_valid;
+    int32_t alloc_implicit;
+    int32_t app_desc;
+    int32_t bind_type;
+    void *bind_offset_ptr;
+    void *array_status_ptr;
+    void *rows_processed_ptr;
+    uint64_t array_size;
+    my_statement *owner_statement;
+    field bookmark_record;
+    field *records;                /* records 1..field_count at records[0..] */
+    qv_mutex entry_lock;
+};
+
+/* --------------------------------------------------------------------- */
+/* Statement-attribute defaults kept on the connection and copied into every
+ * new statement. */
+struct stmt_attr_defaults {
+    int64_t query_timeout;
+    int64_t max_rows;
+    int64_t noscan;
+    int64_t max_length;
+    int64_t async_enable;
+    int64_t bind_type;
+    int64_t cursor_type;
+    int64_t concurrency;
+    int64_t keyset_size;
+    int64_t rowset_size;
+    int64_t simulate_cursor;
+    int64_t retrieve_data;
+    int64_t use_bookmarks;
+    int64_t cursor_scrollable;
+    int64_t cursor_sensitivity;
+};
+
+struct collation_entry {
+    int32_t id;
+    char charset_name[65];
+};
+
+struct my_connection {
+    handle_header hdr;
+    int32_t odbc_behaviour;        /* 2 or 3, fixed at allocation */
+
+    /* ---- settings, named by their keywords ---- */
+    my_string *DSN;
+    my_string *UID;
+    my_string *PWD;
+    my_string *SERVER;
+    my_string *SOCKET;
+    my_string *DATABASE;
+    int32_t PORT;
+    int32_t IPV6;
+    int32_t RCVBUFFER;
+    int32_t SOKEEPALIVE;
+    int32_t PacketSize;
+    my_string *PrivateKeyFile;
+    my_string *CertificateFile;
+    my_string *PublicKeyFile;
+    my_string *Entropy;
+    int32_t TrustServerCertificate;
+    int32_t Compress;
+    my_string *character_set_client;
+    my_string *character_set_results;
+    int32_t ReqCharSet;
+    my_string *collation_connection;
+    int32_t Text_Prepare;          /* also forced on for pre-4.1 servers */
+    int32_t NoCache;
+    int32_t ConvToUtf;
+    int32_t ConvWToUtf;
+    int32_t AnsiMode;
+    my_string *SQLMode;
+    my_string *WindowsUser;
+    int32_t NTLMv2;
+    int32_t Kerberos;
+    my_string *GSSLIB;
+    int32_t GSSFLAG;
+    my_string *Principal;
+    int32_t NullDatetimes;
+    int32_t TimeAsTime;
+    int32_t Encrypt;               /* 0 no, 1 yes, 2 optional */
+    int32_t LogonTimeout;          /* ms */
+    int32_t ConnectionTimeout;     /* ms; read time-out */
+    char LogFile[260];             /* empty: standard error */
+    /* Logging is hdr.log_flags */
+
+    int32_t wchar_type;            /* 1: wide text is UTF-16 */
+
+    /* ---- session ---- */
+    int sock;                      /* -1 when none */
+    int32_t closed;
+    int32_t connected;
+    int32_t link_broken;
+    my_string *current_database;
+    my_string *server_in_use;
+    int32_t port_in_use;
+    int32_t effective_logon_timeout; /* ms */
+    int32_t protocol_version;
+    my_string *server_version;
+    int32_t version_major, version_minor, version_patch;
+    unsigned char connection_id[4];
+    unsigned char scramble[256];
+    int32_t scramble_length;
+    uint32_t server_caps;
+    uint32_t client_caps;
+    int32_t charset;               /* character-set number in use */
+    int32_t requested_charset;
+    uint32_t server_status;
+    int32_t auth_plugin_data_length;
+    my_string *auth_plugin_name;
+    command_status status;         /* of connection-level commands */
+    int32_t memsql;
+    std::vector<collation_entry> *collations;
+    int64_t select_limit;          /* in force on the server; 0 none */
+
+    /* busy mark: a statement owns an unread result on the wire */
+    int32_t busy;
+    my_statement *busy_owner;
+
+    /* ---- packet layer and transport ---- */
+    int32_t seq;                   /* connection sequence counter */
+    int32_t comp_seq;              /* compressed-frame counter */
+    int32_t compress_active;
+    unsigned char *comp_buf;       /* decompressed bytes not yet delivered */
+    uint32_t comp_len;
+    uint32_t comp_off;
+    unsigned char *rbuf;           /* receive buffer: one recv serves many packets */
+    uint32_t rbuf_cap, rbuf_len, rbuf_off;
+
+    /* TLS (set up during logon) and Kerberos */
+    ssl_st *ssl;
+    int32_t ssl_active;
+    void *krb_context;
+
+    /* ---- connection attributes ---- */
+    int32_t autocommit;            /* 1 at allocation */
+    int32_t access_mode;
+    int32_t login_timeout;         /* seconds */
+    int32_t connection_timeout;    /* seconds */
+    void *quiet_mode;
+    int32_t txn_isolation;         /* 4 = SQL_TXN_REPEATABLE_READ */
+    int32_t metadata_id;
+    int32_t auto_ipd;
+    stmt_attr_defaults stmt_defaults;
+
+    /* ---- children and locks ---- */
+    handle_header *statements;     /* statements and descriptors, newest first */
+    int32_t statement_counter;
+    int32_t async_count;
+    qv_mutex entry_lock;
+    qv_mutex list_lock;
+    qv_mutex wire_lock;
+};
+
+/* --------------------------------------------------------------------- */
+/* A received packet waiting on a statement (filled by the command layer). */
+struct packet_queue {
+    my_packet *head;
+    my_packet *tail;
+};
+
+struct my_statement {
+    handle_header hdr;
+
+    my_descriptor *implicit_ird;
+    my_descriptor *implicit_ard;
+    my_descriptor *implicit_ipd;
+    my_descriptor *implicit_apd;
+    my_descriptor *implicit_fdd;   /* receives field-definition kind 2 */
+    my_descriptor *ird;
+    my_descriptor *ipd;
+    my_descriptor *ard;
+    my_descriptor *apd;
+
+    /* attributes */
+    int64_t query_timeout;
+    int64_t max_rows;
+    int64_t noscan;
+    int64_t max_length;
+    int64_t async_enable;
+    int64_t cursor_type;
+    int64_t concurrency;
+    int64_t keyset_size;
+    int64_t rowset_size;
+    int64_t simulate_cursor;
+    int64_t retrieve_data;
+    int64_t use_bookmarks;
+    int64_t cursor_scrollable;
+    int64_t cursor_sensitivity;
+    int64_t enable_auto_ipd;
+    int64_t metadata_id;
+    void *fetch_bookmark_ptr;
+
+    int32_t statement_number;
+    int32_t async_operation;
+    uint32_t seq;                  /* statement sequence counter */
+
+    /* lifecycle (statement execution) */
+    my_string *sql_text;
+    my_string *cursor_name;
+    int32_t found_param_count;
+    int32_t is_select;
+    uint32_t statement_id;
+    int32_t prepared;
+    int32_t executed;
+    int32_t described;
+    int32_t params_described;
+    int32_t data_waiting;
+    int32_t more_results;
+    int32_t cursor_exists;
+    int32_t row_count_valid;
+    int64_t row_count;
+    command_status status;
+    int32_t param_row;
+    int64_t total_row_count, ok_count, info_count, error_count;
+
+    /* data at execution */
+    int32_t current_dae_param;
+    int32_t current_dae_op;
+    int32_t current_dae_first;
+
+    /* results */
+    packet_queue queue;
+    my_packet *current_row;
+    int32_t row_offset;
+    struct internal_rs *internal_rs;
+
+    qv_mutex entry_lock;
+};
+
+#endif
