@@ -1,8 +1,20 @@
 /*
- * my_packet: one protocol packet, the 4-byte header in front of the payload.
- * Outgoing: length counts bytes written (header included), limit is the
- * buffer's capacity. Incoming: limit is 4 + payload length, pos the read
- * cursor. A queued packet links through next (statement packet queue).
+ * Packet layer: my_packet, its writers and bounded readers, sending and
+ * reading with sequence checks, 16 MB splitting and reassembly, and the
+ * compressed framing (zlib) in both directions.
+ *
+ * A packet holds the 4-byte header in front of the payload:
+ *   outgoing: length = bytes written so far, header included (starts at 4);
+ *             limit = capacity of data.
+ *   incoming: limit = 4 + payload length; pos = read cursor (starts at 4).
+ *
+ * Readers never move pos beyond limit and never read past it. A reader that
+ * runs short inside a complete packet has found a protocol error: callers use
+ * packet_remaining() or the checked readers (packet_need / *_checked) and
+ * report 08S01 instead of using a value that was not there.
+ *
+ * Return codes: 0 success, -1 failure (diagnostics posted / no memory),
+ * -4 send failed, -6 malformed or unexpected protocol data.
  */
 #ifndef QV_MY_PKT_H
 #define QV_MY_PKT_H
@@ -11,6 +23,15 @@
 #include <stdint.h>
 
 #include "my_handles.h"
+
+enum {
+    MAX_PACKET_PAYLOAD = 0xFFFFFF,
+    COMPRESS_FRAME_MAX = 0x800000,
+    COMPRESS_MIN_LENGTH = 50,
+};
+
+/* A NULL column in a text row (length-encoded 0xFB). */
+enum { LENENC_NULL = 251 };
 
 struct my_packet {
     int32_t limit;
@@ -22,6 +43,56 @@ struct my_packet {
     my_packet *next;          /* link in a statement's packet queue */
 };
 
+/* ---- creation ---- */
+my_packet *packet_new(void *handle);   /* seq from the statement's or connection's counter */
 void packet_free(my_packet *p);
+void packet_rewind(my_packet *p);
+
+/* ---- writers: 0 or -1 (no memory / send of a full 16 MB piece failed) ---- */
+int packet_put_u8(my_packet *p, unsigned v);
+int packet_put_u16(my_packet *p, unsigned v);
+int packet_put_u24(my_packet *p, uint32_t v);
+int packet_put_u32(my_packet *p, uint32_t v);
+int packet_put_u64(my_packet *p, uint64_t v);
+int packet_put_lenenc(my_packet *p, uint64_t v);
+int packet_put_bytes(my_packet *p, const void *bytes, size_t n);
+int packet_put_cstring(my_packet *p, const char *s);
+int packet_put_string(my_packet *p, const my_string *s);       /* connection text encoding */
+int packet_put_string_nul(my_packet *p, const my_string *s);
+int packet_put_utf16le(my_packet *p, const my_string *s);
+
+/* ---- readers ---- */
+int32_t packet_remaining(const my_packet *p);
+int packet_get_u8(my_packet *p, unsigned *v);      /* 1 read, 0 at the end */
+unsigned packet_peek_u8(const my_packet *p);       /* 0 at the end */
+uint32_t packet_get_u16(my_packet *p);
+uint32_t packet_get_u24(my_packet *p);
+uint32_t packet_get_u32(my_packet *p);
+uint64_t packet_get_u64(my_packet *p);
+/* 0 or -6 (0xFF lead, or the value runs past the packet); *v = 251 for NULL */
+int packet_get_lenenc(my_packet *p, uint64_t *v);
+/* New string in the connection's text encoding; returns units, -6 or -1. */
+int64_t packet_get_lenenc_string(my_packet *p, my_string **out);
+/* New NUL-terminated byte buffer; returns length, -6 or -1. */
+int64_t packet_get_lenenc_bytes(my_packet *p, char **out);
+int64_t packet_get_cstring(my_packet *p, my_string **out);
+int64_t packet_get_fixed_string(my_packet *p, size_t n, my_string **out);
+size_t packet_get_bytes(my_packet *p, void *buf, size_t n);
+int packet_type(const my_packet *p);               /* signed first unread byte, 0 at end */
+int packet_is_lenenc_only(const my_packet *p);
+/* 1 when at least n bytes remain. */
+static inline int packet_need(const my_packet *p, int32_t n) { return p->limit - p->pos >= n; }
+
+/* Text encoding of the wire for a connection: 1 when UTF-8 (charset 33 or 83). */
+int conn_wire_utf8(const my_connection *c);
+
+/* ---- sending and reading ---- */
+int packet_send(void *handle, my_packet *p);       /* 0 or -4 */
+my_packet *packet_read(void *handle);              /* null: failure (posted) or time-out (flag set) */
+/* Sequence counter of the handle (statement's, else connection's). */
+void packet_reset_seq(void *handle);
+
+int compressed_write(my_connection *c, const unsigned char *bytes, size_t n);
+int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms);
 
 #endif
