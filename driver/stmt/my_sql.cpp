@@ -263,14 +263,15 @@ static void note_text_unit(sql_summary *m, const uint16_t *in, uint32_t i, uint3
         m->depth--;
 }
 
-/* Leading blanks and byte-order marks go; trailing blanks go, then trailing
- * semicolons (blanks before them stay: "select 1 ;;" keeps "select 1 "). */
+/* Leading and trailing blanks go (byte-order marks with them: the scan
+ * drops those anyway), then trailing semicolons; blanks before the
+ * semicolons stay: "select 1 ;;" keeps "select 1 ". */
 static void trim_range(const my_string *text, uint32_t *start, uint32_t *end)
 {
     uint32_t b = 0, e = text ? text->length : 0;
     while (b < e && (is_blank(text->data[b]) || is_bom(text->data[b])))
         b++;
-    while (e > b && is_blank(text->data[e - 1]))
+    while (e > b && (is_blank(text->data[e - 1]) || is_bom(text->data[e - 1])))
         e--;
     while (e > b && text->data[e - 1] == ';')
         e--;

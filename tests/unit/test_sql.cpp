@@ -211,6 +211,7 @@ TEST_F(ProcessSql, TrimCountClassify)
         {u"select a -- what?\nfrom t", u"select a -- what?\nfrom t", 0, 1},
         {u"\uFEFFselect ?", u"select ?", 1, 1},
         {u"\uFEFF  \uFFFE select 1", u"select 1", 0, 1},
+        {u"select 1 ;\uFEFF ", u"select 1 ", 0, 1},
         {u"select\uFEFF ?", u"select ?", 1, 1},
         // Inside a literal a U+FEFF is data and stays.
         {u"select '\uFEFF?'", u"select '\uFEFF?'", 0, 1},
