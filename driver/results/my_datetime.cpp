@@ -106,11 +106,11 @@ const char *skip_digits(dt_scan &s)
 
 /* A run of at least one digit as a number. No digits: the end of the text is
  * "unexpected end", anything else an invalid character. */
-int read_number(dt_scan &s, int32_t *value, const char *no_digit_msg = DT_MSG_CHAR)
+int read_number(dt_scan &s, int32_t *value)
 {
     const char *from = skip_digits(s);
     if (from == s.p)
-        return fail(s, at_field_end(s) ? DT_MSG_END : no_digit_msg);
+        return fail(s, at_field_end(s) ? DT_MSG_END : DT_MSG_CHAR);
     if (digits_to_int(from, s.p, value))
         return fail(s, DT_MSG_RANGE);
     return 0;
