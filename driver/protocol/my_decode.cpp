@@ -96,7 +96,11 @@ static int read_failed(void *h)
 int decode_error_packet(void *h, my_packet *p)
 {
     packet_get_u8(p, nullptr);   /* 0xFF */
-    int native = packet_need(p, 2) ? (int)packet_get_u16(p) : 0;
+    int native = 0;
+    if (packet_need(p, 2))
+        native = (int)packet_get_u16(p);
+    else
+        skip_bytes(p, (uint64_t)packet_remaining(p));   /* half a number is no text */
     my_string *state = nullptr;
     const my_connection *c = handle_conn(h);
     /* Errors sent before the handshake is done carry no SQLSTATE even from a
@@ -595,7 +599,8 @@ int decode_prep_stmt(my_statement *s, my_packet *p)
     int columns = (int)packet_get_u16(p);
     int params = (int)packet_get_u16(p);
     int32_t warnings = 0;
-    if (packet_get_u8(p, nullptr) && packet_remaining(p) > 0) {
+    packet_get_u8(p, nullptr);   /* filler */
+    if (packet_remaining(p) > 0) {
         if (!packet_need(p, 2))
             return malformed(s, "prepare OK");
         warnings = (int16_t)packet_get_u16(p);
@@ -621,6 +626,25 @@ int decode_prep_stmt(my_statement *s, my_packet *p)
 
 /* ------------------------------------------------------ field-list packets */
 
+/* A column definition followed by the column's default value, which nothing
+ * keeps. */
+static int read_field_list_def(my_statement *s, my_packet *p, my_descriptor *d, int index)
+{
+    column_def def;
+    if (int rc = read_def(s, p, &def))
+        return rc;
+    my_string *dflt = nullptr;
+    int64_t n = packet_get_lenenc_string(p, &dflt);
+    if (n == -1)
+        return no_memory(s);
+    if (n < 0)
+        return malformed(s, "column definition");
+    QV_TRACE(s, LOG_DETAIL, "def_length: %d", (int)n);
+    QV_TRACE(s, LOG_DETAIL, "default: '%S'", dflt);
+    ms_free(dflt);
+    return fill_from_def(s, d, index, &def);
+}
+
 int decode_field_list(my_statement *s, my_packet *p, int index)
 {
     QV_TRACE(s, LOG_DETAIL, "Decoding col %d column defs", index + 1);
@@ -641,20 +665,10 @@ int decode_field_list(my_statement *s, my_packet *p, int index)
     int form41 = (client_caps(s) & CLIENT_PROTOCOL_41) != 0;
     QV_TRACE(s, LOG_DETAIL, form41 ? "Column FL Definition (41) %d"
                                    : "Column FL Definition (320) %d", index + 1);
-    column_def def;
-    if (int rc = read_def(s, p, &def))
-        return rc;
-    /* The column's default value follows; nothing keeps it. */
-    my_string *dflt = nullptr;
-    int64_t n = packet_get_lenenc_string(p, &dflt);
-    if (n == -1)
-        return no_memory(s);
-    if (n < 0)
-        return malformed(s, "column definition");
-    QV_TRACE(s, LOG_DETAIL, "def_length: %d", (int)n);
-    QV_TRACE(s, LOG_DETAIL, "default: '%S'", dflt);
-    ms_free(dflt);
-    return fill_from_def(s, d, index, &def);
+    int rc = read_field_list_def(s, p, d, index);
+    if (rc != 0)
+        abandon_description(s, DEF_COLUMNS);
+    return rc;
 }
 
 /* ------------------------------------------------- stand-ins until merged */

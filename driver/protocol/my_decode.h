@@ -57,7 +57,9 @@ int decode_field_defs(void *handle, int64_t count, int kind, int prepared);
  * follow it on the wire. Sets prepared and statement_id on success. */
 int decode_prep_stmt(my_statement *stmt, my_packet *p);
 
-/* One definition of a field-list response, for column index (from 0). */
+/* One definition of a field-list response, for column index (from 0):
+ * index 0 starts a new IRD, later ones grow it. On failure the IRD is left
+ * empty and not described. */
 int decode_field_list(my_statement *stmt, my_packet *p, int index);
 
 #endif
