@@ -70,12 +70,12 @@ static void skip_bytes(my_packet *p, uint64_t n)
 }
 
 /* The rest of the packet up to a 0 byte, in the connection's text encoding. */
-static my_string *rest_as_text(my_packet *p)
+static my_string *rest_as_text(const my_connection *c, my_packet *p)
 {
     std::string bytes((size_t)packet_remaining(p), '\0');
     packet_get_bytes(p, &bytes[0], bytes.size());
     size_t n = strnlen(bytes.c_str(), bytes.size());
-    if (conn_wire_utf8(handle_conn(p->owner)))
+    if (conn_wire_utf8(c))
         return ms_from_utf8(bytes.c_str(), (int64_t)n);
     return ms_from_latin1_n(bytes.c_str(), n);
 }
@@ -112,7 +112,7 @@ int decode_error_packet(void *h, my_packet *p)
     }
     if (!state)
         state = ms_from_latin1("HY000");
-    my_string *text = rest_as_text(p);
+    my_string *text = rest_as_text(c, p);
     QV_TRACE(h, LOG_DETAIL, "Error Packet %d '%S' '%S'", native, state, text);
     post_server_message(h, native, state, text, 0, 0);
     ms_free(text);
