@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <limits.h>
+#include <netinet/in.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <zlib.h>
 
@@ -595,4 +598,29 @@ TEST_F(wire, LogonTimeOutAgainstFullBacklog)
     EXPECT_GE(waited, 950);
     EXPECT_LT(waited, 3000);
     EXPECT_EQ(diag_state(conn), "HYT01");
+}
+
+TEST_F(wire, Ipv6EntryWithStarPort)
+{
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in6 a;
+    memset(&a, 0, sizeof a);
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, (struct sockaddr *)&a, sizeof a) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, (struct sockaddr *)&a, &len) != 0) {
+        if (fd >= 0)
+            close(fd);
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    const int port = ntohs(a.sin6_port);
+    conn->IPV6 = 1;
+    ASSERT_EQ(open_list("::1*" + std::to_string(port)), 0) << all_diags(conn);
+    EXPECT_EQ(conn->port_in_use, port);
+    EXPECT_EQ(text_of(conn->server_in_use), "::1*" + std::to_string(port));
+    net_close(conn);
+    ASSERT_EQ(open_list("::1", port), 0) << all_diags(conn);
+    net_close(conn);
+    close(fd);
 }
