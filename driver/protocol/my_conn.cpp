@@ -1,20 +1,1100 @@
 /*
- * Transport and command layer.
+ * Command layer: sends the protocol's commands and reads their responses up
+ * to where rows begin, pulls a statement's whole response into its queue,
+ * uploads LOCAL INFILE data, and keeps the conversation in step when a read
+ * times out or the stream loses its place. The transport is my_net.cpp.
+ *
+ * One connection carries one conversation: every response must be read to
+ * its end, by its own statement, before the next command's response can be
+ * read. A response tracker (below) knows where a response ends; it decides
+ * when pulling stops and what to skip when a response is abandoned.
  */
-#include "frame/my_handle.h"
-#include "protocol/my_pkt.h"
+#include "protocol/my_conn.h"
 
-void release_data_list(my_statement *stmt)
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "connect/my_session.h"
+#include "frame/my_handle.h"
+#include "protocol/my_decode.h"
+#include "protocol/my_logon.h"
+#include "protocol/my_proto.h"
+#include "stmt/my_desc.h"
+#include "stmt/my_sql.h"
+
+enum {
+    COM_QUIT = 0x01,
+    COM_QUERY = 0x03,
+    COM_FIELD_LIST = 0x04,
+    COM_STMT_PREPARE = 0x16,
+    COM_STMT_FETCH = 0x1C,
+};
+
+enum {
+    QUEUE_FIRST_SIZE = 16 * 1024,   /* holds the whole response of most statements */
+    QUEUE_KEEP = 64 * 1024,         /* a cleared queue keeps a buffer up to this size */
+    INFILE_PIECE = 1024,
+};
+
+/* ======================================================= response tracker */
+
+/* Where a response stands: waiting for its next part (an OK, an error, a
+ * LOCAL INFILE request or a column count), inside the column definitions,
+ * or inside the rows. */
+enum { RS_START, RS_DEFS, RS_ROWS };
+
+struct response_tracker {
+    int state;
+    int64_t defs_left;
+};
+
+static const response_tracker AT_START = {RS_START, 0};
+static const response_tracker IN_ROWS = {RS_ROWS, 0};
+
+static int deprecate_eof(const void *h)
 {
-    my_packet *p = stmt->queue.head;
-    while (p) {
-        my_packet *next = p->next;
+    const my_connection *c = handle_conn(h);
+    return c && (c->client_caps & CLIENT_DEPRECATE_EOF);
+}
+
+static unsigned lead_byte(const my_packet *p)
+{
+    return packet_remaining(p) > 0 ? p->data[p->pos] : 0x100;
+}
+
+/* A row whose first value is 16 MB or longer also starts with 0xFE (the
+ * marker of its 8-byte length); the end-of-rows packet is the short one. */
+static int end_of_rows(const void *h, const my_packet *p)
+{
+    if (lead_byte(p) != 0xFE)
+        return 0;
+    int32_t n = packet_remaining(p);
+    return deprecate_eof(h) ? n < MAX_PACKET_PAYLOAD : n < 9;
+}
+
+int is_end_of_rows(const my_statement *s, const my_packet *p) { return end_of_rows(s, p); }
+
+/* Status flags of an OK or end-of-rows packet, read without moving p.
+ * -1 when the packet is malformed (08S01 posted). */
+static int64_t peek_status(void *h, my_packet *p, int eof)
+{
+    int32_t pos = p->pos;
+    int rc = eof ? decode_eof_packet(h, p, 1) : decode_ok_packet(h, p, 1);
+    p->pos = pos;
+    if (rc != 0)
+        return -1;
+    if (my_statement *s = as_stmt(h))
+        return s->status.server_status;
+    my_connection *c = handle_conn(h);
+    return c ? c->status.server_status : 0;
+}
+
+/* Feeds one packet of a response to the tracker: 0 more follows, 1 the
+ * response is complete, -1 it is not a response (08S01 posted). */
+static int track_packet(void *h, response_tracker *t, my_packet *p)
+{
+    unsigned lead = lead_byte(p);
+    switch (t->state) {
+    case RS_START: {
+        if (lead == 0x00) {
+            int64_t status = peek_status(h, p, 0);
+            if (status < 0)
+                return -1;
+            return (status & SERVER_MORE_RESULTS_EXISTS) ? 0 : 1;
+        }
+        if (lead == 0xFB || lead == 0xFF)
+            return 1;   /* an upload request, or the error that ends it all */
+        if (!packet_is_lenenc_only(p)) {
+            QV_TRACE(h, LOG_ERROR, "unexpected packet type %x at the start of a response", lead);
+            post_error(h, ST_08S01, 0, "unexpected packet type %x", lead);
+            return -1;
+        }
+        uint64_t n;
+        int32_t pos = p->pos;
+        packet_get_lenenc(p, &n);
+        p->pos = pos;
+        if (n > MAX_DESC_RECORDS) {
+            post_error(h, ST_08S01, 0, "invalid column count %l", (int64_t)n);
+            return -1;
+        }
+        t->defs_left = (int64_t)n;
+        t->state = (n == 0 && deprecate_eof(h)) ? RS_ROWS : RS_DEFS;
+        return 0;
+    }
+    case RS_DEFS:
+        if (lead == 0xFF)
+            return 1;
+        if (lead == 0xFE) {
+            t->state = RS_ROWS;
+        } else if (--t->defs_left <= 0 && deprecate_eof(h)) {
+            t->state = RS_ROWS;
+        }
+        return 0;
+    default:
+        if (lead == 0xFF)
+            return 1;
+        if (!end_of_rows(h, p))
+            return 0;
+        int64_t status = peek_status(h, p, 1);
+        if (status < 0)
+            return -1;
+        if (!(status & SERVER_MORE_RESULTS_EXISTS))
+            return 1;
+        t->state = RS_START;
+        return 0;
+    }
+}
+
+/* ================================================================= queue */
+
+static unsigned char *queue_reserve(void *ctx, int64_t total)
+{
+    packet_queue *q = (packet_queue *)ctx;
+    size_t need = q->fill + 4 + (size_t)total;
+    if (need > q->cap) {
+        size_t cap = q->cap ? q->cap : (size_t)QUEUE_FIRST_SIZE;
+        while (cap < need)
+            cap *= 2;
+        unsigned char *b = (unsigned char *)realloc(q->buf, cap);
+        if (!b)
+            return nullptr;
+        q->buf = b;
+        q->cap = cap;
+    }
+    return q->buf + q->fill + 4;
+}
+
+/* The record whose bytes queue_reserve handed out is complete. */
+static void queue_commit(packet_queue *q, int64_t total)
+{
+    int32_t size = (int32_t)total;
+    memcpy(q->buf + q->fill, &size, 4);
+    q->fill += 4 + (size_t)total;
+    q->count++;
+}
+
+/* The record at offset at, as an incoming packet in place. */
+static void queue_packet_at(const packet_queue *q, size_t at, my_packet *v, void *owner)
+{
+    int32_t size;
+    memcpy(&size, q->buf + at, 4);
+    v->data = q->buf + at + 4;
+    v->limit = v->length = size;
+    v->pos = 4;
+    v->seq = v->data[3];
+    v->owner = owner;
+    v->next = nullptr;
+    v->capacity = 0;
+}
+
+/* Takes the next record as a view: no copy, no allocation. */
+static void queue_take(packet_queue *q, my_packet *v, void *owner)
+{
+    queue_packet_at(q, q->read, v, owner);
+    q->read += 4 + (size_t)v->limit;
+    q->count--;
+}
+
+/* Empties the queue for the next response; a small buffer stays. */
+static void queue_clear(my_statement *s)
+{
+    packet_queue *q = &s->queue;
+    if (q->cap > QUEUE_KEEP) {
+        free(q->buf);
+        q->buf = nullptr;
+        q->cap = 0;
+    }
+    q->fill = q->read = 0;
+    q->count = 0;
+    s->current_row = nullptr;   /* a view into the queue dies here */
+}
+
+int queue_append(my_statement *s, const void *payload, size_t n, unsigned seq)
+{
+    if (n > (size_t)INT32_MAX - 4)
+        return -1;
+    unsigned char *b = queue_reserve(&s->queue, 4 + (int64_t)n);
+    if (!b)
+        return -1;
+    size_t shown = n < (size_t)MAX_PACKET_PAYLOAD ? n : (size_t)MAX_PACKET_PAYLOAD;
+    b[0] = (unsigned char)shown;
+    b[1] = (unsigned char)(shown >> 8);
+    b[2] = (unsigned char)(shown >> 16);
+    b[3] = (unsigned char)seq;
+    if (n)
+        memcpy(b + 4, payload, n);
+    queue_commit(&s->queue, 4 + (int64_t)n);
+    return 0;
+}
+
+void release_data_list(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "release_data_list");
+    free(s->queue.buf);
+    s->queue = packet_queue{};
+    s->current_row = nullptr;
+    if (s->row_view) {
+        s->row_view->data = nullptr;   /* it only looked into the queue */
+        packet_free(s->row_view);
+        s->row_view = nullptr;
+    }
+    packet_free(s->row_wire);
+    s->row_wire = nullptr;
+}
+
+/* ============================================== the conversation's state */
+
+int response_on_wire(const my_statement *s)
+{
+    return (s->data_waiting || s->more_results) && s->queue.count == 0 && !s->internal_rs;
+}
+
+int check_wire_free(void *h)
+{
+    my_connection *c = handle_conn(h);
+    my_statement *owner = c ? c->busy_owner : nullptr;
+    if (!c || !c->busy || !owner || owner == h || !response_on_wire(owner))
+        return 0;
+    QV_TRACE(h, LOG_ERROR, "connection is busy with results of another hstmt");
+    post_error(h, ST_HY000, 0, "connection is busy with results of another hstmt");
+    return -1;
+}
+
+/* The busy mark follows what the statement still has to read: an open
+ * result keeps it (the rule the execute-direct path applies), and so does
+ * a further result still on the wire; otherwise the statement lets go. */
+void refresh_busy(my_statement *s)
+{
+    my_connection *c = handle_conn(s);
+    if (!c)
+        return;
+    if (response_on_wire(s)) {
+        c->busy = 1;
+        c->busy_owner = s;
+    } else if ((c->busy_owner == s || !c->busy_owner) && !s->data_waiting) {
+        c->busy = 0;
+        c->busy_owner = nullptr;
+    }
+}
+
+void conn_mark_dead(my_connection *c)
+{
+    if (!c)
+        return;
+    if (c->sock >= 0)
+        QV_TRACE(c, LOG_ERROR, "conn_mark_dead: the conversation is out of step, closing the link");
+    net_close(c);
+    /* later calls must fail at once instead of reading a closed TLS stream */
+    c->ssl_active = 0;
+    c->link_broken = 1;
+    c->connected = 0;
+    c->busy = 0;
+    c->busy_owner = nullptr;
+}
+
+/* ============================================================ time-outs */
+
+/* The settings a second connection needs to log on as c did, to the server
+ * that answered c. */
+static int copy_logon_settings(my_connection *k, const my_connection *c)
+{
+    static my_string *my_connection::*const texts[] = {
+        &my_connection::DSN, &my_connection::UID, &my_connection::PWD,
+        &my_connection::SOCKET, &my_connection::DATABASE, &my_connection::PrivateKeyFile,
+        &my_connection::CertificateFile, &my_connection::PublicKeyFile, &my_connection::Entropy,
+        &my_connection::character_set_client, &my_connection::character_set_results,
+        &my_connection::collation_connection, &my_connection::SQLMode,
+        &my_connection::WindowsUser, &my_connection::GSSLIB, &my_connection::Principal};
+    static int32_t my_connection::*const numbers[] = {
+        &my_connection::PORT, &my_connection::IPV6, &my_connection::RCVBUFFER,
+        &my_connection::SOKEEPALIVE, &my_connection::PacketSize,
+        &my_connection::TrustServerCertificate, &my_connection::Compress,
+        &my_connection::ReqCharSet, &my_connection::Text_Prepare, &my_connection::ConvToUtf,
+        &my_connection::ConvWToUtf, &my_connection::AnsiMode, &my_connection::NTLMv2,
+        &my_connection::Kerberos, &my_connection::GSSFLAG, &my_connection::NullDatetimes,
+        &my_connection::TimeAsTime, &my_connection::Encrypt, &my_connection::LogonTimeout,
+        &my_connection::ConnectionTimeout, &my_connection::wchar_type,
+        &my_connection::login_timeout, &my_connection::connection_timeout,
+        &my_connection::effective_logon_timeout};
+    for (my_string *my_connection::*m : texts)
+        if (c->*m && !(k->*m = ms_copy(c->*m)))
+            return -1;
+    for (int32_t my_connection::*m : numbers)
+        k->*m = c->*m;
+    /* a server list may name several servers: KILL must reach this one */
+    k->SERVER = ms_copy(c->server_in_use ? c->server_in_use : c->SERVER);
+    if (c->port_in_use > 0)
+        k->PORT = c->port_in_use;
+    memcpy(k->LogFile, c->LogFile, sizeof k->LogFile);
+    k->hdr.log_flags = c->hdr.log_flags;
+    return (c->server_in_use || c->SERVER) && !k->SERVER ? -1 : 0;
+}
+
+static my_packet *command_packet(void *h, unsigned command);
+
+int kill_running_query(my_connection *c)
+{
+    my_environment *env = handle_env(c);
+    my_connection *k = env ? conn_create(env, c->odbc_behaviour) : nullptr;
+    if (!k)
+        return -1;
+    int rc = copy_logon_settings(k, c);
+    if (rc == 0 && my_connect(k) < 0)
+        rc = -1;
+    if (rc == 0) {
+        uint32_t id = (uint32_t)c->connection_id[0] | (uint32_t)c->connection_id[1] << 8 |
+                      (uint32_t)c->connection_id[2] << 16 | (uint32_t)c->connection_id[3] << 24;
+        my_string *sql = compose_text("KILL QUERY %l", (int64_t)id);
+        rc = sql ? execute_query(k, sql) : -1;
+        ms_free(sql);
+        send_only(k, command_packet(k, COM_QUIT));
+    }
+    if (rc != 0) {
+        diag_record *r = diag_get(k, 1);
+        QV_TRACE(c, LOG_ERROR, "kill_running_query: failed: %S", r ? r->message : nullptr);
+    }
+    conn_release(k, 0);
+    return rc;
+}
+
+/* Reads packets of the statement's response off the wire, keeping none,
+ * until the tracker sees its end. 0; -2 a read timed out (nothing posted);
+ * -1 failure (posted). One buffer serves every packet. */
+static int drain_wire(void *h, response_tracker *t)
+{
+    my_packet scratch = {};
+    int rc;
+    for (;;) {
+        handle_hdr(h)->timed_out = 0;
+        rc = packet_read_into(h, &scratch);
+        if (rc != 0)
+            break;
+        int r = track_packet(h, t, &scratch);
+        if (r != 0) {
+            rc = r < 0 ? -1 : 0;
+            break;
+        }
+    }
+    free(scratch.data);
+    return rc;
+}
+
+/* A read for h timed out inside a response whose state is where (null: a
+ * place no tracker follows). The server is told to stop the statement and
+ * what it sends up to the end of the response is skipped; the statement is
+ * left without a result. If any of it fails, the link is closed. */
+static void recover_after_timeout(void *h, const response_tracker *where)
+{
+    my_connection *c = handle_conn(h);
+    my_statement *s = as_stmt(h);
+    if (!c)
+        return;
+    if (!s || !where || c->link_broken) {
+        conn_mark_dead(c);
+        return;
+    }
+    QV_TRACE(s, LOG_DETAIL, "interrupting the statement on the server");
+    response_tracker t = *where;
+    if (kill_running_query(c) != 0 || drain_wire(s, &t) != 0) {
+        conn_mark_dead(c);
+        return;
+    }
+    QV_TRACE(s, LOG_DETAIL, "the interrupted response was read, the connection is in step");
+    queue_clear(s);
+    s->data_waiting = 0;
+    s->more_results = 0;
+    refresh_busy(s);
+}
+
+/* A packet read for op failed. Posts what the application sees (HYT00 for a
+ * time-out; 08S01 unless the packet layer posted it) and brings the
+ * conversation back in step or closes it. */
+static void read_failure(void *h, const char *op, const response_tracker *where, int diags_before)
+{
+    my_connection *c = handle_conn(h);
+    if (handle_hdr(h)->timed_out) {
+        QV_TRACE(h, LOG_ERROR, "%s: timeout reading packet", op);
+        post_error(h, ST_HYT00, 0, nullptr);
+        recover_after_timeout(h, where);
+        return;
+    }
+    QV_TRACE(h, LOG_ERROR, "%s: failed reading packet", op);
+    if (diag_count(h) == diags_before)
+        post_error(h, ST_08S01, 0, nullptr);
+    conn_mark_dead(c);
+}
+
+/* ======================================================== reading packets */
+
+static int read_into(void *h, my_packet *p, const char *op, const response_tracker *where)
+{
+    handle_hdr(h)->timed_out = 0;
+    int before = diag_count(h);
+    int rc = packet_read_into(h, p);
+    if (rc != 0)
+        read_failure(h, op, where, before);
+    return rc;
+}
+
+static my_packet *own_packet(my_statement *s, my_packet **slot)
+{
+    if (!*slot && !(*slot = (my_packet *)calloc(1, sizeof(my_packet))))
+        post_error(s, ST_HY001, 0, nullptr);
+    return *slot;
+}
+
+/* The statement's next packet, owned by the statement: a view into the
+ * queue, or read from the wire into row_wire. */
+static my_packet *take_packet(my_statement *s, const char *op, const response_tracker *where)
+{
+    if (s->queue.count > 0) {
+        my_packet *v = own_packet(s, &s->row_view);
+        if (v)
+            queue_take(&s->queue, v, s);
+        return v;
+    }
+    my_packet *p = own_packet(s, &s->row_wire);
+    if (!p)
+        return nullptr;
+    if (s->current_row == p)
+        s->current_row = nullptr;   /* its bytes are about to be replaced */
+    return read_into(s, p, op, where) == 0 ? p : nullptr;
+}
+
+my_packet *stmt_next_row(my_statement *s, const char *op) { return take_packet(s, op, &IN_ROWS); }
+
+my_packet *stmt_next_packet(my_statement *s)
+{
+    if (s->queue.count > 0) {
+        my_packet view;
+        queue_take(&s->queue, &view, s);
+        my_packet *p = (my_packet *)calloc(1, sizeof *p);
+        unsigned char *d = p ? (unsigned char *)malloc((size_t)view.limit) : nullptr;
+        if (!d) {
+            free(p);
+            post_error(s, ST_HY001, 0, nullptr);
+            return nullptr;
+        }
+        memcpy(d, view.data, (size_t)view.limit);
+        *p = view;
+        p->data = d;
+        p->capacity = view.limit;
+        return p;
+    }
+    /* A definition read from the wire: the response is half read whatever
+     * goes wrong, so a failure ends the conversation (the decoder posts). */
+    s->hdr.timed_out = 0;
+    my_packet *p = packet_read(s);
+    if (!p)
+        conn_mark_dead(handle_conn(s));
+    return p;
+}
+
+/* ============================================================== sending */
+
+static my_packet *command_packet(void *h, unsigned command)
+{
+    packet_reset_seq(h);
+    my_packet *p = packet_new(h);
+    if (p && packet_put_u8(p, command) == 0)
+        return p;
+    packet_free(p);
+    post_error(h, ST_HY001, 0, nullptr);
+    return nullptr;
+}
+
+static int send_packet(void *h, my_packet *p)
+{
+    if (packet_send(h, p) == 0)
+        return 0;
+    conn_mark_dead(handle_conn(h));
+    return -1;
+}
+
+int send_only(void *h, my_packet *p)
+{
+    QV_TRACE(h, LOG_DETAIL, "send_only:");
+    if (!p) {
+        QV_TRACE(h, LOG_DETAIL, "send_only: no work to do");
+        return 0;
+    }
+    int rc = send_packet(h, p);
+    packet_free(p);
+    return rc;
+}
+
+/* ================================================ pulling a response */
+
+int pull_data_locally(my_statement *s)
+{
+    my_connection *c = handle_conn(s);
+    if (c->NoCache) {
+        QV_TRACE(s, LOG_DETAIL, "pull_data_locally disabled");
+        return 0;
+    }
+    queue_clear(s);
+    response_tracker t = AT_START;
+    packet_sink sink = {queue_reserve, &s->queue};
+    int pulled = 0;
+    for (;;) {
+        s->hdr.timed_out = 0;
+        int before = diag_count(s);
+        int64_t total;
+        if (packet_read_to(s, &sink, &total) != 0) {
+            read_failure(s, "pull_data_locally", &t, before);
+            return -1;
+        }
+        size_t at = s->queue.fill;
+        queue_commit(&s->queue, total);
+        pulled++;
+        my_packet view;
+        queue_packet_at(&s->queue, at, &view, s);
+        int r = track_packet(s, &t, &view);
+        if (r < 0) {
+            conn_mark_dead(c);
+            return -1;
+        }
+        if (r > 0)
+            break;
+    }
+    QV_TRACE(s, LOG_DETAIL, "pull_data_locally: pulled %d packets", pulled);
+    return 0;
+}
+
+int discard_response(my_statement *s)
+{
+    int rc = 0;
+    if (response_on_wire(s)) {
+        response_tracker t = s->data_waiting ? IN_ROWS : AT_START;
+        s->current_row = nullptr;
+        rc = drain_wire(s, &t);
+        if (rc == -2) {
+            QV_TRACE(s, LOG_ERROR, "discard_response: timeout reading packet");
+            post_error(s, ST_HYT00, 0, nullptr);
+            recover_after_timeout(s, &t);
+            rc = -1;
+        } else if (rc != 0) {
+            conn_mark_dead(handle_conn(s));
+        }
+    }
+    queue_clear(s);
+    s->data_waiting = 0;
+    s->more_results = 0;
+    refresh_busy(s);
+    return rc;
+}
+
+/* A response of the driver's own statements sent on the connection: what
+ * follows its first part (rows, further results) is not wanted. */
+static int finish_own_response(my_connection *c, int rows_open)
+{
+    int more = (c->status.server_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+    if (!rows_open && !more)
+        return 0;
+    response_tracker t = rows_open ? IN_ROWS : AT_START;
+    int rc = drain_wire(c, &t);
+    if (c->busy && !c->busy_owner)
+        c->busy = 0;
+    if (rc == -2)
+        post_error(c, ST_HYT00, 0, nullptr);
+    if (rc != 0)
+        conn_mark_dead(c);
+    return rc == 0 ? 0 : -1;
+}
+
+/* ============================================================ LOCAL INFILE */
+
+/* The server's answer to an upload: OK or ERR. */
+static int infile_reply(void *h, int from_next)
+{
+    my_statement *s = as_stmt(h);
+    my_packet reply = {};
+    int rc = -1;
+    if (read_into(h, &reply, "send_and_execute", &AT_START) == 0) {
+        unsigned lead = lead_byte(&reply);
+        if (lead == 0xFF) {
+            decode_error_packet(h, &reply);
+        } else if (lead == 0x00 && decode_ok_packet(h, &reply, 0) == 0) {
+            rc = 0;
+            if (s) {
+                s->row_count_valid = 1;
+                s->row_count = s->status.affected_rows;
+                if (from_next)
+                    clear_fields(s);
+                s->more_results = (s->status.server_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+            }
+        } else {
+            if (lead != 0x00)
+                post_error(h, ST_08S01, 0, "unexpected packet type %x", lead);
+            conn_mark_dead(handle_conn(h));
+        }
+    }
+    free(reply.data);
+    /* The pull stopped at the upload request: take in what follows. */
+    if (rc == 0 && s && s->more_results && !handle_conn(s)->NoCache)
+        rc = pull_data_locally(s);
+    if (s)
+        refresh_busy(s);
+    return rc;
+}
+
+/* Up to n bytes; fewer only at the end of the file. -1 with errno. */
+static ssize_t read_piece(int fd, unsigned char *buf, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, buf + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        if (r == 0)
+            break;
+        got += (size_t)r;
+    }
+    return (ssize_t)got;
+}
+
+/* Sends the file in packets of 1024 bytes and the empty packet that ends
+ * it. One packet buffer serves every piece. */
+static int upload_file(void *h, int fd, const my_string *name)
+{
+    my_packet *p = packet_new(h);
+    if (!p) {
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    unsigned char piece[INFILE_PIECE];
+    int rc = 0;
+    for (;;) {
+        ssize_t n = read_piece(fd, piece, sizeof piece);
+        if (n < 0) {
+            /* An empty packet now would make the server load the part it
+             * has; a closed link makes it abandon the statement instead. */
+            post_error(h, ST_08S01, 0, "Failed to read '%S', errno=%d", name, errno);
+            conn_mark_dead(handle_conn(h));
+            rc = -1;
+            break;
+        }
+        p->length = 4;
+        if ((n > 0 && packet_put_bytes(p, piece, (size_t)n) != 0) || send_packet(h, p) != 0) {
+            rc = -1;
+            break;
+        }
+        if (n == 0)
+            break;   /* that was the empty packet */
+    }
+    packet_free(p);
+    return rc;
+}
+
+static int empty_packet(void *h)
+{
+    my_packet *p = packet_new(h);
+    if (!p) {
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = send_packet(h, p);
+    packet_free(p);
+    return rc;
+}
+
+/* The server asks for a file (0xFB, then its name). */
+static int local_infile(void *h, my_packet *p, int from_next)
+{
+    packet_get_u8(p, nullptr);
+    std::string path((const char *)p->data + p->pos, (size_t)packet_remaining(p));
+    path.resize(strnlen(path.c_str(), path.size()));
+    my_string *name = ms_from_latin1_n(path.data(), path.size());
+    QV_TRACE(h, LOG_DETAIL, "send_and_execute: infile '%S'", name);
+
+    int rc;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        post_error(h, ST_08S01, 0, "Failed to open '%S', eerrno=%d", name, err);
+        /* The server waits for the upload: an empty one ends it, and the
+         * connection stays usable. */
+        if (empty_packet(h) == 0)
+            infile_reply(h, from_next);
+        rc = -1;
+    } else {
+        rc = upload_file(h, fd, name);
+        close(fd);
+        if (rc == 0)
+            rc = infile_reply(h, from_next);
+    }
+    ms_free(name);
+    return rc;
+}
+
+/* ==================================================== first response packet */
+
+static int ok_response(void *h, my_packet *p, int from_next)
+{
+    if (decode_ok_packet(h, p, 0) != 0) {
+        conn_mark_dead(handle_conn(h));   /* where the response ends is unknown */
+        return -1;
+    }
+    my_statement *s = as_stmt(h);
+    if (!s)
+        return finish_own_response(handle_conn(h), 0);
+    s->row_count_valid = 1;
+    s->row_count = s->status.affected_rows;
+    if (from_next)
+        clear_fields(s);
+    s->more_results = (s->status.server_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+    refresh_busy(s);
+    return 0;
+}
+
+static int columns_response(void *h, my_packet *p, const char *op)
+{
+    uint64_t n;
+    packet_get_lenenc(p, &n);
+    QV_TRACE(h, LOG_DETAIL, "%s: col count = %l", op, (int64_t)n);
+    int rc = decode_field_defs(h, (int64_t)n, DEF_COLUMNS, 0);
+    my_statement *s = as_stmt(h);
+    if (rc != 0) {
+        /* Half a description: what is left of the response cannot be
+         * found on the wire; from the queue it is simply dropped. */
+        if (s && s->queue.count > 0)
+            queue_clear(s);
+        else
+            conn_mark_dead(handle_conn(h));
+        if (s)
+            s->more_results = 0;
+        return rc;
+    }
+    return s ? 0 : finish_own_response(handle_conn(h), 1);
+}
+
+/* What the first packet of a response says. */
+static int dispatch_response(void *h, my_packet *p, const char *op, int from_next)
+{
+    unsigned lead = lead_byte(p);
+    if (lead == 0xFF) {
+        decode_error_packet(h, p);
+        if (my_statement *s = as_stmt(h))
+            refresh_busy(s);
+        return -1;
+    }
+    if (packet_is_lenenc_only(p))
+        return columns_response(h, p, op);
+    if (lead == 0x00)
+        return ok_response(h, p, from_next);
+    if (lead == 0xFB)
+        return local_infile(h, p, from_next);
+    /* Nothing a command is answered with: the conversation has lost its
+     * place. */
+    QV_TRACE(h, LOG_ERROR, "%s: unexpected packet type %x", op, lead);
+    post_error(h, ST_08S01, 0, "unexpected packet type %x", lead);
+    conn_mark_dead(handle_conn(h));
+    return -1;
+}
+
+static int read_response(void *h, const char *op, int from_next)
+{
+    my_statement *s = as_stmt(h);
+    if (s) {
+        s->row_count_valid = 0;
+        my_packet *p = take_packet(s, op, &AT_START);
+        return p ? dispatch_response(s, p, op, from_next) : -1;
+    }
+    my_packet p = {};
+    int rc = read_into(h, &p, op, nullptr);
+    if (rc == 0)
+        rc = dispatch_response(h, &p, op, from_next);
+    free(p.data);
+    return rc;
+}
+
+int send_and_execute(void *h, my_packet *p)
+{
+    QV_TRACE(h, LOG_DETAIL, "send_and_execute:");
+    if (!p) {
+        QV_TRACE(h, LOG_DETAIL, "send_and_execute: no work to do");
+        return 0;
+    }
+    if (send_packet(h, p) != 0)
+        return -1;
+    if (my_statement *s = as_stmt(h)) {
+        s->more_results = 0;
+        s->cursor_exists = 0;
+        s->current_row = nullptr;
+        if (pull_data_locally(s) != 0)
+            return -1;
+    }
+    return read_response(h, "send_and_execute", 0);
+}
+
+int next_result_set(void *h)
+{
+    QV_TRACE(h, LOG_DETAIL, "next_result_set:");
+    if (my_statement *s = as_stmt(h)) {
+        s->more_results = 0;
+        s->current_row = nullptr;
+    }
+    return read_response(h, "next_result_set", 1);
+}
+
+/* ================================================================ commands */
+
+int execute_query(void *h, const my_string *text)
+{
+    QV_TRACE(h, LOG_DETAIL, "execute_query: hand=%p", h);
+    QV_TRACE(h, LOG_DETAIL, "sql: '%S'", text);
+    if (check_wire_free(h) != 0)
+        return -1;
+    my_packet *p = command_packet(h, COM_QUERY);
+    if (!p)
+        return -1;
+    if (packet_put_string(p, text) != 0) {
         packet_free(p);
-        p = next;
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
     }
-    stmt->queue.head = stmt->queue.tail = nullptr;
-    if (stmt->current_row) {
-        packet_free(stmt->current_row);
-        stmt->current_row = nullptr;
+    int rc = send_and_execute(h, p);
+    packet_free(p);
+    return rc;
+}
+
+/* After a field-list definition failed to decode: the rest of the list up
+ * to its end marker. */
+static void skip_field_list(my_statement *s, my_packet *p)
+{
+    while (read_into(s, p, "table_field_list", nullptr) == 0)
+        if (lead_byte(p) == 0xFF || end_of_rows(s, p))
+            return;
+}
+
+int table_field_list(my_statement *s, const my_string *table)
+{
+    QV_TRACE(s, LOG_DETAIL, "table_field_list: hand=%p", s);
+    QV_TRACE(s, LOG_DETAIL, "table: '%S'", table);
+    if (check_wire_free(s) != 0)
+        return -1;
+    my_packet *p = command_packet(s, COM_FIELD_LIST);
+    if (!p)
+        return -1;
+    if (packet_put_string_nul(p, table) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
     }
+    int rc = send_packet(s, p);
+    packet_free(p);
+    if (rc != 0)
+        return -1;
+    s->more_results = 0;
+    s->cursor_exists = 0;
+    my_packet reply = {};
+    rc = -1;
+    for (int i = 0;; i++) {
+        s->row_count_valid = 0;
+        if (read_into(s, &reply, "table_field_list", nullptr) != 0)
+            break;
+        if (lead_byte(&reply) == 0xFF) {
+            decode_error_packet(s, &reply);
+            break;
+        }
+        if (end_of_rows(s, &reply)) {
+            rc = decode_eof_packet(s, &reply, 0) == 0 ? 0 : -1;
+            break;
+        }
+        if (decode_field_list(s, &reply, i) != 0) {
+            skip_field_list(s, &reply);
+            break;
+        }
+    }
+    free(reply.data);
+    return rc;
+}
+
+int prepare_stmt(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "prepare_stmt: '%S'", text);
+    my_connection *c = handle_conn(s);
+    if (c->Text_Prepare) {
+        QV_TRACE(s, LOG_DETAIL, "text_prepare: '%S'", text);
+        s->prepared = 1;
+        return 0;
+    }
+    if (!text) {
+        QV_TRACE(s, LOG_DETAIL, "prepare_stmt: no work to do");
+        return 0;
+    }
+    if (check_wire_free(s) != 0)
+        return -1;
+    my_packet *p = command_packet(s, COM_STMT_PREPARE);
+    if (!p)
+        return -1;
+    if (packet_put_string(p, text) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = send_packet(s, p);
+    packet_free(p);
+    if (rc != 0)
+        return -1;
+    s->more_results = 0;
+    s->row_count_valid = 0;
+    my_packet reply = {};
+    rc = -1;
+    if (read_into(s, &reply, "prepare_stmt", nullptr) == 0) {
+        unsigned lead = lead_byte(&reply);
+        if (lead == 0xFF) {
+            decode_error_packet(s, &reply);
+        } else if (lead != 0x00) {
+            QV_TRACE(s, LOG_ERROR, "prepare_stmt: unexpected packet type %x", lead);
+            post_error(s, ST_08S01, 0, nullptr);
+            conn_mark_dead(c);
+        } else {
+            rc = decode_prep_stmt(s, &reply);
+            /* definitions left unread on the wire cannot be found again */
+            if (rc == -6 || (rc != 0 && (c->link_broken || s->hdr.timed_out)))
+                conn_mark_dead(c);
+        }
+    }
+    free(reply.data);
+    return rc;
+}
+
+int describe_params(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "describe_params: '%S', %d params", text, s->found_param_count);
+    my_descriptor *ipd = s->implicit_ipd;
+    int n = s->found_param_count > 0 ? s->found_param_count : 0;
+    if (desc_set_records(ipd, n) != 0) {
+        post_error(s, ST_HY001, 0, "failed expanding descriptor");
+        return -1;
+    }
+    s->ipd = ipd;
+    ipd->described_count = n;
+    ipd->described_valid = 1;
+    s->params_described = 1;
+    my_connection *c = handle_conn(s);
+    for (int i = 0; i < n; i++) {
+        int rc = fill_field_from_column(s, ipd, i, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, c->charset, 255, MYSQL_TYPE_VARCHAR, 0, 0);
+        if (rc != 0)
+            return rc;
+    }
+    return 0;
+}
+
+/* set_select_limit on a statement's behalf: the diagnostics land on the
+ * statement, where its caller looks, and the connection's own records stay
+ * as the application's last call on it left them. */
+static int select_limit_for(my_statement *s, int64_t limit)
+{
+    my_connection *c = handle_conn(s);
+    diag_record *saved = c->hdr.diag_list;
+    c->hdr.diag_list = nullptr;
+    int rc = set_select_limit(c, limit);
+    for (int i = 1; i <= diag_count(c); i++)
+        copy_diag_record(s, diag_get(c, i));
+    clear_diagnostics(c);
+    c->hdr.diag_list = saved;
+    return rc;
+}
+
+int text_describe(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "text_describe: '%S'", text);
+    if (!s->is_select) {
+        s->described = 1;
+        QV_TRACE(s, LOG_DETAIL, "text_describe: not a select statement");
+        return 0;
+    }
+    if (check_wire_free(s) != 0)
+        return -1;
+    if (select_limit_for(s, 1) != 0)
+        return -1;
+
+    my_packet *p = create_text_execute(s);
+    int rc = p ? send_and_execute(s, p) : -1;
+    packet_free(p);
+    /* Only the description was wanted: the rows go, wherever they are. */
+    if (discard_response(s) != 0)
+        rc = -1;
+    if (check_select_limit(s) != 0)
+        rc = -1;
+    return rc;
+}
+
+int read_next_row(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "read_next_row");
+    my_packet *p = command_packet(s, COM_STMT_FETCH);
+    if (!p)
+        return -1;
+    if (packet_put_u32(p, s->statement_id) != 0 || packet_put_u32(p, 1) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    return send_only(s, p);
+}
+
+int send_reset(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "send_reset:");
+    if (check_wire_free(s) != 0)
+        return -1;
+    /* The reset's answer would arrive behind the statement's own unread
+     * rows; with rows still coming there is nothing to reset yet. */
+    if (response_on_wire(s)) {
+        QV_TRACE(s, LOG_DETAIL, "send_reset: the statement's rows are still being read");
+        return 0;
+    }
+    my_packet *p = create_reset(s);
+    if (!p)
+        return -1;
+    int rc = send_packet(s, p);
+    packet_free(p);
+    if (rc != 0)
+        return -1;
+    my_packet reply = {};
+    rc = -1;
+    if (read_into(s, &reply, "send_reset", nullptr) == 0) {
+        unsigned lead = lead_byte(&reply);
+        if (lead == 0xFF) {
+            decode_error_packet(s, &reply);
+        } else if (lead == 0x00) {
+            /* the OK's count belongs to no statement the application ran */
+            int64_t kept = s->status.affected_rows;
+            rc = decode_ok_packet(s, &reply, 0) == 0 ? 0 : -1;
+            s->status.affected_rows = kept;
+        } else {
+            post_error(s, ST_08S01, 0, "unexpected packet type %x", lead);
+            conn_mark_dead(handle_conn(s));
+        }
+    }
+    free(reply.data);
+    return rc;
+}
+
+void clear_fields(my_statement *s)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird || ird->field_count == 0)
+        return;
+    QV_TRACE(s, LOG_DETAIL, "clear_fields: clearing ird fields");
+    desc_truncate(ird, 0);
+}
+
+int check_select_limit(my_statement *s)
+{
+    my_connection *c = handle_conn(s);
+    if (!c || c->select_limit == s->max_rows)
+        return 0;
+    return select_limit_for(s, s->max_rows);
 }
