@@ -272,7 +272,7 @@ int populate_row(my_statement *stmt, const internal_rs *rs, const irs_row *row)
     for (int i = 0; i < n; i++) {
         field *f = &ird->records[i];
         QV_TRACE(stmt, LOG_DETAIL, "populate internal row: reading column %d", i);
-        QV_TRACE(stmt, LOG_DETAIL | LOG_CONTINUE, "field->consise_type = %d", f->concise_type);
+        QV_TRACE(stmt, LOG_CONTINUE, "field->consise_type = %d", f->concise_type);
         if (put_value(f, row->values[i], row->lengths[i]) != 0) {
             post_error(stmt, ST_HY001, 0, nullptr);
             return -1;

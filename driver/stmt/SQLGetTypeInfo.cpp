@@ -10,6 +10,7 @@
  */
 #include <stdio.h>
 
+#include <new>
 #include <vector>
 
 #include "frame/my_handle.h"
@@ -257,6 +258,16 @@ int insert_type_row(my_statement *stmt, const type_row &t)
     return internal_rs_insert(stmt, v);
 }
 
+/* A partial type list would mislead: on failure the statement is left with
+ * no result at all. */
+SQLRETURN abandon_result(my_statement *stmt)
+{
+    internal_rs_free(stmt);
+    stmt->data_waiting = 0;
+    stmt->described = 0;
+    return SQL_ERROR;
+}
+
 SQLRETURN get_type_info(my_statement *stmt, SQLSMALLINT data_type, int wide)
 {
     if (my_close_stmt(stmt, 1) != 0)
@@ -270,19 +281,11 @@ SQLRETURN get_type_info(my_statement *stmt, SQLSMALLINT data_type, int wide)
         rows = select_rows(data_type, odbc3, wide);
     } catch (const std::bad_alloc &) {
         post_error(stmt, ST_HY001, 0, nullptr);
-        rows.clear();
-        internal_rs_free(stmt);
-        stmt->data_waiting = 0;
-        return SQL_ERROR;
+        return abandon_result(stmt);
     }
-    for (int id : rows) {
-        if (insert_type_row(stmt, type_rows[id]) != 0) {
-            /* a partial type list would mislead: offer none */
-            internal_rs_free(stmt);
-            stmt->data_waiting = 0;
-            return SQL_ERROR;
-        }
-    }
+    for (int id : rows)
+        if (insert_type_row(stmt, type_rows[id]) != 0)
+            return abandon_result(stmt);
     return apply_cursor_downgrade(stmt, SQL_SUCCESS);
 }
 
