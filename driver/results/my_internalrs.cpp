@@ -18,7 +18,7 @@
 #include "frame/my_handle.h"
 #include "results/my_fetch.h"
 #include "results/my_internalrs.h"
-#include "stmt/my_desc_standin.h"
+#include "stmt/my_desc.h"
 
 namespace {
 

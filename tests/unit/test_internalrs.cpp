@@ -10,6 +10,7 @@
 
 #include "frame/my_handle.h"
 #include "results/my_internalrs.h"
+#include "stmt/my_desc.h"
 
 namespace {
 
@@ -329,4 +330,17 @@ TEST_F(irs, HundredThousandRowsInReverseOrder)
     EXPECT_EQ(seen, n);
     EXPECT_TRUE(ordered);
     EXPECT_LT(ms, 5000.0);   // generous: catches only a return to quadratic insertion
+}
+
+TEST_F(irs, IrdGrownPastTheLayoutIsNotReadPastTheRow)
+{
+    const internal_rs_layout l = irs_layout(num_cols);
+    ASSERT_EQ(internal_rs_create(stmt, &l, nullptr), 0);
+    insert({"1", "2", "x"});
+    // SQLBindCol on column 6 grows the IRD; an undescribed IRD counts every record.
+    ASSERT_EQ(desc_grow(stmt->ird, 6), 0);
+    stmt->ird->described_valid = 0;
+    ASSERT_EQ(internal_rs_fetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(cell(stmt->ird->records[2]), "x");
+    EXPECT_EQ(stmt->ird->records[5].storage.data_type, 0);
 }
