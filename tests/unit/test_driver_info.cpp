@@ -330,7 +330,8 @@ TEST_F(info, GetInfoTruncation)
         buf[4] = 0;
         buf[8] = buf[9] = 0;
         SQLSMALLINT len = 0;
-        SQLRETURN rc = (c.wide ? SQLGetInfoW : SQLGetInfo)(conn, SQL_DRIVER_NAME, buf.data(), c.buf_len, &len);
+        SQLRETURN rc =
+            (c.wide ? SQLGetInfoW : SQLGetInfo)(conn, SQL_DRIVER_NAME, buf.data(), c.buf_len, &len);
         EXPECT_EQ(rc, c.rc);
         EXPECT_EQ(len, c.len);
         if (c.wide && strcmp(c.got, "XXXX"))
@@ -338,7 +339,8 @@ TEST_F(info, GetInfoTruncation)
         else
             EXPECT_EQ(std::string(buf.data()), c.got);
         EXPECT_EQ(diag(SQL_HANDLE_DBC, conn),
-                  rc == SQL_SUCCESS ? "" : "01004 [Quorvane][MySQL Driver][MySQL]String data, right truncation");
+                  rc == SQL_SUCCESS ? ""
+                                    : "01004 [Quorvane][MySQL Driver][MySQL]String data, right truncation");
     }
 
     SQLSMALLINT len = 0;
@@ -445,9 +447,11 @@ TEST_F(type_info, AllTypesOdbc3)
     std::vector<std::string> tail(n.end() - 4, n.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"varchar/12", "date/91", "datetime/93", "timestamp/93"}));
 
-    row date = {"date", "91", "10", "'", "'", "-", "1", "0", "3", "-", "0", "-", "date", "-", "-", "9", "91", "-", "-"};
+    row date = {"date", "91", "10", "'", "'", "-", "1", "0", "3", "-",
+                "0",    "-",  "date", "-", "-", "9", "91", "-", "-"};
     EXPECT_EQ(rs[rs.size() - 3], date);
-    row bit = {"bit", "-7", "1", "-", "-", "-", "1", "0", "3", "-", "0", "-", "bit(1)", "-", "-", "-7", "-", "-", "-"};
+    row bit = {"bit", "-7", "1", "-", "-", "-", "1", "0", "3", "-",
+               "0",   "-",  "bit(1)", "-", "-", "-7", "-", "-", "-"};
     EXPECT_EQ(rs[0], bit);
 }
 
@@ -475,7 +479,8 @@ TEST_F(type_info, AllTypesWide)
     std::vector<std::string> head(n.begin(), n.begin() + 6);
     EXPECT_EQ(head, (std::vector<std::string>{"text/-10", "mediumtext/-10", "longtext/-10", "tinytext/-10",
                                               "varchar/-9", "char/-8"}));
-    row wchar = {"char", "-8", "255", "'", "'", "length", "1", "0", "3", "-", "0", "-", "char", "-", "-", "-8", "-", "-", "-"};
+    row wchar = {"char", "-8", "255", "'", "'", "length", "1", "0", "3", "-",
+                 "0",    "-",  "char", "-", "-", "-8", "-", "-", "-"};
     EXPECT_EQ(rs[5], wchar);
 }
 
@@ -494,10 +499,13 @@ TEST_F(type_info, SingleTypes)
         {3, 0, SQL_BINARY, {"binary/-2"}},
         {3, 0, SQL_BIT, {"bit/-7"}},
         {3, 0, SQL_TINYINT,
-         {"tinyint/-6", "tinyint unsigned/-6", "tinyint auto_increment/-6", "tinyint unsigned auto_increment/-6"}},
+         {"tinyint/-6", "tinyint unsigned/-6", "tinyint auto_increment/-6",
+          "tinyint unsigned auto_increment/-6"}},
         {3, 0, SQL_BIGINT,
-         {"bigint/-5", "bigint unsigned/-5", "bigint auto_increment/-5", "bigint unsigned auto_increment/-5"}},
-        {3, 0, SQL_LONGVARCHAR, {"long varchar/-1", "text/-1", "mediumtext/-1", "longtext/-1", "tinytext/-1"}},
+         {"bigint/-5", "bigint unsigned/-5", "bigint auto_increment/-5",
+          "bigint unsigned auto_increment/-5"}},
+        {3, 0, SQL_LONGVARCHAR,
+         {"long varchar/-1", "text/-1", "mediumtext/-1", "longtext/-1", "tinytext/-1"}},
         {3, 0, SQL_CHAR, {"char/1", "time/1"}},
         {3, 0, SQL_NUMERIC, {"numeric/2"}},
         {3, 0, SQL_DECIMAL, {"decimal/3"}},
@@ -507,7 +515,8 @@ TEST_F(type_info, SingleTypes)
           "int unsigned auto_increment/4", "mediumint auto_increment/4",
           "mediumint unsigned auto_increment/4"}},
         {3, 0, SQL_SMALLINT,
-         {"smallint/5", "smallint unsigned/5", "smallint auto_increment/5", "smallint unsigned auto_increment/5",
+         {"smallint/5", "smallint unsigned/5", "smallint auto_increment/5",
+          "smallint unsigned auto_increment/5",
           "year/5"}},
         {3, 0, SQL_FLOAT, {"double/6", "double auto_increment/6"}},
         {3, 0, SQL_DOUBLE, {"double/8", "double auto_increment/8"}},
