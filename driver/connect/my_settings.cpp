@@ -12,6 +12,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -269,6 +270,19 @@ int parse_connect_string(my_connection *c, const my_string *in, int text_utf8,
     return 0;
 }
 
+/* Masking is more eager than the parser: " PWD" sets nothing, but what
+ * follows it is still meant as a password. */
+static bool is_password_key(const uint16_t *k, uint32_t n)
+{
+    while (n && (*k == ' ' || *k == '\t')) {
+        k++;
+        n--;
+    }
+    while (n && (k[n - 1] == ' ' || k[n - 1] == '\t'))
+        n--;
+    return key_is(k, n, "pwd");
+}
+
 my_string *mask_password(const my_string *s)
 {
     if (!s)
@@ -281,7 +295,7 @@ my_string *mask_password(const my_string *s)
     for (uint32_t pos = 0; pos <= s->length;) {
         uint32_t end = find_outside_braces(u, pos, s->length, ';');
         uint32_t eq = find_outside_braces(u, pos, end, '=');
-        if (eq < end && key_is(u + pos, eq - pos, "pwd")) {
+        if (eq < end && is_password_key(u + pos, eq - pos)) {
             out.insert(out.end(), u + pos, u + eq + 1);
             for (const char *m = "****"; *m; m++)
                 out.push_back((uint16_t)*m);
@@ -302,8 +316,10 @@ enum {
     /* The installer cuts a key list that does not fit at a key boundary and
      * says nothing; a list this close to the end may have lost keys. */
     KEY_LIST_MARGIN = 256,
-    VALUE_SIZE = 512,
-    VALUE_SIZE_MAX = 65536,
+    /* Room for the longest value unixODBC returns (about 1000 bytes), so no
+     * value is cut. Reading again with a larger buffer would not help: the
+     * installer caches the cut value per key and returns it again. */
+    VALUE_SIZE = 4096,
 };
 
 /* One DSN's section of odbc.ini. The list of its keys is read once, so a key
@@ -343,8 +359,7 @@ static const char *dsn_find_key(const dsn_section &d, const char *key)
     return nullptr;
 }
 
-/* The key's value, empty when absent. Values longer than the first buffer
- * are read again into a larger one rather than cut. */
+/* The key's value, empty when absent. */
 static std::string dsn_value(const dsn_section &d, const char *key)
 {
     if (d.name.empty())
@@ -352,17 +367,12 @@ static std::string dsn_value(const dsn_section &d, const char *key)
     const char *spelled = key;
     if (d.use_list && !(spelled = dsn_find_key(d, key)))
         return std::string();
-    std::vector<char> buf;
-    int n = 0;
-    for (int size = VALUE_SIZE; size <= VALUE_SIZE_MAX; size *= 4) {
-        buf.assign((size_t)size, 0);
-        n = SQLGetPrivateProfileString(d.name.c_str(), spelled, "", buf.data(), size, "odbc.ini");
-        if (n < size - 1)
-            break;
-    }
+    std::vector<char> buf(VALUE_SIZE, 0);
+    int n = SQLGetPrivateProfileString(d.name.c_str(), spelled, "", buf.data(), VALUE_SIZE,
+                                       "odbc.ini");
     if (n <= 0)
         return std::string();
-    return std::string(buf.data(), strnlen(buf.data(), (size_t)n));
+    return std::string(buf.data(), strnlen(buf.data(), std::min((size_t)n, buf.size())));
 }
 
 static std::string section_name(const my_string *dsn, int text_utf8)
