@@ -3,6 +3,7 @@
 #include "unit/ini_sandbox.h"
 
 #include <odbcinst.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -23,9 +24,13 @@ std::string make_sandbox()
     std::ofstream(d + "/odbcinst.ini").close();
     setenv("ODBCSYSINI", d.c_str(), 1);
     setenv("ODBCINI", (d + "/odbc.ini").c_str(), 1);
+    // The path is copied for the exit handler: the string itself may be
+    // destroyed before the handler runs.
+    static char at_exit_path[64];
+    snprintf(at_exit_path, sizeof at_exit_path, "%s", dir);
     atexit([] {
         std::error_code ec;
-        std::filesystem::remove_all(ini_sandbox_dir(), ec);
+        std::filesystem::remove_all(at_exit_path, ec);
     });
     return d;
 }
