@@ -558,3 +558,33 @@ TEST_F(Prompt, ErrorTextIsBounded)
     collect_diag_text(c, text, sizeof text);
     EXPECT_STREQ(text, "");
 }
+
+// The trace log shows where a password went, never the password.
+TEST_F(DsnConnect, TraceLogNeverShowsThePassword)
+{
+    std::string log = ini_sandbox_dir() + "/password.log";
+    ini_set_dsn("qv_pw", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"Password", "dsn-s3cret"}});
+    c->hdr.log_flags = LOG_ENTRY | LOG_EXIT | LOG_DETAIL | LOG_ERROR;
+    snprintf(c->LogFile, sizeof c->LogFile, "%s", log.c_str());
+    EXPECT_EQ(driver_connect("SERVER=127.0.0.1;PORT=1;PWD=cs-s3cret;UID=u"), SQL_ERROR);
+    EXPECT_EQ(connect("qv_pw", "u", SQL_NTS, "arg-s3cret"), SQL_ERROR);
+    EXPECT_EQ(connect("qv_pw", "u", SQL_NTS), SQL_ERROR);
+    std::vector<SQLWCHAR> dsn = wide("qv_pw"), pwd = wide("w-s3cret");
+    EXPECT_EQ(SQLConnectW(hdbc, dsn.data(), SQL_NTS, nullptr, 0, pwd.data(), SQL_NTS), SQL_ERROR);
+    c->hdr.log_flags = 0;
+
+    FILE *f = fopen(log.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string text;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        text.append(buf, n);
+    fclose(f);
+    if (getenv("QV_SHOW_TRACE"))
+        fprintf(stderr, "%s", text.c_str());
+    EXPECT_EQ(text.find("s3cret"), std::string::npos);
+    EXPECT_NE(text.find("PWD=****"), std::string::npos);
+    EXPECT_NE(text.find("SQLDriverConnect: Password found in connect string"), std::string::npos);
+    EXPECT_NE(text.find("SQLConnect: Password found in ini file"), std::string::npos);
+    EXPECT_NE(text.find("[SQLConnectWide.cpp:"), std::string::npos);
+}
