@@ -297,8 +297,10 @@ struct my_connection {
     unsigned char *comp_buf;       /* decompressed bytes not yet delivered */
     uint32_t comp_len;
     uint32_t comp_off;
+    uint32_t comp_cap;             /* allocated size of comp_buf: kept across frames */
     unsigned char *rbuf;           /* receive buffer: one recv serves many packets */
     uint32_t rbuf_cap, rbuf_len, rbuf_off;
+    int32_t net_errno;             /* errno of the last failed socket call, for messages */
 
     /* TLS (set up during logon) and Kerberos */
     ssl_st *ssl;

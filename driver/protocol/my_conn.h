@@ -15,7 +15,7 @@
 #include "my_handles.h"
 #include "protocol/my_pkt.h"
 
-/* ---- transport ---- */
+/* ---- transport (driver/protocol/my_net.cpp) ---- */
 int net_open(my_connection *c, const my_string *servers, int port);
 int net_connect_ipv4(my_connection *c, const my_string *server, int port);
 int net_connect_ipv6(my_connection *c, const my_string *server, int port);
@@ -24,7 +24,23 @@ int net_write(my_connection *c, const unsigned char *bytes, size_t count);
 /* At least 1 byte: count; -1 failure (posted); -2 time-out (nothing posted). */
 int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms);
 int read_timeout_ms(const void *handle);
+/* Closes the socket (sock = -1, closed = 1) and drops buffered bytes; no
+ * protocol goodbye. */
 void net_close(my_connection *c);
+
+/* Buffered receive through the connection's receive buffer (rbuf): one
+ * net_read fills it and many small packets are served from it.
+ * net_read_exact: exactly n bytes into dst, n; or the failing net_read result
+ *   (-1 posted, -2 time-out). Bytes already consumed before a failure are lost.
+ * net_peek: makes n bytes (n <= NET_RBUF_SIZE) contiguous at the buffer's read
+ *   position without consuming them; returns them, or null with *rc set to the
+ *   failing result. A failure consumes nothing, so a time-out while waiting for
+ *   a header leaves the stream intact.
+ * net_consume: drops n bytes that net_peek returned. */
+enum { NET_RBUF_SIZE = 64 * 1024 };
+int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int timeout_ms);
+const unsigned char *net_peek(my_connection *c, size_t n, int timeout_ms, int *rc);
+void net_consume(my_connection *c, size_t n);
 
 /* ---- commands ---- */
 int send_only(void *handle, my_packet *p);

@@ -7,7 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mutex>
+
+#include <zlib.h>
+
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 
 enum { PACKET_STEP = 1024 };
 
@@ -27,12 +32,14 @@ static int old_server(const my_connection *c)
            (c->version_major < 3 || (c->version_major == 3 && c->version_minor < 23));
 }
 
+/* The statement's counter when the handle is a statement, else its
+ * connection's. */
 static int *seq_counter(void *handle)
 {
     my_statement *s = as_stmt(handle);
     if (s)
         return (int *)&s->seq;
-    my_connection *c = as_conn(handle);
+    my_connection *c = handle_conn(handle);
     return c ? &c->seq : nullptr;
 }
 
@@ -78,13 +85,21 @@ void packet_rewind(my_packet *p) { p->pos = 4; }
 
 /* ---------------------------------------------------------------- writers */
 
+/* Capacity grows to above need_total in whole 1024-byte steps, at least
+ * doubling, so that building a large packet costs a few reallocations rather
+ * than one per kilobyte. A packet never holds more than one full physical
+ * packet (packet_put_bytes sends it first), which bounds the doubling. */
 static int grow(my_packet *p, size_t need_total)
 {
-    if ((size_t)p->limit >= need_total + 1)
+    if ((size_t)p->limit > need_total)
         return 0;
-    size_t cap = (size_t)p->limit;
-    while (cap <= need_total)
-        cap += PACKET_STEP;
+    const size_t most = ((size_t)4 + MAX_PACKET_PAYLOAD + PACKET_STEP) / PACKET_STEP * PACKET_STEP;
+    size_t cap = (size_t)p->limit * 2;
+    if (cap > most)
+        cap = most;
+    if (cap <= need_total)
+        cap = need_total + 1;
+    cap = (cap + PACKET_STEP - 1) / PACKET_STEP * PACKET_STEP;
     unsigned char *d = (unsigned char *)realloc(p->data, cap);
     if (!d)
         return -1;
@@ -139,13 +154,22 @@ int packet_put_lenenc(my_packet *p, uint64_t v)
 {
     if (v <= 250)
         return packet_put_u8(p, (unsigned)v);
-    if (v <= 0xFFFE)
-        return packet_put_u8(p, 0xFC) || put_le(p, v, 2);
-    if (v <= 0xFFFFFE)
-        return packet_put_u8(p, 0xFD) || put_le(p, v, 3);
-    if (old_server(pkt_conn(p)))
-        return packet_put_u8(p, 0xFE) || put_le(p, v, 4);
-    return packet_put_u8(p, 0xFE) || put_le(p, v, 8);
+    /* one below the usual bounds: 0xFFFF goes out as FD FF FF 00 */
+    unsigned char lead;
+    int width;
+    if (v <= 0xFFFE) {
+        lead = 0xFC;
+        width = 2;
+    } else if (v <= 0xFFFFFE) {
+        lead = 0xFD;
+        width = 3;
+    } else {
+        lead = 0xFE;
+        width = old_server(pkt_conn(p)) ? 4 : 8;
+    }
+    if (packet_put_u8(p, lead) != 0 || put_le(p, v, width) != 0)
+        return -1;
+    return 0;
 }
 
 int packet_put_cstring(my_packet *p, const char *s)
@@ -184,7 +208,9 @@ int packet_put_string(my_packet *p, const my_string *s)
 
 int packet_put_string_nul(my_packet *p, const my_string *s)
 {
-    return packet_put_string(p, s) || packet_put_u8(p, 0);
+    if (packet_put_string(p, s) != 0 || packet_put_u8(p, 0) != 0)
+        return -1;
+    return 0;
 }
 
 int packet_put_utf16le(my_packet *p, const my_string *s)
@@ -360,12 +386,439 @@ int packet_is_lenenc_only(const my_packet *p)
     }
 }
 
-/* -------------------------------------------------- sending and reading */
+/* -------------------------------------------------------------- sending */
 
-/* Sending needs the transport; until it exists a send fails cleanly. */
 int packet_send(void *handle, my_packet *p)
 {
-    (void)handle;
-    (void)p;
-    return -4;
+    void *owner = p->owner ? p->owner : handle;
+    my_connection *c = handle_conn(handle ? handle : owner);
+    if (!c || p->length <= 3 || p->length > 4 + MAX_PACKET_PAYLOAD)
+        return -4;
+    uint32_t payload = (uint32_t)p->length - 4;
+    p->data[0] = (unsigned char)payload;
+    p->data[1] = (unsigned char)(payload >> 8);
+    p->data[2] = (unsigned char)(payload >> 16);
+    p->data[3] = p->seq;
+    p->seq = (uint8_t)(p->seq + 1);
+    int *seq = seq_counter(owner);
+    if (seq)
+        *seq = p->seq;
+
+    int written;
+    {
+        std::lock_guard<qv_mutex> g(c->wire_lock);
+        written = c->compress_active ? compressed_write(c, p->data, (size_t)p->length)
+                                     : net_write(c, p->data, (size_t)p->length);
+    }
+    if (written != p->length) {
+        QV_TRACE(handle, LOG_ERROR, "packet_send: failed sending packeti %d %d", written, p->length);
+        post_error(handle, ST_08S01, 0, "short write");
+        return -4;
+    }
+    return 0;
+}
+
+/* -------------------------------------------------------------- reading */
+
+/* Payloads that span continuation packets are bounded by what a server may
+ * send in one packet (max_allowed_packet tops out at 1 GB); beyond that the
+ * stream is hostile or broken, and limit (an int32) would overflow. */
+static const int64_t MAX_ASSEMBLED_PAYLOAD = (int64_t)1 << 30;
+
+/* The byte stream under the packets: decompressed frames when compression
+ * is on, else the connection's receive buffer. 1 when all n bytes arrived,
+ * else the failing result (< 1). */
+static int stream_read(my_connection *c, unsigned char *dst, size_t n, int timeout_ms)
+{
+    if (n == 0)
+        return 1;
+    int rc;
+    if (c->compress_active) {
+        size_t got = 0;
+        rc = compressed_read(c, dst, n, &got, timeout_ms);
+    } else {
+        rc = net_read_exact(c, dst, n, timeout_ms);
+    }
+    return rc < 1 ? rc : 1;
+}
+
+/* A 4-byte packet header. Uncompressed it is taken only once all four bytes
+ * are buffered, so a time-out while waiting for it leaves the stream in step. */
+static int read_header(my_connection *c, unsigned char hdr[4], int timeout_ms)
+{
+    if (c->compress_active)
+        return stream_read(c, hdr, 4, timeout_ms);
+    int rc;
+    const unsigned char *b = net_peek(c, 4, timeout_ms, &rc);
+    if (!b)
+        return rc;
+    memcpy(hdr, b, 4);
+    net_consume(c, 4);
+    return 1;
+}
+
+/* A failed read at one of the four places a packet is read from (header,
+ * payload, continuation header, continuation payload). A time-out only sets
+ * the handle's flag: the command layer decides what the application sees. */
+static int read_failed(void *handle, my_connection *c, int stage, int rc)
+{
+    if (rc == -2) {
+        handle_hdr(handle)->timed_out = 1;
+        return -2;
+    }
+    post_error(handle, ST_08S01, 0, "socket read failed (%d), %d %d", stage, rc, c->net_errno);
+    return -1;
+}
+
+static int check_sequence(void *handle, unsigned seq)
+{
+    int *counter = seq_counter(handle);
+    unsigned expected = (unsigned)*counter & 0xFF;
+    if (seq != expected) {
+        if (as_stmt(handle))
+            QV_TRACE(handle, LOG_ERROR, "Unexpected stmt sequence %d != %d", (int)seq, (int)expected);
+        else
+            QV_TRACE(handle, LOG_ERROR, "Unexpected conn sequence %d != %d", (int)seq, (int)expected);
+        post_error(handle, ST_08S01, 0, "Unexpected packet sequence %d != %d", (int)seq,
+                   (int)expected);
+        return -1;
+    }
+    *counter = (int)((seq + 1) & 0xFF);
+    return 0;
+}
+
+/* Room for total bytes in an incoming packet. A reused packet grows by
+ * doubling up to one physical packet, so rows of slowly rising size do not
+ * reallocate each time; beyond that it grows exactly. */
+static int reserve(my_packet *p, int64_t total)
+{
+    int64_t cap = p->data ? p->capacity : 0;
+    if (cap >= total)
+        return 0;
+    int64_t want = total;
+    if (cap > 0 && cap * 2 > want && cap * 2 <= 4 + (int64_t)MAX_PACKET_PAYLOAD)
+        want = cap * 2;
+    unsigned char *d = (unsigned char *)realloc(p->data, (size_t)want);
+    if (!d)
+        return -1;
+    p->data = d;
+    p->capacity = (int32_t)want;
+    return 0;
+}
+
+static uint32_t u24(const unsigned char *b)
+{
+    return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16;
+}
+
+int packet_read_into(void *handle, my_packet *p)
+{
+    my_connection *c = handle_conn(handle);
+    p->owner = handle;
+    p->next = nullptr;
+    p->pos = p->limit = 4;
+    p->length = 0;
+    if (!c || !seq_counter(handle))
+        return -1;
+    int timeout_ms = read_timeout_ms(handle);
+
+    unsigned char hdr[4];
+    int rc = read_header(c, hdr, timeout_ms);
+    if (rc < 1)
+        return read_failed(handle, c, 1, rc);
+    uint32_t len = u24(hdr);
+    QV_TRACE(handle, LOG_DETAIL, "Packet: len=%d, seq=%d", (int)len, (int)hdr[3]);
+    if (check_sequence(handle, hdr[3]) != 0)
+        return -1;
+    if (reserve(p, 4 + (int64_t)len) != 0) {
+        post_error(handle, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    memcpy(p->data, hdr, 4);
+    p->seq = hdr[3];
+    rc = stream_read(c, p->data + 4, len, timeout_ms);
+    if (rc < 1)
+        return read_failed(handle, c, 2, rc);
+    int64_t end = 4 + (int64_t)len;
+
+    /* A payload of exactly MAX_PACKET_PAYLOAD bytes continues in the next
+     * packet; one shorter (possibly empty) ends it. */
+    while (len == MAX_PACKET_PAYLOAD) {
+        rc = read_header(c, hdr, timeout_ms);
+        if (rc < 1)
+            return read_failed(handle, c, 3, rc);
+        len = u24(hdr);
+        QV_TRACE(handle, LOG_DETAIL, "Packet: len=%d, seq=%d, extend to=%l", (int)len, (int)hdr[3],
+                 (int64_t)(end - 4 + len));
+        if (end - 4 + (int64_t)len > MAX_ASSEMBLED_PAYLOAD) {
+            post_error(handle, ST_08S01, 0, "packet too large: %l bytes", (int64_t)(end - 4 + len));
+            return -1;
+        }
+        if (check_sequence(handle, hdr[3]) != 0)
+            return -1;
+        if (reserve(p, end + len) != 0) {
+            post_error(handle, ST_HY001, 0, nullptr);
+            return -1;
+        }
+        p->seq = hdr[3];
+        rc = stream_read(c, p->data + end, len, timeout_ms);
+        if (rc < 1)
+            return read_failed(handle, c, 4, rc);
+        end += len;
+    }
+    p->limit = (int32_t)end;
+    return 0;
+}
+
+my_packet *packet_read(void *handle)
+{
+    my_packet *p = (my_packet *)calloc(1, sizeof *p);
+    if (!p) {
+        post_error(handle, ST_HY001, 0, nullptr);
+        return nullptr;
+    }
+    if (packet_read_into(handle, p) != 0) {
+        packet_free(p);
+        return nullptr;
+    }
+    return p;
+}
+
+/* ------------------------------------------------------ compressed framing */
+
+enum {
+    FRAME_HEADER = 7,
+    /* deflate cannot expand data more than 1032:1; a frame announcing more
+     * than that (plus a little for the stream's own header) is not zlib data,
+     * and must not make us allocate what it announces */
+    ZLIB_MAX_RATIO = 1032,
+    ZLIB_SLACK = 64,
+    /* a decompression buffer above this size is freed once used up, so an
+     * idle connection does not hold on to a 16 MB frame */
+    COMP_KEEP_LIMIT = 1 << 20,
+};
+
+static void put_u24(unsigned char *b, uint32_t v)
+{
+    b[0] = (unsigned char)v;
+    b[1] = (unsigned char)(v >> 8);
+    b[2] = (unsigned char)(v >> 16);
+}
+
+/* One frame of at most COMPRESS_FRAME_MAX bytes, header and body in one
+ * net_write. 0, or the failing result (-1, posted). */
+static int write_frame(my_connection *c, const unsigned char *data, size_t n)
+{
+    unsigned char small[FRAME_HEADER + COMPRESS_MIN_LENGTH];
+    unsigned char *frame = small;
+    size_t body = n;
+    uint32_t ulen = 0;   /* 0: the body is the data as it is */
+    if (n <= COMPRESS_MIN_LENGTH) {
+        memcpy(frame + FRAME_HEADER, data, n);
+    } else {
+        frame = (unsigned char *)malloc(FRAME_HEADER + n);
+        if (!frame) {
+            post_error(c, ST_HY000, 0, "Malloc Failed");
+            return -1;
+        }
+        /* the output buffer holds only n bytes: data that would not shrink
+         * fails to compress and goes out as it is */
+        uLongf clen = (uLongf)n;
+        int zrc = compress(frame + FRAME_HEADER, &clen, data, (uLong)n);
+        if (zrc == Z_OK) {
+            body = clen;
+            ulen = (uint32_t)n;
+        } else {
+            memcpy(frame + FRAME_HEADER, data, n);
+        }
+        QV_DUMP_WIRE(c, LOG_PKTDUMP, data, n, "Compress data from %d, to ret=%d len=%d", (int)n,
+                     zrc, (int)body);
+    }
+    put_u24(frame, (uint32_t)body);
+    frame[3] = (unsigned char)c->comp_seq;
+    put_u24(frame + 4, ulen);
+    c->comp_seq = (c->comp_seq + 1) & 0xFF;
+    int w = net_write(c, frame, FRAME_HEADER + body);
+    if (frame != small)
+        free(frame);
+    if (w < 0)
+        return w;
+    return (size_t)w == FRAME_HEADER + body ? 0 : -1;
+}
+
+int compressed_write(my_connection *c, const unsigned char *bytes, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        size_t chunk = n - done < COMPRESS_FRAME_MAX ? n - done : (size_t)COMPRESS_FRAME_MAX;
+        int rc = write_frame(c, bytes + done, chunk);
+        if (rc < 0)
+            return rc;
+        done += chunk;
+    }
+    return n > (size_t)INT32_MAX ? INT32_MAX : (int)n;
+}
+
+/* comp_buf with room for n bytes (its content is not kept). */
+static int comp_reserve(my_connection *c, size_t n)
+{
+    if (c->comp_buf && c->comp_cap >= n)
+        return 0;
+    free(c->comp_buf);
+    c->comp_buf = (unsigned char *)malloc(n ? n : 1);
+    c->comp_cap = c->comp_buf ? (uint32_t)n : 0;
+    c->comp_len = c->comp_off = 0;
+    return c->comp_buf ? 0 : -1;
+}
+
+static int frame_malformed(my_connection *c, uint32_t comp_len, uint32_t ulen)
+{
+    c->net_errno = 0;   /* the socket is fine; its bytes are not */
+    post_error(c, ST_08S01, 0, "malformed compressed frame: comp_len=%d, uncomp_len=%d",
+               (int)comp_len, (int)ulen);
+    return -1;
+}
+
+/* A frame sent as it is: its body is the data. */
+static int read_clear_frame(my_connection *c, uint32_t comp_len, unsigned char *dst, size_t room,
+                            size_t *direct, int timeout_ms)
+{
+    QV_TRACE(c, LOG_DETAIL, "Uncompressed data (sent in clear)");
+    if (comp_len == 0)
+        return 1;
+    if (comp_len <= room) {
+        int rc = net_read_exact(c, dst, comp_len, timeout_ms);
+        if (rc < 1)
+            return rc;
+        *direct = comp_len;
+        return 1;
+    }
+    if (comp_reserve(c, comp_len) != 0) {
+        post_error(c, ST_HY001, 0, nullptr);
+        return 0;
+    }
+    int rc = net_read_exact(c, c->comp_buf, comp_len, timeout_ms);
+    if (rc < 1)
+        return rc;
+    c->comp_off = 0;
+    c->comp_len = comp_len;
+    return 1;
+}
+
+/* A zlib frame. It is inflated straight into the caller's buffer when the
+ * caller wants all of it, else into comp_buf for the reads that follow. The
+ * compressed bytes are taken from the receive buffer when they fit there. */
+static int read_zlib_frame(my_connection *c, uint32_t comp_len, uint32_t ulen, unsigned char *dst,
+                           size_t room, size_t *direct, int timeout_ms)
+{
+    if ((uint64_t)ulen > (uint64_t)comp_len * ZLIB_MAX_RATIO + ZLIB_SLACK)
+        return frame_malformed(c, comp_len, ulen);
+    int rc;
+    unsigned char *tmp = nullptr;
+    const unsigned char *in;
+    if (comp_len <= NET_RBUF_SIZE) {
+        in = net_peek(c, comp_len, timeout_ms, &rc);
+        if (!in)
+            return rc;
+    } else {
+        tmp = (unsigned char *)malloc(comp_len);
+        if (!tmp) {
+            post_error(c, ST_HY001, 0, nullptr);
+            return 0;
+        }
+        rc = net_read_exact(c, tmp, comp_len, timeout_ms);
+        if (rc < 1) {
+            free(tmp);
+            return rc;
+        }
+        in = tmp;
+    }
+    int into_caller = ulen <= room;
+    unsigned char *out = dst;
+    if (!into_caller) {
+        if (comp_reserve(c, ulen) != 0) {
+            free(tmp);
+            if (!tmp)
+                net_consume(c, comp_len);
+            post_error(c, ST_HY001, 0, nullptr);
+            return 0;
+        }
+        out = c->comp_buf;
+    }
+    uLongf outlen = ulen;
+    int zrc = uncompress(out, &outlen, in, comp_len);
+    QV_TRACE(c, LOG_DETAIL, "Uncompress returns %d, %d, %d", zrc, (int)comp_len, (int)outlen);
+    if (tmp)
+        free(tmp);
+    else
+        net_consume(c, comp_len);
+    if (zrc != Z_OK) {
+        c->net_errno = 0;
+        post_error(c, ST_08S01, 0, "uncompress failed %d", zrc);
+        return -1;
+    }
+    if (outlen != ulen)   /* shorter than announced: the rest would be garbage */
+        return frame_malformed(c, comp_len, ulen);
+    if (into_caller) {
+        *direct = ulen;
+    } else {
+        c->comp_off = 0;
+        c->comp_len = ulen;
+    }
+    return 1;
+}
+
+/* Reads one frame. Its data lands either in dst (up to room bytes; *direct
+ * says how many) or in comp_buf. 1, or the failing result (< 1). */
+static int read_frame(my_connection *c, unsigned char *dst, size_t room, size_t *direct,
+                      int timeout_ms)
+{
+    *direct = 0;
+    int rc;
+    const unsigned char *h = net_peek(c, FRAME_HEADER, timeout_ms, &rc);
+    if (!h)
+        return rc;
+    uint32_t comp_len = u24(h), ulen = u24(h + 4);
+    unsigned seq = h[3];
+    net_consume(c, FRAME_HEADER);
+    /* the server's frame numbers are not checked; ours continue after them */
+    c->comp_seq = (c->comp_seq + 1) & 0xFF;
+    QV_TRACE(c, LOG_DETAIL, "Compressed header: comp_len=%d, seq=%d, uncomp_len=%d", (int)comp_len,
+             (int)seq, (int)ulen);
+    if (ulen == 0)
+        return read_clear_frame(c, comp_len, dst, room, direct, timeout_ms);
+    return read_zlib_frame(c, comp_len, ulen, dst, room, direct, timeout_ms);
+}
+
+int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms)
+{
+    size_t done = 0;
+    if (got)
+        *got = 0;
+    while (done < want) {
+        if (c->comp_buf && c->comp_len > 0) {
+            size_t take = want - done < c->comp_len ? want - done : c->comp_len;
+            memcpy(buf + done, c->comp_buf + c->comp_off, take);
+            c->comp_off += (uint32_t)take;
+            c->comp_len -= (uint32_t)take;
+            done += take;
+            if (c->comp_len == 0) {
+                c->comp_off = 0;
+                if (c->comp_cap > COMP_KEEP_LIMIT) {
+                    free(c->comp_buf);
+                    c->comp_buf = nullptr;
+                    c->comp_cap = 0;
+                }
+            }
+            continue;
+        }
+        size_t direct = 0;
+        int rc = read_frame(c, buf + done, want - done, &direct, timeout_ms);
+        if (rc < 1)
+            return rc;
+        done += direct;
+    }
+    if (got)
+        *got = done;
+    return done > (size_t)INT32_MAX ? INT32_MAX : (int)done;
 }

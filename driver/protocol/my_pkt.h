@@ -41,6 +41,8 @@ struct my_packet {
     uint8_t seq;
     void *owner;              /* my_statement or my_connection */
     my_packet *next;          /* link in a statement's packet queue */
+    int32_t capacity;         /* incoming: allocated bytes of data (0: unknown), so
+                                 packet_read_into can reuse the buffer */
 };
 
 /* ---- creation ---- */
@@ -89,9 +91,20 @@ int conn_wire_utf8(const my_connection *c);
 /* ---- sending and reading ---- */
 int packet_send(void *handle, my_packet *p);       /* 0 or -4 */
 my_packet *packet_read(void *handle);              /* null: failure (posted) or time-out (flag set) */
+/* As packet_read, but into a packet the caller keeps across reads: its buffer
+ * is reused (grown when a payload needs more), so a loop over many rows makes
+ * no allocation per packet. owner, pos, limit and seq are set as packet_read
+ * sets them. 0 success; -2 time-out (flag set, nothing posted); -1 failure
+ * (posted). After a failure the packet holds no payload (limit = pos = 4). */
+int packet_read_into(void *handle, my_packet *reuse);
 /* Sequence counter of the handle (statement's, else connection's). */
 void packet_reset_seq(void *handle);
 
+/* Compressed framing: 7-byte frame header (compressed length u24, frame
+ * sequence u8, uncompressed length u24; uncompressed length 0 = sent as is).
+ * compressed_write: n, or the failing net_write result (-1, posted).
+ * compressed_read: all want bytes (n), or a result below 1: -2 time-out,
+ * -1 failure (posted; a malformed frame is 08S01), 0 out of memory (HY001). */
 int compressed_write(my_connection *c, const unsigned char *bytes, size_t n);
 int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms);
 

@@ -1,0 +1,17 @@
+/*
+ * Server-side session operations behind connection attributes, transactions
+ * and the post-logon set-up: commit, rollback, select limit, autocommit,
+ * catalog, isolation, current database.
+ */
+#ifndef QV_MY_SESSION_H
+#define QV_MY_SESSION_H
+
+#include <stdint.h>
+
+#include "my_handles.h"
+
+/* Records the limit as the one in force, then sends
+ * "SET @@sql_select_limit=<n>" or "...=DEFAULT" for 0. execute_query's result. */
+int set_select_limit(my_connection *c, int64_t limit);
+
+#endif

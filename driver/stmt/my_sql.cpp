@@ -1,0 +1,504 @@
+/*
+ * SQL text processing (trimming, marker counting, classification) and the
+ * builders of the commands that execute a statement.
+ */
+#include "stmt/my_sql.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "frame/my_handle.h"
+#include "stmt/my_param.h"
+
+enum {
+    COM_QUERY = 0x03,
+    COM_STMT_EXECUTE = 0x17,
+    COM_STMT_CLOSE = 0x19,
+    COM_STMT_RESET = 0x1A,
+};
+
+enum { SERVER_STATUS_NO_BACKSLASH_ESCAPES = 0x200 };
+
+static int is_blank(uint16_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+static int is_bom(uint16_t c) { return c == 0xFEFF || c == 0xFFFE; }
+static int is_digit(uint16_t c) { return c >= '0' && c <= '9'; }
+static uint16_t ascii_lower(uint16_t c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+
+/* ================================================================ scanner */
+
+int sql_scan_flags(const my_connection *c)
+{
+    if (!c)
+        return 0;
+    int flags = 0;
+    if (c->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES)
+        flags |= SQL_SCAN_NO_BACKSLASH_ESCAPES;
+    /* AnsiMode puts the session into ANSI_QUOTES (session setup). */
+    if (c->AnsiMode)
+        flags |= SQL_SCAN_ANSI_QUOTES;
+    return flags;
+}
+
+void sql_scan_init(sql_scanner *sc, const uint16_t *units, uint32_t length, int flags)
+{
+    sc->units = units;
+    sc->length = units ? length : 0;
+    sc->pos = 0;
+    sc->flags = flags;
+    sc->in_exec_comment = 0;
+}
+
+static uint16_t unit_at(const sql_scanner *sc, uint32_t i) { return i < sc->length ? sc->units[i] : 0; }
+
+/* End of the literal or quoted identifier opened by quote q at i. A doubled
+ * quote stays inside; in string literals a backslash also escapes the next
+ * unit unless the session reads backslashes literally. Identifiers (`...`,
+ * and "..." under ANSI_QUOTES) never take backslash escapes. */
+static uint32_t quoted_end(const sql_scanner *sc, uint32_t i, uint16_t q)
+{
+    int escapes = !(sc->flags & SQL_SCAN_NO_BACKSLASH_ESCAPES) &&
+                  (q == '\'' || (q == '"' && !(sc->flags & SQL_SCAN_ANSI_QUOTES)));
+    for (i++; i < sc->length; i++) {
+        uint16_t c = sc->units[i];
+        if (escapes && c == '\\') {
+            i++;   /* skip the escaped unit; a trailing backslash ends the text */
+            continue;
+        }
+        if (c == q) {
+            if (unit_at(sc, i + 1) == q) {
+                i++;
+                continue;
+            }
+            return i + 1;
+        }
+    }
+    return sc->length;
+}
+
+static uint32_t find_unit(const sql_scanner *sc, uint32_t i, uint16_t c)
+{
+    while (i < sc->length && sc->units[i] != c)
+        i++;
+    return i;
+}
+
+/* The server ends "--" and "#" comments at LF only; a CR before it is part
+ * of the comment. */
+static uint32_t line_comment_end(const sql_scanner *sc, uint32_t i) { return find_unit(sc, i, '\n'); }
+
+static uint32_t block_comment_end(const sql_scanner *sc, uint32_t i)
+{
+    for (i += 2; i + 1 < sc->length; i++)
+        if (sc->units[i] == '*' && sc->units[i + 1] == '/')
+            return i + 2;
+    return sc->length;
+}
+
+/* "--" opens a comment for the server only when a blank or control
+ * character (or the end) follows: "1--1" is 1 minus -1. */
+static int dash_comment_at(const sql_scanner *sc, uint32_t i)
+{
+    if (unit_at(sc, i + 1) != '-')
+        return 0;
+    if (i + 2 >= sc->length)
+        return 1;
+    uint16_t c = sc->units[i + 2];
+    return c <= ' ' || c == 0x7F;
+}
+
+// Length of an executable-comment opener at i ("/*!" or "/*M!" and up to six
+// version digits), 0 when i starts an ordinary comment.
+static uint32_t exec_opener_length(const sql_scanner *sc, uint32_t i)
+{
+    uint32_t k;
+    if (unit_at(sc, i + 2) == '!')
+        k = 3;
+    else if (unit_at(sc, i + 2) == 'M' && unit_at(sc, i + 3) == '!')
+        k = 4;
+    else
+        return 0;
+    for (int d = 0; d < 6 && i + k < sc->length && is_digit(sc->units[i + k]); d++)
+        k++;
+    return k;
+}
+
+/* A slash-star: an executable comment's opener (its content is scanned as
+ * SQL) or a whole ordinary comment. */
+static uint32_t slash_star_end(sql_scanner *sc, uint32_t i)
+{
+    uint32_t k = exec_opener_length(sc, i);
+    if (k > 0) {
+        sc->in_exec_comment = 1;
+        return i + k;
+    }
+    return block_comment_end(sc, i);
+}
+
+int sql_scan_next(sql_scanner *sc, sql_token *t)
+{
+    if (sc->pos >= sc->length)
+        return 0;
+    uint32_t i = sc->pos;
+    uint16_t c = sc->units[i];
+    uint16_t next = unit_at(sc, i + 1);
+    int kind = SQL_TOKEN_TEXT;
+    uint32_t end = i + 1;
+
+    if (c == '\'' || c == '"' || c == '`') {
+        kind = SQL_TOKEN_QUOTED;
+        end = quoted_end(sc, i, c);
+    } else if (c == '[') {
+        kind = SQL_TOKEN_QUOTED;
+        end = find_unit(sc, i + 1, ']');
+        end = end < sc->length ? end + 1 : end;
+    } else if (c == '?') {
+        kind = SQL_TOKEN_MARKER;
+    } else if (is_bom(c)) {
+        kind = SQL_TOKEN_BOM;
+    } else if (c == '#' || (c == '-' && dash_comment_at(sc, i))) {
+        kind = SQL_TOKEN_COMMENT;
+        end = line_comment_end(sc, i);
+    } else if (c == '/' && next == '*') {
+        kind = SQL_TOKEN_COMMENT;
+        end = slash_star_end(sc, i);
+    } else if (c == '*' && next == '/' && sc->in_exec_comment) {
+        kind = SQL_TOKEN_COMMENT;
+        end = i + 2;
+        sc->in_exec_comment = 0;
+    }
+    t->kind = kind;
+    t->start = i;
+    t->end = end;
+    sc->pos = end;
+    return 1;
+}
+
+/* ======================================================== my_process_sql */
+
+/* Keywords whose positions the trace line reports (only there). */
+static const char *const trace_keywords[] = {"where", "from", "into", "set",
+                                             "group", "order", "values"};
+enum { KW_WHERE, KW_FROM, KW_INTO, KW_SET, KW_GROUP, KW_ORDER, KW_VALUES, KW_COUNT };
+
+enum { VERB_MAX = 63 };
+enum { VERB_WAITING, VERB_COLLECTING, VERB_DONE };
+
+/* What the scan learns besides the output text. */
+struct sql_summary {
+    char verb[VERB_MAX + 1];
+    int verb_length;
+    int verb_state;
+    int depth;                    /* parenthesis depth of plain text */
+    int keyword_pos[KW_COUNT];    /* output position before the keyword, -1 unseen */
+    int markers;
+};
+
+/* The first word: plain text up to a blank or a unit above 128. Comments
+ * and blanks before it are skipped, so a commented SELECT is still a query;
+ * ODBC braces are neither part of it nor end it. */
+static void verb_text_unit(sql_summary *m, uint16_t c)
+{
+    if (m->verb_state == VERB_DONE || c == '{' || c == '}')
+        return;
+    if (is_blank(c) || c > 128) {
+        if (m->verb_state == VERB_COLLECTING || c > 128)
+            m->verb_state = VERB_DONE;
+        return;
+    }
+    m->verb_state = VERB_COLLECTING;
+    m->verb[m->verb_length++] = (char)(c & 0xFF);
+    m->verb[m->verb_length] = 0;
+    if (m->verb_length == VERB_MAX)
+        m->verb_state = VERB_DONE;
+}
+
+static void verb_other_token(sql_summary *m, int kind)
+{
+    if (kind == SQL_TOKEN_BOM)
+        return;
+    if (kind == SQL_TOKEN_COMMENT && m->verb_state == VERB_WAITING)
+        return;
+    m->verb_state = VERB_DONE;
+}
+
+/* A keyword at in[i] counts when the previous output unit is a blank or ')'
+ * and a blank, '(', ';' or the end follows it. Looks ahead at most the
+ * keyword's length. */
+static int keyword_at(const uint16_t *in, uint32_t i, uint32_t n, const char *kw)
+{
+    uint32_t k = (uint32_t)strlen(kw);
+    if (n - i < k)
+        return 0;
+    for (uint32_t j = 0; j < k; j++)
+        if (ascii_lower(in[i + j]) != (uint16_t)kw[j])
+            return 0;
+    if (i + k == n)
+        return 1;
+    uint16_t after = in[i + k];
+    return is_blank(after) || after == '(' || after == ';';
+}
+
+static void note_keywords(sql_summary *m, const uint16_t *in, uint32_t i, uint32_t n,
+                          const uint16_t *out, uint32_t o)
+{
+    uint16_t c = ascii_lower(in[i]);
+    if (m->depth != 0 || o == 0 || c < 'a' || c > 'z')
+        return;
+    if (!is_blank(out[o - 1]) && out[o - 1] != ')')
+        return;
+    for (int k = 0; k < KW_COUNT; k++)
+        if (m->keyword_pos[k] < 0 && keyword_at(in, i, n, trace_keywords[k]))
+            m->keyword_pos[k] = (int)o - 1;
+}
+
+static void note_text_unit(sql_summary *m, const uint16_t *in, uint32_t i, uint32_t n,
+                           const uint16_t *out, uint32_t o)
+{
+    uint16_t c = in[i];
+    verb_text_unit(m, c);
+    note_keywords(m, in, i, n, out, o);
+    if (c == '(')
+        m->depth++;
+    else if (c == ')')
+        m->depth--;
+}
+
+/* Leading and trailing blanks go (byte-order marks with them: the scan
+ * drops those anyway), then trailing semicolons; blanks before the
+ * semicolons stay: "select 1 ;;" keeps "select 1 ". */
+static void trim_range(const my_string *text, uint32_t *start, uint32_t *end)
+{
+    uint32_t b = 0, e = text ? text->length : 0;
+    while (b < e && (is_blank(text->data[b]) || is_bom(text->data[b])))
+        b++;
+    while (e > b && (is_blank(text->data[e - 1]) || is_bom(text->data[e - 1])))
+        e--;
+    while (e > b && text->data[e - 1] == ';')
+        e--;
+    *start = b;
+    *end = e;
+}
+
+/* One pass: copies in[0..n) to out without byte-order marks and fills m.
+ * Returns the number of units written. */
+static uint32_t scan_into(const uint16_t *in, uint32_t n, int flags, uint16_t *out,
+                          sql_summary *m)
+{
+    sql_scanner sc;
+    sql_token t;
+    uint32_t o = 0;
+    sql_scan_init(&sc, in, n, flags);
+    while (sql_scan_next(&sc, &t)) {
+        if (t.kind == SQL_TOKEN_TEXT) {
+            note_text_unit(m, in, t.start, n, out, o);
+            out[o++] = in[t.start];
+            continue;
+        }
+        verb_other_token(m, t.kind);
+        if (t.kind == SQL_TOKEN_BOM)
+            continue;
+        if (t.kind == SQL_TOKEN_MARKER)
+            m->markers++;
+        memcpy(out + o, in + t.start, (t.end - t.start) * sizeof(uint16_t));
+        o += t.end - t.start;
+    }
+    return o;
+}
+
+/* "(SELECT ...) UNION (SELECT ...)" is a query too. */
+static int verb_is_select(const char *verb)
+{
+    while (*verb == '(')
+        verb++;
+    return (verb[0] | 0x20) == 's' && (verb[1] | 0x20) == 'e' && (verb[2] | 0x20) == 'l';
+}
+
+static void trace_summary(my_statement *s, const my_string *out, const sql_summary *m)
+{
+    const int *k = m->keyword_pos;
+    QV_TRACE(s, LOG_DETAIL, "at end of my_process_sql output string %T", out->data,
+             (int64_t)out->length);
+    QV_TRACE(s, LOG_DETAIL,
+             "initial verb '%s', from_offset=%d, where_offset=%d, into_offset=%d, "
+             "set_offset=%d, group_offset=%d, order_offset=%d, values_offset=%d, "
+             "into_offset=%d",
+             m->verb, k[KW_FROM], k[KW_WHERE], k[KW_INTO], k[KW_SET], k[KW_GROUP],
+             k[KW_ORDER], k[KW_VALUES], k[KW_INTO]);
+    QV_TRACE(s, LOG_DETAIL, "parameter count=%d", m->markers);
+}
+
+my_string *my_process_sql(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "at start of my_process_sql input string '%S'", text);
+    uint32_t start, end;
+    trim_range(text, &start, &end);
+
+    /* The output is never longer than the trimmed input. */
+    my_string *out = ms_new(end - start);
+    if (!out) {
+        post_error(s, ST_HY001, 0, "failed processing SQL");
+        return nullptr;
+    }
+    sql_summary m;
+    memset(&m, 0, sizeof m);
+    for (int k = 0; k < KW_COUNT; k++)
+        m.keyword_pos[k] = -1;
+    uint32_t n = end > start ? scan_into(text->data + start, end - start,
+                                         sql_scan_flags(handle_conn(s)), out->data, &m)
+                             : 0;
+    if (n == 0) {
+        free(out->data);   /* an empty string carries no buffer */
+        out->data = nullptr;
+    }
+    out->length = n;
+
+    s->found_param_count = m.markers;
+    s->is_select = verb_is_select(m.verb);
+    trace_summary(s, out, &m);
+    return out;
+}
+
+/* ======================================================= command builders */
+
+/* The statement has no diagnostic beyond the first `before`: the failure was
+ * memory, which no lower layer reported. */
+static void post_build_failure(my_statement *s, int before)
+{
+    if (diag_count(s) == before)
+        post_error(s, ST_HY001, 0, nullptr);
+}
+
+/* A new packet for a command of the statement, starting a new exchange. */
+static my_packet *new_command(my_statement *s, unsigned command)
+{
+    packet_reset_seq(s);
+    my_packet *p = packet_new(s);
+    if (p && packet_put_u8(p, command) == 0)
+        return p;
+    packet_free(p);
+    post_error(s, ST_HY001, 0, nullptr);
+    return nullptr;
+}
+
+/* Appends text[from, to) in the wire encoding in one piece. Markers are
+ * ASCII, so a run never splits a surrogate pair. */
+static int put_run(my_packet *p, const my_string *text, uint32_t from, uint32_t to)
+{
+    if (to <= from)
+        return 0;
+    my_string view = {text->data + from, to - from, 1};
+    return packet_put_string(p, &view);
+}
+
+/* The text with each marker replaced by its parameter's literal. Markers are
+ * found by the scanner my_process_sql counted them with, so the n-th marker
+ * here is parameter n. */
+static int put_substituted(my_statement *s, my_packet *p, const my_string *text,
+                           param_literal_fn put_param)
+{
+    sql_scanner sc;
+    sql_token t;
+    uint32_t run = 0;
+    int number = 0;
+    sql_scan_init(&sc, text->data, text->length, sql_scan_flags(handle_conn(s)));
+    while (sql_scan_next(&sc, &t)) {
+        if (t.kind != SQL_TOKEN_MARKER)
+            continue;
+        if (put_run(p, text, run, t.start) != 0)
+            return -1;
+        /* The session's quoting mode may have changed since the text was
+         * counted; never read a parameter that was not checked. */
+        if (++number > s->found_param_count) {
+            post_error_col(s, ST_07002, 0, number, nullptr);
+            return -1;
+        }
+        QV_TRACE(s, LOG_DETAIL, "appending param %d", number);
+        if (put_param(s, p, number) != 0)
+            return -1;
+        run = t.end;
+    }
+    return put_run(p, text, run, text->length);
+}
+
+my_packet *build_exec_string(my_statement *s, const my_string *text, param_literal_fn put_param)
+{
+    QV_TRACE(s, LOG_DETAIL, "create_exec_string: stmt=%p, sqllen=%d, sql='%S'", s,
+             text ? (int)text->length : 0, text);
+    QV_TRACE(s, LOG_DETAIL, "found_param_count=%d", s->found_param_count);
+    my_packet *p = new_command(s, COM_QUERY);
+    if (!p)
+        return nullptr;
+    int before = diag_count(s);
+    int rc;
+    if (s->found_param_count <= 0 || !text)
+        rc = packet_put_string(p, text) || packet_put_u8(p, 0);
+    else
+        rc = put_substituted(s, p, text, put_param);
+    if (rc != 0) {
+        post_build_failure(s, before);
+        packet_free(p);
+        return nullptr;
+    }
+    return p;
+}
+
+my_packet *create_exec_string(my_statement *s, const my_string *text)
+{
+    return build_exec_string(s, text, my_append_param_as_string);
+}
+
+my_packet *create_text_execute(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "create_text_execute");
+    return create_exec_string(s, s->sql_text);
+}
+
+my_packet *create_execute(my_statement *s)
+{
+    int described = s->ipd ? s->ipd->described_count : 0;
+    QV_TRACE(s, LOG_DETAIL, "create_execute: stmt=%p", s);
+    QV_TRACE(s, LOG_DETAIL, "found_param_count=%d", s->found_param_count);
+    QV_TRACE(s, LOG_DETAIL, "described field count=%d", described);
+    my_connection *c = handle_conn(s);
+    if (c && c->Text_Prepare)
+        return create_text_execute(s);
+
+    my_packet *p = new_command(s, COM_STMT_EXECUTE);
+    if (!p)
+        return nullptr;
+    int before = diag_count(s);
+    int rc = packet_put_u32(p, s->statement_id) ||
+             packet_put_u8(p, 0) ||        /* flags: no cursor */
+             packet_put_u32(p, 1);         /* iteration count */
+    if (rc == 0 && (s->found_param_count > 0 || described != 0))
+        rc = my_append_params(s, p);
+    if (rc != 0) {
+        post_build_failure(s, before);
+        packet_free(p);
+        return nullptr;
+    }
+    return p;
+}
+
+static my_packet *statement_command(my_statement *s, unsigned command)
+{
+    my_packet *p = new_command(s, command);
+    if (p && packet_put_u32(p, s->statement_id) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return nullptr;
+    }
+    return p;
+}
+
+my_packet *create_close(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "create_close: stmt=%p", s);
+    return statement_command(s, COM_STMT_CLOSE);
+}
+
+my_packet *create_reset(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "create_reset: stmt=%p", s);
+    return statement_command(s, COM_STMT_RESET);
+}
