@@ -34,6 +34,8 @@ static void clear_session_state(my_connection *c)
     c->busy_owner = nullptr;
     c->seq = 0;
     c->comp_seq = 0;
+    c->comp_cap = 0;   /* comp_buf itself went with the session */
+    c->net_errno = 0;
 }
 
 void conn_reset(my_connection *c)
