@@ -588,3 +588,26 @@ TEST_F(DsnConnect, TraceLogNeverShowsThePassword)
     EXPECT_NE(text.find("SQLConnect: Password found in ini file"), std::string::npos);
     EXPECT_NE(text.find("[SQLConnectWide.cpp:"), std::string::npos);
 }
+
+// On a fresh handle the MySQLUTF preset decides how SQLDriverConnectW reads
+// its own argument; the connect then replaces it with the settings' value.
+TEST(WideConnect, MySQLUTFPresetReadsTheConnectionString)
+{
+    ini_set_dsn("ODBC", {{"MySQLUTF", "yes"}});
+    SQLHENV henv;
+    SQLHDBC hdbc;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &henv), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, henv, &hdbc), SQL_SUCCESS);
+    ini_remove_dsn("ODBC");
+    my_connection *c = as_conn(hdbc);
+    EXPECT_EQ(c->ConvWToUtf, 1);
+
+    const char in[] = "SERVER=127.0.0.1;PORT=1;UID=J\xC3\xBCrgen";   // UTF-8 bytes
+    EXPECT_EQ(SQLDriverConnectW(hdbc, nullptr, (SQLWCHAR *)in, (SQLSMALLINT)strlen(in), nullptr,
+                                0, nullptr, SQL_DRIVER_NOPROMPT),
+              SQL_ERROR);
+    EXPECT_EQ(units_of(c->UID), (std::vector<uint16_t>{'J', 0xFC, 'r', 'g', 'e', 'n'}));
+    EXPECT_EQ(c->ConvWToUtf, 0);
+    SQLFreeHandle(SQL_HANDLE_DBC, hdbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, henv);
+}
