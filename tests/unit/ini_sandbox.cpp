@@ -24,6 +24,7 @@ std::string make_sandbox()
     std::ofstream(d + "/odbcinst.ini").close();
     setenv("ODBCSYSINI", d.c_str(), 1);
     setenv("ODBCINI", (d + "/odbc.ini").c_str(), 1);
+    unsetenv("ODBCINSTINI");   // read relative to ODBCSYSINI: it would hide ours
     // The path is copied for the exit handler: the string itself may be
     // destroyed before the handler runs.
     static char at_exit_path[64];
