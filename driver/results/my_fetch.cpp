@@ -14,11 +14,8 @@
 #include "protocol/my_proto.h"
 #include "results/my_bin_data.h"
 #include "results/my_data.h"
+#include "results/my_internalrs.h"
 #include "stmt/my_desc.h"
-
-/* Internal result sets (my_internalrs.cpp): the next row into the value
- * holders and the bound columns. */
-SQLRETURN internal_rs_fetch(my_statement *stmt, int orientation);
 
 /* ============================================================ row readers */
 
