@@ -39,6 +39,7 @@ enum {
     QUEUE_FIRST_SIZE = 16 * 1024,   /* holds the whole response of most statements */
     QUEUE_KEEP = 64 * 1024,         /* a cleared queue keeps a buffer up to this size */
     INFILE_PIECE = 1024,
+    KILL_WAIT_MS = 3000,            /* bounds each step of sending KILL QUERY */
 };
 
 /* ======================================================= response tracker */
@@ -299,6 +300,9 @@ void conn_mark_dead(my_connection *c)
 
 /* ============================================================ time-outs */
 
+/* A time-out in ms bounded by most (0: none given). */
+static int32_t shorter(int32_t ms, int32_t most) { return ms > 0 && ms < most ? ms : most; }
+
 /* The settings a second connection needs to log on as c did, to the server
  * that answered c. */
 static int copy_logon_settings(my_connection *k, const my_connection *c)
@@ -317,10 +321,7 @@ static int copy_logon_settings(my_connection *k, const my_connection *c)
         &my_connection::ReqCharSet, &my_connection::Text_Prepare, &my_connection::ConvToUtf,
         &my_connection::ConvWToUtf, &my_connection::AnsiMode, &my_connection::NTLMv2,
         &my_connection::Kerberos, &my_connection::GSSFLAG, &my_connection::NullDatetimes,
-        &my_connection::TimeAsTime, &my_connection::Encrypt, &my_connection::LogonTimeout,
-        &my_connection::ConnectionTimeout, &my_connection::wchar_type,
-        &my_connection::login_timeout, &my_connection::connection_timeout,
-        &my_connection::effective_logon_timeout};
+        &my_connection::TimeAsTime, &my_connection::Encrypt, &my_connection::wchar_type};
     for (my_string *my_connection::*m : texts)
         if (c->*m && !(k->*m = ms_copy(c->*m)))
             return -1;
@@ -330,6 +331,10 @@ static int copy_logon_settings(my_connection *k, const my_connection *c)
     k->SERVER = ms_copy(c->server_in_use ? c->server_in_use : c->SERVER);
     if (c->port_in_use > 0)
         k->PORT = c->port_in_use;
+    /* The statement is already late: a server that does not let us in or
+     * answer quickly is treated as unreachable, and the link is closed. */
+    k->effective_logon_timeout = shorter(c->effective_logon_timeout, KILL_WAIT_MS);
+    k->ConnectionTimeout = shorter(c->ConnectionTimeout, KILL_WAIT_MS);
     memcpy(k->LogFile, c->LogFile, sizeof k->LogFile);
     k->hdr.log_flags = c->hdr.log_flags;
     return (c->server_in_use || c->SERVER) && !k->SERVER ? -1 : 0;
