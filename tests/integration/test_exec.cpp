@@ -391,3 +391,118 @@ TEST(Exec, QueryTimeoutStopsTheStatement)
         EXPECT_EQ(s.rows(), (rows_t{{"after"}}));
     }
 }
+
+// ------------------------------------------------------- column metadata
+
+// Every column type as SQLDescribeCol and SQLColAttribute see it. Sizes of
+// character columns depend on the session's bytes per character, so for
+// them only the agreement of column size and display size is checked.
+TEST(Exec, MetadataOfEveryColumnType)
+{
+    session s;
+    EXEC_OK(s, "DROP TABLE IF EXISTS qv_types");
+    EXEC_OK(s, "CREATE TABLE qv_types (c_tiny TINYINT NOT NULL, c_short SMALLINT, c_int INT, "
+               "c_medium MEDIUMINT, c_big BIGINT UNSIGNED, c_float FLOAT, c_double DOUBLE, "
+               "c_dec DECIMAL(10,2), c_date DATE, c_datetime DATETIME(3), c_ts TIMESTAMP NULL, "
+               "c_time TIME, c_year YEAR, c_char CHAR(10), c_varchar VARCHAR(40), c_text TEXT, "
+               "c_blob BLOB, c_binary BINARY(8), c_varbinary VARBINARY(16), c_bit BIT(1), "
+               "c_bit8 BIT(8), c_enum ENUM('a','b'), c_auto INT AUTO_INCREMENT PRIMARY KEY)");
+    const SQLULEN CHARS = 0;   // size in characters of the session's character set
+    struct expect {
+        const char *name;
+        SQLSMALLINT type;
+        SQLULEN size;
+        SQLSMALLINT digits, nullable;
+        const char *type_name;
+        SQLLEN display, octet;
+        SQLLEN searchable;
+    } cols[] = {
+        {"c_tiny", SQL_TINYINT, 3, 0, SQL_NO_NULLS, "tiny", 4, 1, SQL_PRED_BASIC},
+        {"c_short", SQL_SMALLINT, 5, 0, SQL_NULLABLE, "short", 6, 2, SQL_PRED_BASIC},
+        {"c_int", SQL_INTEGER, 10, 0, SQL_NULLABLE, "int", 11, 4, SQL_PRED_BASIC},
+        {"c_medium", SQL_INTEGER, 10, 0, SQL_NULLABLE, "int24", 8, 4, SQL_PRED_BASIC},
+        {"c_big", SQL_BIGINT, 19, 0, SQL_NULLABLE, "longlong", 20, 8, SQL_PRED_BASIC},
+        {"c_float", SQL_REAL, 7, 0, SQL_NULLABLE, "float", 14, 4, SQL_PRED_BASIC},
+        {"c_double", SQL_DOUBLE, 15, 0, SQL_NULLABLE, "double", 24, 8, SQL_PRED_BASIC},
+        {"c_dec", SQL_DECIMAL, 10, 2, SQL_NULLABLE, "newdecimal", 12, 12, SQL_PRED_BASIC},
+        {"c_date", SQL_TYPE_DATE, 10, 0, SQL_NULLABLE, "date", 10, 6, SQL_SEARCHABLE},
+        {"c_datetime", SQL_TYPE_TIMESTAMP, 23, 3, SQL_NULLABLE, "datetime", 23, 16, SQL_SEARCHABLE},
+        {"c_ts", SQL_TYPE_TIMESTAMP, 19, 0, SQL_NULLABLE, "timestamp", 19, 16, SQL_SEARCHABLE},
+        {"c_time", SQL_VARCHAR, 11, 0, SQL_NULLABLE, "varchar", 11, 11, SQL_SEARCHABLE},
+        {"c_year", SQL_SMALLINT, 5, 0, SQL_NULLABLE, "year", 6, 2, SQL_PRED_BASIC},
+        {"c_char", SQL_CHAR, CHARS, 0, SQL_NULLABLE, "char", 0, 0, SQL_SEARCHABLE},
+        {"c_varchar", SQL_VARCHAR, CHARS, 0, SQL_NULLABLE, "varchar", 0, 0, SQL_SEARCHABLE},
+        {"c_text", SQL_LONGVARCHAR, CHARS, 0, SQL_NULLABLE, "text", 0, 0, SQL_PRED_CHAR},
+        {"c_blob", SQL_LONGVARBINARY, 65535, 0, SQL_NULLABLE, "blob", 131070, 65535, SQL_PRED_BASIC},
+        {"c_binary", SQL_BINARY, 8, 0, SQL_NULLABLE, "char_bin", 8, 8, SQL_PRED_BASIC},
+        {"c_varbinary", SQL_VARBINARY, 16, 0, SQL_NULLABLE, "varchar_bin", 16, 16, SQL_PRED_BASIC},
+        {"c_bit", SQL_BIT, 1, 0, SQL_NULLABLE, "bit", 1, 1, SQL_PRED_BASIC},
+        {"c_bit8", SQL_BINARY, 1, 0, SQL_NULLABLE, "binary", 2, 2, SQL_PRED_BASIC},
+        {"c_enum", SQL_CHAR, CHARS, 0, SQL_NULLABLE, "char", 0, 0, SQL_SEARCHABLE},
+        {"c_auto", SQL_INTEGER, 10, 0, SQL_NO_NULLS, "int", 11, 4, SQL_PRED_BASIC},
+    };
+    const SQLSMALLINT count = (SQLSMALLINT)(sizeof cols / sizeof cols[0]);
+    EXEC_OK(s, "SELECT * FROM qv_types");
+    SQLSMALLINT n = 0;
+    ASSERT_EQ(SQLNumResultCols(s.stmt, &n), SQL_SUCCESS);
+    ASSERT_EQ(n, count);
+    SQLLEN v = 0;
+    SQLSMALLINT len = 0;
+    ASSERT_EQ(SQLColAttribute(s.stmt, 1, SQL_DESC_COUNT, nullptr, 0, &len, &v), SQL_SUCCESS);
+    EXPECT_EQ(v, count);
+    for (SQLUSMALLINT i = 1; i <= count; i++) {
+        const expect &e = cols[i - 1];
+        SCOPED_TRACE(e.name);
+        SQLCHAR name[64];
+        SQLSMALLINT type = 0, digits = -1, nullable = -1;
+        SQLULEN size = 0;
+        ASSERT_EQ(SQLDescribeCol(s.stmt, i, name, sizeof name, &len, &type, &size, &digits,
+                                 &nullable),
+                  SQL_SUCCESS);
+        EXPECT_EQ(std::string((char *)name), e.name);
+        EXPECT_EQ(type, e.type);
+        EXPECT_EQ(digits, e.digits);
+        EXPECT_EQ(nullable, e.nullable);
+        auto number = [&](SQLUSMALLINT id) {
+            SQLLEN x = -12345;
+            EXPECT_EQ(SQLColAttribute(s.stmt, i, id, nullptr, 0, nullptr, &x), SQL_SUCCESS) << id;
+            return x;
+        };
+        auto text = [&](SQLUSMALLINT id) {
+            char buf[64] = "";
+            EXPECT_EQ(SQLColAttribute(s.stmt, i, id, buf, sizeof buf, &len, nullptr), SQL_SUCCESS)
+                << id;
+            return std::string(buf);
+        };
+        EXPECT_EQ(number(SQL_DESC_CONCISE_TYPE), e.type);
+        EXPECT_EQ(number(SQL_DESC_NULLABLE), e.nullable);
+        EXPECT_EQ(number(SQL_DESC_SEARCHABLE), e.searchable);
+        EXPECT_EQ(text(SQL_DESC_TYPE_NAME), e.type_name);
+        EXPECT_EQ(text(SQL_DESC_NAME), e.name);
+        EXPECT_EQ(text(SQL_DESC_BASE_COLUMN_NAME), e.name);
+        EXPECT_EQ(text(SQL_DESC_TABLE_NAME), "qv_types");
+        EXPECT_EQ(text(SQL_DESC_SCHEMA_NAME), "");
+        SQLLEN display = number(SQL_DESC_DISPLAY_SIZE);
+        if (e.size == CHARS) {
+            EXPECT_EQ((SQLLEN)size, display);
+            EXPECT_GT(size, 0u);
+        } else {
+            EXPECT_EQ(size, e.size);
+            EXPECT_EQ(display, e.display);
+            EXPECT_EQ(number(SQL_DESC_OCTET_LENGTH), e.octet);
+        }
+    }
+    auto flag = [&](SQLUSMALLINT col, SQLUSMALLINT id) {
+        SQLLEN x = -1;
+        SQLColAttribute(s.stmt, col, id, nullptr, 0, nullptr, &x);
+        return x;
+    };
+    EXPECT_EQ(flag(5, SQL_DESC_UNSIGNED), SQL_TRUE);            // c_big
+    EXPECT_EQ(flag(3, SQL_DESC_UNSIGNED), SQL_FALSE);           // c_int
+    EXPECT_EQ(flag(count, SQL_DESC_AUTO_UNIQUE_VALUE), SQL_TRUE);
+    EXPECT_EQ(flag(3, SQL_DESC_AUTO_UNIQUE_VALUE), SQL_FALSE);
+    EXPECT_EQ(SQLDescribeCol(s.stmt, count + 1, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                             nullptr),
+              SQL_ERROR);
+    EXPECT_EQ(qv::first_state(s.stmt), "07009");
+}
