@@ -27,9 +27,10 @@ int64_t now_ms()
     return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// The two ways a statement's response can be read: queued whole, or row by
-// row from the wire. Every result must be the same either way.
-const char *const MODES[] = {"", "NoCache=1;"};
+// The ways a statement's response can be read: queued whole, row by row
+// from the wire, and through compressed framing. Every result must be the
+// same either way.
+const char *const MODES[] = {"", "NoCache=1;", "Compress=1;", "NoCache=1;Compress=1;"};
 
 struct session {
     qv::connection c;
@@ -152,6 +153,57 @@ TEST(Exec, MoreResultsSkipsRowsNotFetched)
     ASSERT_EQ(SQLFetch(s.stmt), SQL_SUCCESS);
     QV_ASSERT_SUCCEEDED(SQLMoreResults(s.stmt), s.stmt);
     EXPECT_EQ(s.rows(), (rows_t{{"second"}}));
+}
+
+// ---------------------------------------------------- prepared statements
+
+TEST(Exec, PreparedUpdateRunsOnTheServer)
+{
+    session s;
+    numbers_table(s, "qv_prepared", 5);
+    const char *sql = "UPDATE qv_prepared SET name = CONCAT(name, '+') WHERE id <= 3";
+    ASSERT_EQ(SQLPrepare(s.stmt, (SQLCHAR *)sql, SQL_NTS), SQL_SUCCESS)
+        << qv::describe(qv::diagnostics(s.stmt));
+    SQLSMALLINT cols = 9;
+    ASSERT_EQ(SQLNumResultCols(s.stmt, &cols), SQL_SUCCESS);
+    EXPECT_EQ(cols, 0);
+    for (int run = 1; run <= 2; run++) {
+        ASSERT_EQ(SQLExecute(s.stmt), SQL_SUCCESS) << qv::describe(qv::diagnostics(s.stmt));
+        EXPECT_EQ(s.row_count(), 3);
+    }
+    qv::handle check = qv::alloc_stmt(s.c.dbc);
+    QV_ASSERT_SUCCEEDED(s.exec("SELECT name FROM qv_prepared WHERE id = 1", check), check);
+    EXPECT_EQ(s.rows(check), (rows_t{{"n1++"}}));
+}
+
+TEST(Exec, TextPreparedSelectDescribesAndFetches)
+{
+    session s("Text_Prepare=1;");
+    numbers_table(s, "qv_text_prepared", 4);
+    const char *sql = "SELECT id, name FROM qv_text_prepared ORDER BY id";
+    ASSERT_EQ(SQLPrepare(s.stmt, (SQLCHAR *)sql, SQL_NTS), SQL_SUCCESS);
+    SQLSMALLINT cols = 0;
+    ASSERT_EQ(SQLNumResultCols(s.stmt, &cols), SQL_SUCCESS)
+        << qv::describe(qv::diagnostics(s.stmt));
+    EXPECT_EQ(cols, 2);
+    for (int run = 1; run <= 2; run++) {
+        QV_ASSERT_SUCCEEDED(SQLExecute(s.stmt), s.stmt);
+        EXPECT_EQ(s.rows(), (rows_t{{"1", "n1"}, {"2", "n2"}, {"3", "n3"}, {"4", "n4"}}));
+    }
+}
+
+TEST(Exec, MaxRowsFollowsEachStatement)
+{
+    session s;
+    numbers_table(s, "qv_max_rows", 5);
+    qv::handle limited = qv::alloc_stmt(s.c.dbc);
+    SQLSetStmtAttr(limited, SQL_ATTR_MAX_ROWS, (SQLPOINTER)2, 0);
+    for (int round = 0; round < 2; round++) {
+        QV_ASSERT_SUCCEEDED(s.exec("SELECT id FROM qv_max_rows ORDER BY id", limited), limited);
+        EXPECT_EQ(s.rows(limited).size(), 2u);
+        EXEC_OK(s, "SELECT id FROM qv_max_rows ORDER BY id");
+        EXPECT_EQ(s.rows().size(), 5u);
+    }
 }
 
 // ------------------------------------------------------------ row counts
