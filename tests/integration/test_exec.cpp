@@ -322,7 +322,6 @@ TEST(Exec, ExtendedFetchWithRowsetSize)
 
 TEST(Exec, LoadDataLocalInfileOfTenMegabytes)
 {
-    session s;
     char path[] = "/tmp/qv-load-XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
@@ -334,16 +333,20 @@ TEST(Exec, LoadDataLocalInfileOfTenMegabytes)
     ASSERT_GE(data.size(), 10000000u);
     ASSERT_EQ(write(fd, data.data(), data.size()), (ssize_t)data.size());
     close(fd);
-    EXEC_OK(s, "DROP TABLE IF EXISTS qv_load");
-    EXEC_OK(s, "CREATE TABLE qv_load (id INT, payload VARCHAR(200))");
-    int64_t start = now_ms();
-    EXEC_OK(s, std::string("LOAD DATA LOCAL INFILE '") + path + "' INTO TABLE qv_load");
+    for (const char *mode : {"", "Compress=1;"}) {
+        SCOPED_TRACE(*mode ? mode : "plain");
+        session s(mode);
+        EXEC_OK(s, "DROP TABLE IF EXISTS qv_load");
+        EXEC_OK(s, "CREATE TABLE qv_load (id INT, payload VARCHAR(200))");
+        int64_t start = now_ms();
+        EXEC_OK(s, std::string("LOAD DATA LOCAL INFILE '") + path + "' INTO TABLE qv_load");
+        EXPECT_EQ(s.row_count(), lines);
+        EXPECT_LT(now_ms() - start, 60000);
+        EXEC_OK(s, "SELECT COUNT(*), SUM(LENGTH(payload)), MAX(id) FROM qv_load");
+        EXPECT_EQ(s.rows(), (rows_t{{std::to_string(lines), std::to_string(lines * 96),
+                                      std::to_string(lines)}}));
+    }
     unlink(path);
-    EXPECT_EQ(s.row_count(), lines);
-    EXPECT_LT(now_ms() - start, 60000);
-    EXEC_OK(s, "SELECT COUNT(*), SUM(LENGTH(payload)), MAX(id) FROM qv_load");
-    EXPECT_EQ(s.rows(), (rows_t{{std::to_string(lines), std::to_string(lines * 96),
-                                  std::to_string(lines)}}));
 }
 
 TEST(Exec, LoadDataLocalInfileOfMissingFile)
