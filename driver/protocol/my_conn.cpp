@@ -665,11 +665,24 @@ static ssize_t read_piece(int fd, unsigned char *buf, size_t n)
     return (ssize_t)got;
 }
 
+/* A packet that continues the exchange the server started: packet_new
+ * starts the compressed frame count afresh for a new command, but an upload
+ * answers the server and its frames must follow the server's. */
+static my_packet *continuation_packet(void *h)
+{
+    my_connection *c = handle_conn(h);
+    int32_t frames = c ? c->comp_seq : 0;
+    my_packet *p = packet_new(h);
+    if (c)
+        c->comp_seq = frames;
+    return p;
+}
+
 /* Sends the file in packets of 1024 bytes and the empty packet that ends
  * it. One packet buffer serves every piece. */
 static int upload_file(void *h, int fd, const my_string *name)
 {
-    my_packet *p = packet_new(h);
+    my_packet *p = continuation_packet(h);
     if (!p) {
         post_error(h, ST_HY001, 0, nullptr);
         return -1;
@@ -700,7 +713,7 @@ static int upload_file(void *h, int fd, const my_string *name)
 
 static int empty_packet(void *h)
 {
-    my_packet *p = packet_new(h);
+    my_packet *p = continuation_packet(h);
     if (!p) {
         post_error(h, ST_HY001, 0, nullptr);
         return -1;
