@@ -42,7 +42,8 @@ int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int timeout_m
 const unsigned char *net_peek(my_connection *c, size_t n, int timeout_ms, int *rc);
 void net_consume(my_connection *c, size_t n);
 
-/* ---- commands (driver/protocol/my_conn.cpp) ----
+/* ---- commands (driver/protocol/my_conn.cpp; following a response to its
+ * end, the queue and the conversation's state: my_response.cpp) ----
  * handle is the statement (or, for the driver's own statements, the
  * connection) that issues the command; diagnostics land on it.
  *
