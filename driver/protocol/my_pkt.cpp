@@ -458,15 +458,15 @@ static int read_header(my_connection *c, unsigned char hdr[4], int timeout_ms)
 }
 
 /* A failed read at one of the four places a packet is read from (header,
- * payload, continuation header, continuation payload; stage 0: a header
- * whose compressed frame was partly taken). A time-out only sets the
- * handle's flag: the command layer decides what the application sees.
- * Only a wait for a packet's first header that took nothing consumes
- * nothing when it fails; after any other failure the next bytes on the wire
- * are the middle of a packet, and whoever reads on would misread them. */
-static int read_failed(void *handle, my_connection *c, int stage, int rc)
+ * payload, continuation header, continuation payload). A time-out only sets
+ * the handle's flag: the command layer decides what the application sees.
+ * Only a time-out while waiting for a packet's first header that took
+ * nothing (took_nothing) leaves the stream in step; after any other failure
+ * the next bytes on the wire are the middle of a packet, and whoever reads
+ * on would misread them. */
+static int read_failed(void *handle, my_connection *c, int stage, int rc, int took_nothing = 0)
 {
-    if (stage != 1 || rc != -2)
+    if (!took_nothing || rc != -2)
         c->link_broken = 1;
     if (rc == -2) {
         handle_hdr(handle)->timed_out = 1;
@@ -556,7 +556,7 @@ int packet_read_to(void *handle, const packet_sink *sink, int64_t *total)
     int rc = read_header(c, hdr, timeout_ms);
     if (rc < 1) {
         int took_nothing = !c->compress_active || (comp_waiting == 0 && frames == c->comp_seq);
-        return read_failed(handle, c, took_nothing ? 1 : 0, rc);
+        return read_failed(handle, c, 1, rc, took_nothing);
     }
     uint32_t len = u24(hdr);
     QV_TRACE(handle, LOG_DETAIL, "Packet: len=%d, seq=%d", (int)len, (int)hdr[3]);
