@@ -660,3 +660,41 @@ TEST_F(exec_fixture, MoreResultsSkipsUnreadRows)
     EXPECT_EQ(SQLMoreResults(stmt), SQL_NO_DATA);
     EXPECT_EQ(diag_count(stmt), 0) << all_diags(stmt);
 }
+
+// A read that times out before taking any byte of a packet leaves the
+// stream in step; one that stops inside a packet, or inside a compressed
+// frame, does not.
+TEST_F(exec_fixture, TimeOutInsideAPacketLosesThePlace)
+{
+    struct {
+        const char *name;
+        bool compressed;
+        bytes sent;
+        int broken;
+    } cases[] = {
+        {"nothing arrives", false, bytes(), 0},
+        {"half a header", false, bytes{10, 0}, 0},
+        {"a header without its payload", false, bytes{10, 0, 0, 1}, 1},
+        {"no frame arrives", true, bytes(), 0},
+        {"a frame cut short", true, bytes{20, 0, 0, 0, 0, 0, 0, 1, 2, 3}, 1},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(tc.name);
+        fake::server srv([&](fake::session &s) {
+            s.send_raw(tc.sent);
+            s.sleep_ms(1000);
+        });
+        env_release(env);
+        env = env_create();
+        conn = conn_create(env, 3);
+        connect(srv);
+        conn->compress_active = tc.compressed;
+        conn->ConnectionTimeout = 200;
+        conn->seq = 1;
+        my_packet p = {};
+        EXPECT_EQ(packet_read_into(conn, &p), -2);
+        free(p.data);
+        EXPECT_EQ(conn->hdr.timed_out, 1u);
+        EXPECT_EQ(conn->link_broken, tc.broken);
+    }
+}
