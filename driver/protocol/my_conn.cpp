@@ -136,9 +136,8 @@ int kill_running_query(my_connection *c)
     return rc;
 }
 
-/* Reads packets of the statement's response off the wire, keeping none,
- * until the tracker sees its end. 0; -2 a read timed out (nothing posted);
- * -1 failure (posted). One buffer serves every packet. */
+/* A response of the driver's own statements sent on the connection: what
+ * follows its first part (rows, further results) is not wanted. */
 static int finish_own_response(my_connection *c, int rows_open)
 {
     int more = (c->status.server_status & SERVER_MORE_RESULTS_EXISTS) != 0;

@@ -273,6 +273,7 @@ void conn_mark_dead(my_connection *c)
 
 /* ============================================================ time-outs */
 
+/* One buffer serves every packet. */
 int drain_wire(void *h, response_tracker *t)
 {
     my_packet scratch = {};
@@ -463,6 +464,3 @@ int discard_response(my_statement *s)
     refresh_busy(s);
     return rc;
 }
-
-/* A response of the driver's own statements sent on the connection: what
- * follows its first part (rows, further results) is not wanted. */
