@@ -14,6 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <charconv>
+
 #include "frame/my_handle.h"
 #include "protocol/my_pkt.h"
 #include "results/my_convert.h"
@@ -170,12 +172,28 @@ bool plain_integer(const unsigned char *p, uint32_t n, bool *neg, uint64_t *mag)
     uint64_t v = 0;
     for (; i < n; i++) {
         unsigned d = unsigned(p[i]) - '0';
-        if (d > 9 || v > (UINT64_MAX - d) / 10)
+        if (d > 9)
+            return false;
+        /* 19 digits always fit; only a longer text can overflow */
+        if (v >= UINT64_MAX / 10 && (v > UINT64_MAX / 10 || d > UINT64_MAX % 10))
             return false;
         v = v * 10 + d;
     }
     *mag = v;
     return true;
+}
+
+/* The server's own form of a floating value ("-1.5", "2.5e-7"), read
+ * without the general scanner. False for anything else, which the strict
+ * scanner then judges; from_chars alone would also take "inf" and "nan". */
+bool plain_double(const unsigned char *p, uint32_t n, double *out)
+{
+    const char *t = (const char *)p, *end = t + n;
+    const char *first = n > 0 && *t == '-' ? t + 1 : t;
+    if (first == end || *first < '0' || *first > '9')
+        return false;
+    auto r = std::from_chars(t, end, *out);
+    return r.ec == std::errc() && r.ptr == end;
 }
 
 /* 32-bit columns are held as SQL_INTEGER; a value that needs more (never
@@ -214,7 +232,7 @@ int hold_floating(my_statement *s, int index, const unsigned char *cell, uint32_
 {
     data_storage *ds = &s->ird->records[index].storage;
     double d = 0;
-    int rc = text_to_double((const char *)cell, len, &d);
+    int rc = plain_double(cell, len, &d) ? NUM_OK : text_to_double((const char *)cell, len, &d);
     if (rc != NUM_OK)
         return bad_value(s, index, rc == NUM_OVERFLOW ? ST_22003 : ST_22018, cell, len);
     if (single) {
@@ -401,7 +419,7 @@ struct conversion {
 
 /* The target C types and their converters. SQL_C_WCHAR is redirected to
  * get_char when the application's wide buffers carry UTF-8. */
-const conversion conversions[] = {
+constexpr conversion conversions[] = {
     {SQL_C_CHAR, get_char},           {SQL_C_WCHAR, get_wchar},
     {SQL_C_SLONG, get_slong},         {SQL_C_LONG, get_slong},
     {SQL_C_ULONG, get_ulong},         {SQL_C_DOUBLE, get_double},
@@ -417,14 +435,28 @@ const conversion conversions[] = {
     {SQL_C_GUID, get_guid},
 };
 
+/* The table indexed by C type, built at compile time: a bound column is
+ * converted for every row, so finding its converter must not be a search. */
+constexpr int C_TYPE_MIN = SQL_C_UTINYINT, C_TYPE_MAX = SQL_C_TYPE_TIMESTAMP;
+struct converter_index {
+    converter at[C_TYPE_MAX - C_TYPE_MIN + 1];
+};
+constexpr converter_index index_conversions()
+{
+    converter_index x{};
+    for (const conversion &row : conversions)
+        x.at[row.c_type - C_TYPE_MIN] = row.convert;
+    return x;
+}
+constexpr converter_index by_c_type = index_conversions();
+
 converter find_converter(const my_statement *s, int c_type)
 {
+    if (c_type < C_TYPE_MIN || c_type > C_TYPE_MAX)
+        return nullptr;
     if (c_type == SQL_C_WCHAR && wide_is_utf8(handle_conn(s)))
         return get_char;
-    for (const conversion &row : conversions)
-        if (row.c_type == c_type)
-            return row.convert;
-    return nullptr;
+    return by_c_type.at[c_type - C_TYPE_MIN];
 }
 
 /* The C type SQL_C_DEFAULT stands for. Integer columns follow their sign,
