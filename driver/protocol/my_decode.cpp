@@ -687,11 +687,3 @@ __attribute__((weak)) my_packet *stmt_next_packet(my_statement *s)
     p->next = nullptr;
     return p;
 }
-
-/* Stand-in for the packet layer's packet_read (my_pkt.cpp), which replaces it
- * at link time: without a transport every read fails as a broken link. */
-__attribute__((weak)) my_packet *packet_read(void *handle)
-{
-    post_error(handle, ST_08S01, 0, nullptr);
-    return nullptr;
-}
