@@ -16,6 +16,7 @@
 #include "protocol/my_pkt.h"
 #include "results/my_convert.h"
 #include "results/my_data.h"
+#include "results/my_internalrs.h"
 #include "results/my_numeric.h"
 #include "stmt/my_desc.h"
 
@@ -820,6 +821,25 @@ TEST_F(Values, CopiedHolderValues)
     ASSERT_EQ(text_to_numeric("-12.50", 6, &d->v.numeric, 10, 0), NUM_OK);
     EXPECT_EQ(get(1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
     EXPECT_STREQ(buf, "-12.50");
+}
+
+TEST_F(Values, InternalResultValues)
+{
+    static const internal_rs_column cols[] = {
+        {"NAME", SQL_VARCHAR, 64, SQL_NULLABLE}, {"TYPE", SQL_SMALLINT, 0, SQL_NULLABLE}};
+    static const internal_rs_layout layout = irs_layout(cols);
+    ASSERT_EQ(internal_rs_create(s, &layout, nullptr), 0);
+    const char *row[] = {"caf\xC3\xA9", "-5"};
+    ASSERT_EQ(internal_rs_insert(s, row), 0);
+    ASSERT_EQ(internal_rs_fetch(s), SQL_SUCCESS);
+    char text[16];
+    SQLLEN ind;
+    EXPECT_EQ(get(2, SQL_C_CHAR, text, sizeof text, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(text, "-5");
+    unsigned char wide[32];
+    EXPECT_EQ(get(1, SQL_C_WCHAR, wide, sizeof wide, &ind), SQL_SUCCESS);
+    EXPECT_EQ(wide_of(wide, 5), (std::u16string{u'c', u'a', u'f', 0xE9, 0}));
+    EXPECT_EQ(ind, 8);
 }
 
 // -------------------------------------------------------------- the reader
