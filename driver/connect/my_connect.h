@@ -32,9 +32,6 @@
  * starts with this reset; SQLDisconnect restores them itself. */
 void conn_reset(my_connection *c);
 
-/* Frees the connection's statements and explicitly allocated descriptors,
- * as SQLDisconnect must. */
-void conn_release_children(my_connection *c);
 
 /* ---- value forms (my_settings.cpp) ---- */
 /* Decimal up to the first non-digit after optional blanks and sign ("12abc"
