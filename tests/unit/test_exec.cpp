@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake/fake_server.h"
@@ -520,6 +522,56 @@ TEST_F(exec_fixture, QueryTimeoutInterruptsTheStatementOrClosesTheLink)
         EXPECT_EQ(exec(stmt, "SELECT 1"), SQL_ERROR);
         EXPECT_LT(now_ms() - start, 500);
         EXPECT_EQ(text_of(diag_get(stmt, 1)->sqlstate), "08S01") << all_diags(stmt);
+    }
+}
+
+// SQLCancel from another thread while a statement waits for the server: the
+// server is asked over a second connection to stop it, and the waiting call
+// ends with the server's error, its connection in step.
+TEST_F(exec_fixture, CancelFromAnotherThreadInterruptsTheStatement)
+{
+    std::atomic<int> sessions{0};
+    std::atomic<bool> killed{false};
+    fake::server srv([&](fake::session &s) {
+        if (sessions++ == 0) {
+            command(s);
+            for (int i = 0; i < 300 && !killed; i++)
+                s.sleep_ms(10);
+            if (killed)
+                s.send_raw(
+                    response({fake::err_packet(1317, "70100", "Query execution was interrupted")}));
+            else
+                s.send_raw(response({fake::ok_packet(0, 0, 2)}));
+            if (query_text(command(s)) == "DO 1")
+                s.send_raw(response({fake::ok_packet(0, 0, 2)}));
+            return;
+        }
+        s.send_packet(0, fake::greeting());
+        uint8_t seq;
+        bytes p;
+        if (!s.read_packet(&seq, &p))
+            return;
+        s.send_packet((uint8_t)(seq + 1), fake::ok_packet());
+        killed = query_text(command(s)) == "KILL QUERY 7";
+        s.send_raw(response({fake::ok_packet()}));
+        command(s, 1000);
+    });
+    connect(srv);
+    const unsigned char id[4] = {7, 0, 0, 0};
+    memcpy(conn->connection_id, id, sizeof id);
+    SQLRETURN rc = SQL_SUCCESS;
+    std::thread runner([&] { rc = exec(stmt, "SELECT SLEEP(100)"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS);
+    runner.join();
+    if (killed) {
+        SCOPED_TRACE("interrupted with KILL QUERY");
+        EXPECT_EQ(rc, SQL_ERROR);
+        EXPECT_EQ(diag_get(stmt, 1)->native, 1317) << all_diags(stmt);
+        EXPECT_EQ(exec(stmt, "DO 1"), SQL_SUCCESS) << all_diags(stmt);
+    } else {
+        // no second connection could log on: the statement ran its course
+        EXPECT_EQ(rc, SQL_SUCCESS) << all_diags(stmt);
     }
 }
 
