@@ -1,0 +1,50 @@
+#!/bin/bash
+# Runs every test of the project: installs missing Debian packages, builds a
+# plain tree (build/) and a sanitizer tree (build-asan/: address, undefined
+# and leak checks), and runs all tests of both through CTest, each tree
+# against its own private MariaDB.  Exits non-zero if anything fails.
+#
+# Usage: scripts/test.sh [ctest options...]   e.g. scripts/test.sh -L unit
+# QV_JOBS (default 2) sets build and test parallelism.
+set -u -o pipefail
+QV_PROG=test
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" || exit 1
+cd "$QV_ROOT" || exit 1
+
+started=$SECONDS
+# The CTest fixture stops each server, also after failed tests; this covers
+# an interrupted ctest, and stopping twice is harmless.
+trap 'qv_server_stop "$QV_ROOT/build/test-server"; qv_server_stop "$QV_ROOT/build-asan/test-server"' EXIT
+
+qv_install_packages
+
+passed=0 failed=0 status=0
+# run_tests DIR: all tests of one tree; adds its counts to the totals.
+run_tests() {
+    local dir=$1 log=$1/ctest.log rc
+    qv_log "running the tests of $dir"
+    (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$QV_JOBS" "${ctest_args[@]}") 2>&1 | tee "$log"
+    rc=$?
+    [ $rc -eq 0 ] || status=1
+    # "100% tests passed, 0 tests failed out of 22"
+    local line
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -n "$line" ]; then
+        local f t
+        f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        t=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+        passed=$((passed + t - f)) failed=$((failed + f))
+    elif [ $rc -ne 0 ]; then
+        failed=$((failed + 1))
+    fi
+}
+
+ctest_args=("$@")
+qv_build build -DQV_SANITIZE=OFF
+run_tests build
+qv_build build-asan -DQV_SANITIZE=ON
+run_tests build-asan
+
+qv_log "finished in $((SECONDS - started)) s"
+echo "total: $passed passed, $failed failed"
+exit $status
