@@ -740,7 +740,8 @@ static int auth_switch(my_connection *c, auth_state *st, my_packet *p)
     while (packet_get_u8(p, &byte) && byte != 0)
         method += (char)byte;
     st->method_data.resize((size_t)packet_remaining(p));
-    packet_get_bytes(p, st->method_data.data(), st->method_data.size());
+    if (!st->method_data.empty())
+        packet_get_bytes(p, st->method_data.data(), st->method_data.size());
     st->awaiting_key = 0;
     QV_TRACE(c, LOG_DETAIL, "my_connect: auth_switch '%s' data_len=%d", method.c_str(),
              (int)st->method_data.size());
@@ -773,7 +774,8 @@ static int public_key_packet(my_connection *c, auth_state *st, my_packet *p)
         post_error(c, ST_HY001, 0, "Failed to allocate %d bytes for pubkey", (int)len);
         return -1;
     }
-    packet_get_bytes(p, key.data(), key.size());
+    if (!key.empty())
+        packet_get_bytes(p, key.data(), key.size());
     QV_DUMP(c, LOG_DETAIL, key.data(), (int64_t)key.size(), "my_connect: public key");
     return send_encrypted(c, st, key.data(), key.size());
 }

@@ -377,7 +377,8 @@ my_packet *incoming(void *owner, const bytes &payload)
 {
     my_packet *p = (my_packet *)calloc(1, sizeof *p);
     p->data = (unsigned char *)malloc(4 + payload.size());
-    memcpy(p->data + 4, payload.data(), payload.size());
+    if (!payload.empty())
+        memcpy(p->data + 4, payload.data(), payload.size());
     p->pos = 4;
     p->limit = p->capacity = (int32_t)(4 + payload.size());
     p->owner = owner;
