@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include <sqlucode.h>
-
 #include "support/qv_support.h"
+
+#include <sqlucode.h>
 
 namespace {
 
