@@ -237,7 +237,9 @@ protected:
             "'@'%' IDENTIFIED BY '" + OLD_PASSWORD + "';" + "SET SESSION old_passwords=0;" +
             "CREATE OR REPLACE USER '" + PAM_USER + "'@'%' IDENTIFIED VIA pam USING '" +
             PAM_SERVICE + "';" + "CREATE OR REPLACE USER '" + ED_USER +
-            "'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('" + ED_PASSWORD + "');";
+            "'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('" + ED_PASSWORD + "');" +
+            "GRANT SELECT ON `" + qv::server().database + "`.* TO '" + OLD_USER + "'@'%', '" +
+            PAM_USER + "'@'%', '" + ED_USER + "'@'%';";
         qv::sql_result r = qv::server_sql(sql);
         ASSERT_EQ(r.status, 0) << r.output;
     }
