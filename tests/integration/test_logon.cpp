@@ -161,6 +161,9 @@ public:
         close(listen_fd_);
     }
     int port() const { return port_; }
+    // The server's first packet after the response (an OK, an auth request
+    // or an error); complete once the logon through the proxy has returned.
+    std::string reply() const { return std::string(reply_.begin(), reply_.end()); }
 
 private:
     static int64_t now_ms()
@@ -198,7 +201,10 @@ private:
         if (!write_packet(client, seq, pkt) || !qv::read_packet(client, pkt, &seq))
             return false;
         rename_method(pkt, "mysql_native_password", response_method_);
-        return write_packet(upstream, seq, pkt);
+        if (!write_packet(upstream, seq, pkt) || !qv::read_packet(upstream, pkt, &seq))
+            return false;
+        reply_ = pkt;
+        return write_packet(client, seq, pkt);
     }
 
     void relay(int a, int b, int64_t deadline)
@@ -219,6 +225,7 @@ private:
     }
 
     std::string greeting_method_, response_method_;
+    std::vector<uint8_t> reply_;
     int listen_fd_ = -1, port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -413,22 +420,25 @@ std::string port_part(int port) { return "SERVER=127.0.0.1;PORT=" + std::to_stri
 // method it sends a full switch to mysql_old_password with its scramble.
 TEST_F(Logon, OldPasswordBothRequestForms)
 {
-    const int port = qv::server().port;
     {
         SCOPED_TRACE("lone 0xFE");
-        attempt a = try_connect(user_conn(port_part(port), OLD_USER, OLD_PASSWORD));
+        auth_proxy proxy("", "");
+        attempt a = try_connect(user_conn(port_part(proxy.port()), OLD_USER, OLD_PASSWORD));
         EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
-        attempt bad = try_connect(user_conn(port_part(port), OLD_USER, "wrong"));
-        EXPECT_EQ(bad.rc, SQL_ERROR);
-        ASSERT_FALSE(bad.diags.empty());
-        EXPECT_EQ(bad.diags[0].sqlstate, "28000") << qv::describe(bad.diags);
+        EXPECT_EQ(proxy.reply(), "\xFE");
     }
     {
         SCOPED_TRACE("auth switch");
         auth_proxy proxy("", "client_ed25519");
         attempt a = try_connect(user_conn(port_part(proxy.port()), OLD_USER, OLD_PASSWORD));
         EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
+        EXPECT_EQ(proxy.reply().substr(0, 20), std::string("\xFEmysql_old_password\0", 20));
+        EXPECT_GT(proxy.reply().size(), 20u + 8) << "the switch carries the scramble";
     }
+    attempt bad = try_connect(user_conn(port_part(qv::server().port), OLD_USER, "wrong"));
+    EXPECT_EQ(bad.rc, SQL_ERROR);
+    ASSERT_FALSE(bad.diags.empty());
+    EXPECT_EQ(bad.diags[0].sqlstate, "28000") << qv::describe(bad.diags);
 }
 
 // The response names another method (as a client with another default would),
@@ -440,15 +450,18 @@ TEST_F(Logon, NativeAfterAnotherDefaultMethod)
     struct {
         const char *name;
         const char *greeting_method, *response_method;
+        std::string reply_starts;
     } cases[] = {
-        {"switch to mysql_native_password", "", "client_ed25519"},
-        {"server announcing another default", "caching_sha2_password", ""},
+        {"switch to mysql_native_password", "", "client_ed25519",
+         std::string("\xFEmysql_native_password\0", 23)},
+        {"server announcing another default", "caching_sha2_password", "", std::string(1, '\0')},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         auth_proxy proxy(c.greeting_method, c.response_method);
         attempt a = try_connect(user_conn(port_part(proxy.port())));
         EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
+        EXPECT_EQ(proxy.reply().substr(0, c.reply_starts.size()), c.reply_starts);
     }
 }
 
@@ -500,9 +513,13 @@ TEST_F(Logon, ClearPasswordThroughPam)
     pam_service service;
     ASSERT_TRUE(service.ok()) << "cannot write /etc/pam.d/" << PAM_SERVICE;
     const int port = qv::server().port;
-    attempt a = try_connect(user_conn(port_part(port), PAM_USER, PAM_PASSWORD));
-    EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
-    EXPECT_TRUE(a.diags.empty()) << qv::describe(a.diags);
+    {
+        auth_proxy proxy("", "");
+        attempt a = try_connect(user_conn(port_part(proxy.port()), PAM_USER, PAM_PASSWORD));
+        EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
+        EXPECT_TRUE(a.diags.empty()) << qv::describe(a.diags);
+        EXPECT_EQ(proxy.reply(), std::string("\xFEmysql_clear_password\0", 22));
+    }
 
     attempt bad = try_connect(user_conn(port_part(port), PAM_USER, "wrong"));
     EXPECT_EQ(bad.rc, SQL_ERROR);
