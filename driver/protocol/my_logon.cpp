@@ -40,8 +40,10 @@ enum {
      * anyone; real exchanges take at most three rounds. */
     MAX_AUTH_ROUNDS = 16,
     /* An RSA public key in PEM form is a few kilobytes even for 16384-bit
-     * keys; more is not a key. */
+     * keys; more is not a key. Method data is a scramble or a principal
+     * name: the same bound serves. */
     MAX_PUBKEY_LENGTH = 64 * 1024,
+    MAX_METHOD_DATA = 64 * 1024,
     PUBKEY_FILE_LIMIT = 8192,
 };
 
@@ -739,7 +741,13 @@ static int auth_switch(my_connection *c, auth_state *st, my_packet *p)
     unsigned byte = 0;
     while (packet_get_u8(p, &byte) && byte != 0)
         method += (char)byte;
-    st->method_data.resize((size_t)packet_remaining(p));
+    int32_t len = packet_remaining(p);
+    if (len > MAX_METHOD_DATA) {
+        QV_TRACE(c, LOG_ERROR, "my_connect: auth_switch '%s' data_len=%d", method.c_str(), (int)len);
+        post_error(c, ST_08S01, 0, "auth switch data of %d bytes is too long", (int)len);
+        return -1;
+    }
+    st->method_data.resize((size_t)len);
     if (!st->method_data.empty())
         packet_get_bytes(p, st->method_data.data(), st->method_data.size());
     st->awaiting_key = 0;
