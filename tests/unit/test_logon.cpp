@@ -640,7 +640,7 @@ TEST_F(logon, Pre41ServerGetsTheOldResponse)
     h.version = "4.0.30";
     h.charset = 8;
     transcript t;
-    fake::server srv(scripted(h, {send(fake::ok_packet())}, &t));
+    fake::server srv(scripted(h, {}, &t, true));
     target(srv, "olduser", "secret", "db1");
     expect_logged_on(my_connect(conn));
     const bytes &b = t.response;
