@@ -258,9 +258,11 @@ TEST_F(Logon, DriverConnectNarrowAndWide)
 {
     const qv::server_info &s = qv::server();
     const std::string cs = qv::conn_str();
+    // the test server's character set is utf8mb4, so the logon switches
+    // narrow text to UTF-8 and the completed string says so
     const std::string expect = DRIVER + "UID=" + s.user + ";PWD=" + s.password +
                                ";SERVER=127.0.0.1;DATABASE=" + s.database +
-                               ";PORT=" + std::to_string(s.port) + ";";
+                               ";PORT=" + std::to_string(s.port) + ";ConvToUtf=yes;";
     {
         qv::connection c;
         std::string out;
@@ -309,7 +311,7 @@ TEST_F(Logon, ConnectWithTheDsnNarrowAndWide)
         QV_ASSERT_SUCCEEDED(rc, c.dbc);
         EXPECT_EQ(out, "DSN=" + s.dsn + ";UID=" + s.user + ";PWD=" + s.password +
                            ";SERVER=127.0.0.1;DATABASE=" + s.database +
-                           ";PORT=" + std::to_string(s.port) + ";");
+                           ";PORT=" + std::to_string(s.port) + ";ConvToUtf=yes;");
     }
 }
 
@@ -334,7 +336,7 @@ TEST_F(Logon, ServerEntriesAndTheOutputString)
         EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
         EXPECT_TRUE(a.diags.empty()) << "nothing of a failed entry stays: " << qv::describe(a.diags);
         EXPECT_EQ(a.out, DRIVER + "UID=" + s.user + ";PWD=" + s.password + ";SERVER=" + c.server +
-                             ";DATABASE=" + s.database + ";");
+                             ";DATABASE=" + s.database + ";ConvToUtf=yes;");
     }
 }
 
