@@ -24,3 +24,9 @@ int set_select_limit(my_connection *c, int64_t limit)
     c->select_limit = rc == 0 ? limit : -1;
     return rc;
 }
+
+int session_setup(my_connection *c)
+{
+    QV_TRACE(c, LOG_DETAIL, "session_setup");
+    return 0;   /* the session statements arrive with the command layer */
+}
