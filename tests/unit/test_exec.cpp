@@ -467,35 +467,51 @@ TEST_F(exec_fixture, ServerDyingMidResultGives08S01Promptly)
 
 // ---------------------------------------------------------------- time-out
 
-TEST_F(exec_fixture, QueryTimeoutInterruptsTheStatementOrClosesTheLink)
+namespace {
+
+// The fake server's side of KILL QUERY: a logon on a second connection, then
+// the statement. Sets *killed when the right session was named.
+void answer_kill(fake::session &s, std::atomic<bool> *killed, std::string *text)
+{
+    s.send_packet(0, fake::greeting());
+    uint8_t seq;
+    bytes p;
+    if (!s.read_packet(&seq, &p))
+        return;
+    s.send_packet((uint8_t)(seq + 1), fake::ok_packet());
+    *text = query_text(command(s));
+    *killed = *text == "KILL QUERY 7";
+    s.send_raw(response({fake::ok_packet()}));
+    command(s, 1000);   // COM_QUIT
+}
+
+// The statement's session of a KILL test: the statement runs until the
+// server is told to stop it, then ends with the interruption error, and the
+// next statement is answered.
+void run_until_killed(fake::session &s, std::atomic<bool> *killed)
+{
+    command(s);
+    for (int i = 0; i < 300 && !*killed; i++)
+        s.sleep_ms(10);
+    if (!*killed)
+        return;
+    s.send_raw(response({fake::err_packet(1317, "70100", "Query execution was interrupted")}));
+    if (query_text(command(s)) == "SELECT 1")
+        s.send_raw(response(result_set({"1"}, {{std::string("1")}})));
+}
+
+} // namespace
+
+TEST_F(exec_fixture, QueryTimeoutInterruptsTheStatement)
 {
     std::atomic<int> sessions{0};
     std::atomic<bool> killed{false};
     std::string kill_text;
     fake::server srv([&](fake::session &s) {
-        if (sessions++ == 0) {
-            command(s);
-            // the statement runs until the server is told to stop it
-            for (int i = 0; i < 300 && !killed; i++)
-                s.sleep_ms(10);
-            if (!killed)
-                return;
-            s.send_raw(response({fake::err_packet(1317, "70100", "Query execution was interrupted")}));
-            if (query_text(command(s)) == "SELECT 1")
-                s.send_raw(response(result_set({"1"}, {{std::string("1")}})));
-            return;
-        }
-        // the driver's second connection: a logon, then KILL QUERY
-        s.send_packet(0, fake::greeting());
-        uint8_t seq;
-        bytes p;
-        if (!s.read_packet(&seq, &p))
-            return;
-        s.send_packet((uint8_t)(seq + 1), fake::ok_packet());
-        kill_text = query_text(command(s));
-        killed = kill_text == "KILL QUERY 7";
-        s.send_raw(response({fake::ok_packet()}));
-        command(s, 1000);   // COM_QUIT
+        if (sessions++ == 0)
+            run_until_killed(s, &killed);
+        else
+            answer_kill(s, &killed, &kill_text);
     });
     connect(srv);
     const unsigned char id[4] = {7, 0, 0, 0};
@@ -508,21 +524,38 @@ TEST_F(exec_fixture, QueryTimeoutInterruptsTheStatementOrClosesTheLink)
     EXPECT_LT(took, 2500);
     EXPECT_TRUE(has_diag(stmt, "HYT00", "Timeout expired")) << all_diags(stmt);
     EXPECT_EQ(stmt->data_waiting, 0);
-    if (conn->connected) {
-        SCOPED_TRACE("interrupted with KILL QUERY");
-        EXPECT_EQ(kill_text, "KILL QUERY 7");
-        // the interrupted response was read: the next answer is the next one's
-        ASSERT_EQ(exec(stmt, "SELECT 1"), SQL_SUCCESS) << all_diags(stmt);
-        ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
-        EXPECT_EQ(cell(stmt), "1");
-    } else {
-        SCOPED_TRACE("the second connection failed: the link is closed");
-        clear_diagnostics(stmt);
-        start = now_ms();
-        EXPECT_EQ(exec(stmt, "SELECT 1"), SQL_ERROR);
-        EXPECT_LT(now_ms() - start, 500);
-        EXPECT_EQ(text_of(diag_get(stmt, 1)->sqlstate), "08S01") << all_diags(stmt);
-    }
+    EXPECT_EQ(kill_text, "KILL QUERY 7");
+    EXPECT_EQ(conn->connected, 1);
+    // the interrupted response was read: the next answer is the next one's
+    ASSERT_EQ(exec(stmt, "SELECT 1"), SQL_SUCCESS) << all_diags(stmt);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(cell(stmt), "1");
+}
+
+TEST_F(exec_fixture, QueryTimeoutClosesTheLinkWhenTheServerCannotBeReached)
+{
+    std::atomic<int> sessions{0};
+    fake::server srv([&](fake::session &s) {
+        if (sessions++ == 0) {
+            command(s);
+            s.sleep_ms(3000);   // the late answer must never be read
+            s.send_raw(response(result_set({"a"}, {{std::string("late")}})));
+        } else {
+            s.close();   // the second connection is refused
+        }
+    });
+    connect(srv);
+    stmt->query_timeout = 1;
+    int64_t start = now_ms();
+    EXPECT_EQ(exec(stmt, "SELECT SLEEP(5)"), SQL_ERROR);
+    EXPECT_LT(now_ms() - start, 2500);
+    EXPECT_TRUE(has_diag(stmt, "HYT00", "Timeout expired")) << all_diags(stmt);
+    EXPECT_EQ(conn->connected, 0);
+    clear_diagnostics(stmt);
+    start = now_ms();
+    EXPECT_EQ(exec(stmt, "SELECT 1"), SQL_ERROR);
+    EXPECT_LT(now_ms() - start, 500);
+    EXPECT_EQ(text_of(diag_get(stmt, 1)->sqlstate), "08S01") << all_diags(stmt);
 }
 
 // SQLCancel from another thread while a statement waits for the server: the
@@ -532,29 +565,12 @@ TEST_F(exec_fixture, CancelFromAnotherThreadInterruptsTheStatement)
 {
     std::atomic<int> sessions{0};
     std::atomic<bool> killed{false};
+    std::string kill_text;
     fake::server srv([&](fake::session &s) {
-        if (sessions++ == 0) {
-            command(s);
-            for (int i = 0; i < 300 && !killed; i++)
-                s.sleep_ms(10);
-            if (killed)
-                s.send_raw(
-                    response({fake::err_packet(1317, "70100", "Query execution was interrupted")}));
-            else
-                s.send_raw(response({fake::ok_packet(0, 0, 2)}));
-            if (query_text(command(s)) == "DO 1")
-                s.send_raw(response({fake::ok_packet(0, 0, 2)}));
-            return;
-        }
-        s.send_packet(0, fake::greeting());
-        uint8_t seq;
-        bytes p;
-        if (!s.read_packet(&seq, &p))
-            return;
-        s.send_packet((uint8_t)(seq + 1), fake::ok_packet());
-        killed = query_text(command(s)) == "KILL QUERY 7";
-        s.send_raw(response({fake::ok_packet()}));
-        command(s, 1000);
+        if (sessions++ == 0)
+            run_until_killed(s, &killed);
+        else
+            answer_kill(s, &killed, &kill_text);
     });
     connect(srv);
     const unsigned char id[4] = {7, 0, 0, 0};
@@ -564,15 +580,10 @@ TEST_F(exec_fixture, CancelFromAnotherThreadInterruptsTheStatement)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS);
     runner.join();
-    if (killed) {
-        SCOPED_TRACE("interrupted with KILL QUERY");
-        EXPECT_EQ(rc, SQL_ERROR);
-        EXPECT_EQ(diag_get(stmt, 1)->native, 1317) << all_diags(stmt);
-        EXPECT_EQ(exec(stmt, "DO 1"), SQL_SUCCESS) << all_diags(stmt);
-    } else {
-        // no second connection could log on: the statement ran its course
-        EXPECT_EQ(rc, SQL_SUCCESS) << all_diags(stmt);
-    }
+    EXPECT_EQ(kill_text, "KILL QUERY 7");
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(diag_get(stmt, 1)->native, 1317) << all_diags(stmt);
+    ASSERT_EQ(exec(stmt, "SELECT 1"), SQL_SUCCESS) << all_diags(stmt);
 }
 
 // ---------------------------------------------------------- parameter rows
