@@ -387,7 +387,7 @@ int send_and_execute(void *h, my_packet *p)
     if (my_statement *s = as_stmt(h)) {
         s->more_results = 0;
         s->cursor_exists = 0;
-        s->current_row = nullptr;
+        stmt_drop_row(s);
         if (pull_data_locally(s) != 0)
             return -1;
     }
@@ -399,7 +399,7 @@ int next_result_set(void *h)
     QV_TRACE(h, LOG_DETAIL, "next_result_set:");
     if (my_statement *s = as_stmt(h)) {
         s->more_results = 0;
-        s->current_row = nullptr;
+        stmt_drop_row(s);
     }
     return read_response(h, "next_result_set", 1);
 }

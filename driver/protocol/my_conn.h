@@ -103,6 +103,9 @@ my_packet *stmt_next_packet(my_statement *s);
  * caller in log lines ("my_fetch_row: timeout reading packet"). Null on
  * failure, with HYT00 or 08S01 posted. */
 my_packet *stmt_next_row(my_statement *s, const char *op);
+/* Forgets the statement's current row. The row packets the statement owns
+ * are kept for the next row; a packet a caller put there is freed. */
+void stmt_drop_row(my_statement *s);
 /* 1 when p ends a result's rows (EOF, or the OK packet that replaces it). */
 int is_end_of_rows(const my_statement *s, const my_packet *p);
 /* Appends a packet (payload as received, with its sequence number) to the

@@ -185,7 +185,7 @@ void queue_clear(my_statement *s)
     }
     q->fill = q->read = 0;
     q->count = 0;
-    s->current_row = nullptr;   /* a view into the queue dies here */
+    stmt_drop_row(s);   /* a view into the queue dies here */
 }
 
 int queue_append(my_statement *s, const void *payload, size_t n, unsigned seq)
@@ -206,12 +206,20 @@ int queue_append(my_statement *s, const void *payload, size_t n, unsigned seq)
     return 0;
 }
 
+void stmt_drop_row(my_statement *s)
+{
+    my_packet *row = s->current_row;
+    if (row && row != s->row_view && row != s->row_wire)
+        packet_free(row);
+    s->current_row = nullptr;
+}
+
 void release_data_list(my_statement *s)
 {
     QV_TRACE(s, LOG_DETAIL, "release_data_list");
     free(s->queue.buf);
     s->queue = packet_queue{};
-    s->current_row = nullptr;
+    stmt_drop_row(s);
     if (s->row_view) {
         s->row_view->data = nullptr;   /* it only looked into the queue */
         packet_free(s->row_view);
@@ -447,7 +455,7 @@ int discard_response(my_statement *s)
     int rc = 0;
     if (response_on_wire(s)) {
         response_tracker t = s->data_waiting ? IN_ROWS : AT_START;
-        s->current_row = nullptr;
+        stmt_drop_row(s);
         rc = drain_wire(s, &t);
         if (rc == -2) {
             QV_TRACE(s, LOG_ERROR, "discard_response: timeout reading packet");

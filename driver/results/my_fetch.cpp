@@ -47,7 +47,7 @@ static SQLRETURN row_error(my_statement *s, my_packet *p)
 
 SQLRETURN my_fetch_row(my_statement *s)
 {
-    s->current_row = nullptr;
+    stmt_drop_row(s);
     my_packet *p = stmt_next_row(s, "my_fetch_row");
     if (!p)
         return SQL_ERROR;
@@ -72,7 +72,7 @@ SQLRETURN my_fetch_row(my_statement *s)
 SQLRETURN my_fetch_row_binary(my_statement *s)
 {
     for (;;) {
-        s->current_row = nullptr;
+        stmt_drop_row(s);
         if (s->cursor_exists) {
             if (read_next_row(s) != 0)
                 return SQL_ERROR;
@@ -108,7 +108,7 @@ SQLRETURN my_fetch_row_binary(my_statement *s)
 
 void drain_result_rows(my_statement *s)
 {
-    s->current_row = nullptr;
+    stmt_drop_row(s);
     while (s->data_waiting) {
         my_packet *p = stmt_next_row(s, "drain_result_rows");
         if (!p)
