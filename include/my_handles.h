@@ -420,7 +420,8 @@ struct my_statement {
 
     /* results */
     packet_queue queue;
-    my_packet *current_row;        /* the row being decoded: row_view or row_wire */
+    my_packet *current_row;        /* the row being decoded: row_view or row_wire (any
+                                      other packet put here is freed with the rows) */
     my_packet *row_view;           /* a queued packet seen in place (data not owned) */
     my_packet *row_wire;           /* rows read from the wire reuse its buffer */
     int32_t row_offset;
