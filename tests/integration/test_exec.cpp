@@ -438,7 +438,7 @@ TEST(Exec, QueryTimeoutStopsTheStatement)
         int64_t took = now_ms() - start;
         EXPECT_EQ(qv::first_state(s.stmt), "HYT00") << qv::describe(qv::diagnostics(s.stmt));
         EXPECT_GE(took, 900);
-        EXPECT_LT(took, 2500);
+        EXPECT_LT(took, 4500);   // well short of the five seconds asked for
         // the server was told to stop: the connection is in step and usable
         EXPECT_NE(s.dead(), 1);
         SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)0, 0);
