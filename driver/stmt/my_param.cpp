@@ -408,8 +408,9 @@ static int wire_write(my_statement *s, my_packet *p, const std::vector<wire_valu
  * statement, whatever else the application bound. */
 static int wire_param_count(const my_statement *s)
 {
-    if (s->params_described && s->ipd && s->ipd->described_valid)
-        return s->ipd->described_count;
+    const my_descriptor *ipd = s->ipd;
+    if (ipd && ((s->params_described && ipd->described_valid) || ipd->described_count > 0))
+        return ipd->described_count;
     return s->found_param_count;
 }
 
