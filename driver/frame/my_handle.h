@@ -47,6 +47,8 @@ my_descriptor *desc_create(my_connection *conn, int implicit, int app, my_statem
 
 void env_release(my_environment *env);
 void conn_release(my_connection *conn, int env_lock_held);
+/* Releases every statement and explicit descriptor the connection owns. */
+void conn_release_children(my_connection *conn);
 void stmt_release(my_statement *stmt, int list_lock_held);
 void desc_release(my_descriptor *desc, int list_lock_held);
 
@@ -129,5 +131,9 @@ int wide_is_utf8(const my_connection *c);
 int my_close_stmt(my_statement *stmt, int unprepare);
 void release_data_list(my_statement *stmt);
 void internal_rs_free(my_statement *stmt);
+/* After an execution that opened a result: a scrollable or non-forward cursor
+ * request falls back to forward-only with 01S02 "Cursor type changed" and
+ * SQL_SUCCESS_WITH_INFO; any other rc passes through. */
+SQLRETURN apply_cursor_downgrade(my_statement *stmt, SQLRETURN rc);
 
 #endif

@@ -3,6 +3,7 @@
  * first), the parent/child lists and the entry frame's exit.
  */
 #include "my_handle.h"
+#include "my_settings.h"
 
 #include <odbcinst.h>
 #include <openssl/ssl.h>
@@ -182,16 +183,11 @@ my_connection *conn_create(my_environment *env, int behaviour)
 
 void conn_free_settings(my_connection *c)
 {
-    my_string **texts[] = {
-        &c->DSN, &c->UID, &c->PWD, &c->SERVER, &c->SOCKET, &c->DATABASE,
-        &c->PrivateKeyFile, &c->CertificateFile, &c->PublicKeyFile, &c->Entropy,
-        &c->character_set_client, &c->character_set_results, &c->collation_connection,
-        &c->SQLMode, &c->WindowsUser, &c->GSSLIB, &c->Principal,
-    };
-    for (my_string **p : texts) {
-        ms_free(*p);
-        *p = nullptr;
-    }
+    for (const setting_row &r : setting_table)
+        if (r.form == FORM_TEXT) {
+            ms_free(c->*(r.text));
+            c->*(r.text) = nullptr;
+        }
 }
 
 void krb_free_context(my_connection *c);
@@ -227,20 +223,23 @@ void conn_close_session(my_connection *c)
     }
 }
 
+void conn_release_children(my_connection *c)
+{
+    std::lock_guard<qv_mutex> g(c->list_lock);
+    while (c->statements) {
+        handle_header *h = c->statements;
+        if (h->handle_type == MY_STATEMENT_HANDLE)
+            stmt_release((my_statement *)h, 1);
+        else
+            desc_release((my_descriptor *)h, 1);
+    }
+}
+
 void conn_release(my_connection *c, int env_lock_held)
 {
     if (!c)
         return;
-    {
-        std::lock_guard<qv_mutex> g(c->list_lock);
-        while (c->statements) {
-            handle_header *h = c->statements;
-            if (h->handle_type == MY_STATEMENT_HANDLE)
-                stmt_release((my_statement *)h, 1);
-            else
-                desc_release((my_descriptor *)h, 1);
-        }
-    }
+    conn_release_children(c);
     clear_diagnostics(c);
     conn_close_session(c);
     conn_free_settings(c);
