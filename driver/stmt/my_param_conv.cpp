@@ -86,15 +86,15 @@ int param_locate(my_statement *s, int index, int binary, param_ref *r)
         r->is_null = r->indicator == SQL_NULL_DATA;
         r->is_dae = requests_dae(r->indicator);
     }
-    /* The server's description fills in what the binding left open. */
+    /* The server's description fills in the precision and scale the binding
+     * left open. Not the octet length: that is the size of the
+     * application's buffer, which only the application knows. */
     if (binary && s->params_described && s->ipd && index < s->ipd->field_count) {
         const field *d = &s->ipd->records[index];
         if (r->precision == 0)
             r->precision = d->precision;
         if (r->scale == 0)
             r->scale = d->scale;
-        if (r->octet_length == 0)
-            r->octet_length = d->octet_length;
     }
     return 0;
 }

@@ -40,9 +40,9 @@ struct param_ref {
 };
 
 /* Locates parameter index (0-based) for s->param_row. binary: the binary
- * protocol's view (SQL_C_DEFAULT-derived big integers, precision, scale and
- * octet length taken from the server's description where the binding has
- * 0). 0, or -1 with 07002 posted when the APD has no such record. */
+ * protocol's view (SQL_DEFAULT-derived big integers; precision and scale
+ * taken from the server's description where the binding has 0). 0, or -1
+ * with 07002 posted when the APD has no such record. */
 int param_locate(my_statement *s, int index, int binary, param_ref *r);
 
 /* The C types, grouped by how their values are read. */
