@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_decode.h"
+#include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
 #include "stmt/my_desc.h"
 #include "stmt/my_param.h"
@@ -427,6 +429,30 @@ TEST_F(param_fixture, HostileTextStaysInsideItsLiteral)
             }
         }
     }
+}
+
+// The quoting mode follows the session: an OK packet that reports
+// NO_BACKSLASH_ESCAPES (after SET sql_mode) switches literals to doubled
+// quotes, the next one without it switches them back.
+TEST_F(param_fixture, QuotingFollowsTheStatusOfEveryOkPacket)
+{
+    conn->client_caps = CLIENT_PROTOCOL_41;
+    auto ok = [&](unsigned status) {
+        unsigned char payload[] = {0, 0, 0, (unsigned char)status, (unsigned char)(status >> 8), 0, 0};
+        my_packet p = {};
+        unsigned char data[4 + sizeof payload];
+        memcpy(data + 4, payload, sizeof payload);
+        p.data = data;
+        p.limit = p.length = (int32_t)sizeof data;
+        p.pos = 4;
+        p.owner = stmt;
+        ASSERT_EQ(decode_ok_packet(stmt, &p, 1), 0);
+    };
+    ASSERT_EQ(bind(1, {SQL_C_CHAR, SQL_VARCHAR, "a\\'b", SQL_NTS, 0, 0}), SQL_SUCCESS);
+    ok(SERVER_STATUS_AUTOCOMMIT | SERVER_STATUS_NO_BACKSLASH_ESCAPES);
+    EXPECT_EQ(literal(), "'a\\''b'");
+    ok(SERVER_STATUS_AUTOCOMMIT);
+    EXPECT_EQ(literal(), "'a\\\\\\'b'");
 }
 
 TEST_F(param_fixture, Latin1ConnectionWritesOneBytePerCharacter)
