@@ -3,8 +3,10 @@
  *
  * Every read goes through the packet's bounded readers and is checked
  * first: a row that claims more than its packet holds is a protocol error
- * (08S01), never a read past the packet. Held text and binary values reuse
- * the column's buffer from row to row.
+ * (08S01), never a read past the packet. Text, binary and decimal values
+ * are held where they lie in the row packet; only a time, which becomes
+ * text, is copied (into the column's reusable buffer). Nothing is allocated
+ * per row.
  */
 #include "results/my_bin_data.h"
 
@@ -15,7 +17,7 @@
 #include "frame/my_handle.h"
 #include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
-#include "results/my_numeric.h"
+#include "results/my_data.h"
 #include "stmt/my_desc.h"
 
 static int malformed(my_statement *s, int column)
@@ -27,60 +29,91 @@ static int malformed(my_statement *s, int column)
 
 /* ============================================================ holders */
 
-static int is_binary_type(int t) { return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY; }
+/* How the text-row reader holds a value of each concise type; binary rows
+ * hold theirs the same way, so one set of converters serves both. */
+enum held_kind { H_NONE, H_CHAR, H_BINARY, H_DECIMAL, H_INT, H_BIGINT, H_BIT, H_REAL, H_DOUBLE,
+                 H_DATE, H_TIMESTAMP };
 
-/* Bytes into the holder's buffer, which grows but is never given back
- * between rows. A NUL follows the bytes for converters that want text. */
-static int hold_bytes(my_statement *s, data_storage *d, const unsigned char *b, size_t n, int type)
+static held_kind kind_of(int concise)
 {
-    if (n + 1 > d->capacity) {
-        size_t cap = d->capacity * 2 > n + 1 ? d->capacity * 2 : n + 1;
-        unsigned char *grown = (unsigned char *)realloc(d->buffer, cap);
-        if (!grown) {
-            post_error(s, ST_HY001, 0, nullptr);
-            return -1;
-        }
-        d->buffer = grown;
-        d->capacity = (uint32_t)cap;
+    switch (concise) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_WCHAR: case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR: case SQL_TIME: case SQL_TYPE_TIME: return H_CHAR;
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return H_BINARY;
+    case SQL_DECIMAL: case SQL_NUMERIC: return H_DECIMAL;
+    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: return H_INT;
+    case SQL_BIGINT: return H_BIGINT;
+    case SQL_BIT: return H_BIT;
+    case SQL_REAL: return H_REAL;
+    case SQL_FLOAT: case SQL_DOUBLE: return H_DOUBLE;
+    case SQL_DATE: case SQL_TYPE_DATE: return H_DATE;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return H_TIMESTAMP;
     }
-    if (n)
-        memcpy(d->buffer, b, n);
-    d->buffer[n] = 0;
-    d->alloc_length = (int32_t)n;
-    d->data_type = type;
-    return 0;
+    return H_NONE;
 }
 
-/* The representation a NULL of the column's concise type is marked with. */
-static int null_type(const field *f)
+static int null_type(held_kind k)
 {
-    switch (f->concise_type) {
-    case SQL_DECIMAL: return SQL_NUMERIC;
-    case SQL_REAL: return SQL_FLOAT;
-    case SQL_DOUBLE: return SQL_DOUBLE;
-    case SQL_DATE: case SQL_TYPE_DATE: return SQL_DATE;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return SQL_TYPE_TIMESTAMP;
-    case SQL_BIT: case SQL_TINYINT: case SQL_INTEGER: case SQL_SMALLINT: return SQL_INTEGER;
-    case SQL_BIGINT: return SQL_BIGINT;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return SQL_BINARY;
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_TIME: case SQL_TYPE_TIME:
-        return (f->column_flags & BINARY_FLAG) ? SQL_BINARY : SQL_CHAR;
-    }
-    return 0;
+    static const int types[] = {0, SQL_CHAR, SQL_BINARY, SQL_NUMERIC, SQL_INTEGER, SQL_BIGINT,
+                                SQL_INTEGER, SQL_FLOAT, SQL_DOUBLE, SQL_DATE, SQL_TYPE_TIMESTAMP};
+    return types[k];
+}
+
+static int no_representation(my_statement *s, const field *f, int column)
+{
+    QV_TRACE(s, LOG_ERROR, "binary row: no representation for concise type %d of column %d",
+             f->concise_type, column);
+    post_error_col(s, ST_HY003, 0, column, nullptr);
+    return -1;
 }
 
 static int set_null(my_statement *s, field *f, int column)
 {
-    int t = null_type(f);
-    if (!t) {
-        QV_TRACE(s, LOG_ERROR, "binary row: no representation for concise type %d of column %d",
-                 f->concise_type, column);
-        post_error_col(s, ST_HY003, 0, column, nullptr);
-        return -1;
-    }
+    int t = null_type(kind_of(f->concise_type));
+    if (!t)
+        return no_representation(s, f, column);
     f->storage.isnull = 1;
     f->storage.data_type = t;
     return 0;
+}
+
+/* Bytes that stay where they lie in the row packet. */
+static void hold_view(my_statement *s, field *f, int type, const unsigned char *b, size_t n)
+{
+    storage_view(&f->storage, type, b, (uint32_t)n, s->current_row);
+}
+
+/* BIT(1) holds a number: the bytes big-endian, unsigned (as in text rows,
+ * where the column arrives as its raw bytes too). */
+static void hold_bit(my_statement *s, field *f, const unsigned char *b, size_t n)
+{
+    data_storage *d = &f->storage;
+    if (n > 8) {
+        hold_view(s, f, SQL_BINARY, b, n);
+        return;
+    }
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; i++)
+        v = v << 8 | b[i];
+    d->is_unsigned = 1;
+    if (v <= UINT32_MAX) {
+        d->v.i32 = (int32_t)(uint32_t)v;
+        d->data_type = SQL_INTEGER;
+    } else {
+        d->v.i64 = (int64_t)v;
+        d->data_type = SQL_BIGINT;
+    }
+}
+
+/* Columns after a failed one must not keep the previous row's values, nor
+ * views into a packet that is about to go. */
+static void clear_from(my_statement *s, int index)
+{
+    my_descriptor *ird = s->ird;
+    for (int i = index; i < ird->field_count; i++) {
+        storage_begin(&ird->records[i].storage);
+        ird->records[i].storage.data_type = 0;
+    }
 }
 
 /* ============================================================ readers */
@@ -121,10 +154,10 @@ static int read_int32(my_statement *s, my_packet *p, field *f, int column, int w
     if (get_fixed(s, p, column, b, width) != 0)
         return -1;
     int64_t v = le(b, width);
-    if (!f->is_unsigned && width < 4 && (v & (1LL << (8 * width - 1))))
+    if (!f->is_unsigned && (v & (1LL << (8 * width - 1))))
         v -= 1LL << (8 * width);
     f->storage.v.i32 = (int32_t)(uint32_t)v;
-    f->storage.is_unsigned = f->is_unsigned;
+    f->storage.is_unsigned = f->is_unsigned && v >= 0;
     f->storage.data_type = SQL_INTEGER;
     return 0;
 }
@@ -155,43 +188,22 @@ static int read_floating(my_statement *s, my_packet *p, field *f, int column, in
     return 0;
 }
 
-static int read_decimal(my_statement *s, my_packet *p, field *f, int column)
+/* Length-encoded values (strings, blobs, decimals, bits): the bytes stay in
+ * the packet and are held by the column's type, as text rows hold them: a
+ * decimal as its text, which keeps every digit the server sent. */
+static int read_bytes(my_statement *s, my_packet *p, field *f, int column)
 {
     const unsigned char *b;
     size_t n;
     if (get_bytes(s, p, column, &b, &n) != 0)
         return -1;
-    text_to_numeric((const char *)b, n, &f->storage.v.numeric, f->precision, 0);
-    f->storage.data_type = SQL_NUMERIC;
-    return 0;
-}
-
-/* Strings and blobs: bytes as received, held as text or as binary data by
- * the column's type (as the text-row reader holds them). */
-static int read_string(my_statement *s, my_packet *p, field *f, int column)
-{
-    const unsigned char *b;
-    size_t n;
-    if (get_bytes(s, p, column, &b, &n) != 0)
-        return -1;
-    int type = is_binary_type(f->concise_type) ? SQL_BINARY : SQL_CHAR;
-    if (f->mysql_type != MYSQL_TYPE_VARCHAR && f->mysql_type != MYSQL_TYPE_VAR_STRING &&
-        f->mysql_type != MYSQL_TYPE_STRING && f->mysql_type != MYSQL_TYPE_JSON)
-        type = (f->column_flags & BINARY_FLAG) ? SQL_BINARY : SQL_CHAR;
-    return hold_bytes(s, &f->storage, b, n, type);
-}
-
-static int read_bit(my_statement *s, my_packet *p, field *f, int column)
-{
-    const unsigned char *b;
-    size_t n;
-    if (get_bytes(s, p, column, &b, &n) != 0)
-        return -1;
-    if (f->concise_type != SQL_BIT)
-        return hold_bytes(s, &f->storage, b, n, SQL_BINARY);
-    f->storage.v.i32 = n ? (int8_t)b[0] : 0;
-    f->storage.data_type = SQL_INTEGER;
-    return 0;
+    switch (kind_of(f->concise_type)) {
+    case H_CHAR: hold_view(s, f, SQL_CHAR, b, n); return 0;
+    case H_BINARY: hold_view(s, f, SQL_BINARY, b, n); return 0;
+    case H_DECIMAL: hold_view(s, f, SQL_NUMERIC, b, n); return 0;
+    case H_BIT: hold_bit(s, f, b, n); return 0;
+    default: return no_representation(s, f, column);
+    }
 }
 
 /* ============================================================ dates, times */
@@ -233,9 +245,11 @@ static int read_datetime(my_statement *s, my_packet *p, field *f, int column)
         return -1;
     int date_only = f->mysql_type == MYSQL_TYPE_DATE || f->mysql_type == MYSQL_TYPE_NEWDATE;
     data_storage *d = &f->storage;
-    d->data_type = date_only ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
-    if (zero_is_null(s, f, len))
+    if (zero_is_null(s, f, len)) {
+        d->data_type = date_only ? SQL_DATE : SQL_TYPE_TIMESTAMP;
         return 0;
+    }
+    d->data_type = date_only ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
     sql_timestamp_value t = {(int16_t)le(b, 2), b[2], b[3], b[4], b[5], b[6],
                              (uint32_t)le(b + 7, 4) * 1000u};
     QV_TRACE(s, LOG_DETAIL, "extracted timestamp format %d:%d:%d %d.%d.%d.%d", t.year, t.month,
@@ -248,7 +262,8 @@ static int read_datetime(my_statement *s, my_packet *p, field *f, int column)
 }
 
 /* The fraction digits a TIME column shows: its display size is 8 plus a
- * point and the digits when it has any (11 without TimeAsTime). */
+ * point and the digits when it has any (11 without TimeAsTime). Hours have
+ * at least two digits, as the server writes them in text rows. */
 static int time_digits(const field *f)
 {
     if (f->display_size == 11)
@@ -264,12 +279,12 @@ static int format_time(const my_connection *c, const field *f, int negative, int
     if (d >= 1) {
         int k = d > 6 ? 6 : d;
         static const uint32_t div[] = {1, 100000, 10000, 1000, 100, 10, 1};
-        return snprintf(buf, size, "%s%lld:%02u:%02u.%0*u", sign, (long long)hours, minute,
+        return snprintf(buf, size, "%s%02lld:%02u:%02u.%0*u", sign, (long long)hours, minute,
                         second, k, micro / div[k]);
     }
     if (!(c && c->TimeAsTime) || micro == 0)
-        return snprintf(buf, size, "%s%lld:%02u:%02u", sign, (long long)hours, minute, second);
-    int n = snprintf(buf, size, "%s%lld:%02u:%02u.%09u", sign, (long long)hours, minute, second,
+        return snprintf(buf, size, "%s%02lld:%02u:%02u", sign, (long long)hours, minute, second);
+    int n = snprintf(buf, size, "%s%02lld:%02u:%02u.%09u", sign, (long long)hours, minute, second,
                      micro * 1000u);
     while (n > 0 && buf[n - 1] == '0')
         buf[--n] = 0;
@@ -286,11 +301,17 @@ static int read_time(my_statement *s, my_packet *p, field *f, int column)
     f->storage.data_type = SQL_CHAR;
     if (zero_is_null(s, f, len))
         return 0;
+    /* the only value not in the packet as it is held: copied into the
+     * holder's reusable buffer */
     int64_t hours = (int64_t)(uint32_t)le(b + 1, 4) * 24 + b[5];
     char text[64];
     int n = format_time(handle_conn(s), f, b[0] != 0, hours, b[6], b[7], (uint32_t)le(b + 8, 4),
                         text, sizeof text);
-    return hold_bytes(s, &f->storage, (const unsigned char *)text, (size_t)n, SQL_CHAR);
+    if (storage_copy(&f->storage, SQL_CHAR, text, (uint32_t)n) != 0) {
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    return 0;
 }
 
 /* ============================================================ columns */
@@ -306,8 +327,6 @@ static int read_value(my_statement *s, my_packet *p, field *f, int column)
     case MYSQL_TYPE_LONGLONG: return read_int64(s, p, f, column);
     case MYSQL_TYPE_FLOAT: return read_floating(s, p, f, column, 4);
     case MYSQL_TYPE_DOUBLE: return read_floating(s, p, f, column, 8);
-    case MYSQL_TYPE_DECIMAL:
-    case MYSQL_TYPE_NEWDECIMAL: return read_decimal(s, p, f, column);
     case MYSQL_TYPE_DATE:
     case MYSQL_TYPE_NEWDATE:
     case MYSQL_TYPE_TIMESTAMP:
@@ -316,9 +335,9 @@ static int read_value(my_statement *s, my_packet *p, field *f, int column)
     case MYSQL_TYPE_VARCHAR: case MYSQL_TYPE_VAR_STRING: case MYSQL_TYPE_STRING:
     case MYSQL_TYPE_JSON: case MYSQL_TYPE_ENUM: case MYSQL_TYPE_SET:
     case MYSQL_TYPE_TINY_BLOB: case MYSQL_TYPE_MEDIUM_BLOB: case MYSQL_TYPE_LONG_BLOB:
-    case MYSQL_TYPE_BLOB: case MYSQL_TYPE_GEOMETRY:
-        return read_string(s, p, f, column);
-    case MYSQL_TYPE_BIT: return read_bit(s, p, f, column);
+    case MYSQL_TYPE_BLOB: case MYSQL_TYPE_GEOMETRY: case MYSQL_TYPE_BIT:
+    case MYSQL_TYPE_DECIMAL: case MYSQL_TYPE_NEWDECIMAL:
+        return read_bytes(s, p, f, column);
     }
     QV_TRACE(s, LOG_ERROR, "binary row: column %d has type %d", column, f->mysql_type);
     post_error_col(s, ST_HY003, 0, column, nullptr);
@@ -334,9 +353,7 @@ int decode_binary_column(my_statement *s, int index, int is_null)
     QV_TRACE(s, LOG_DETAIL, "field->mysql_type = %d", f->mysql_type);
     QV_TRACE(s, LOG_DETAIL, "field->concise_type = %d", f->concise_type);
     QV_TRACE(s, LOG_DETAIL, "is_null = %d", is_null);
-    /* the buffer stays for the next row; only what describes the value goes */
-    d->alloc_length = d->value_offset = d->isnull = d->data_done = 0;
-    d->wide_offset = 0;
+    storage_begin(d);   /* the reusable buffer stays for the next row */
     int rc = is_null ? set_null(s, f, column) : read_value(s, s->current_row, f, column);
     QV_TRACE(s, LOG_DETAIL, "field->data_storage.data_type = %d", d->data_type);
     QV_TRACE(s, LOG_DETAIL, "field->data_storage.isnull = %d", d->isnull);
@@ -360,17 +377,21 @@ SQLRETURN decode_binary_row(my_statement *s)
     if (!p || !packet_get_u8(p, &header) || header != 0x00 || !packet_need(p, bitmap_len)) {
         QV_TRACE(s, LOG_ERROR, "binary row: short header or null bitmap for %d columns", n);
         post_error(s, ST_08S01, 0, "malformed binary row packet");
+        clear_from(s, 0);
         return SQL_ERROR;
     }
     const unsigned char *bitmap = p->data + p->pos;
     p->pos += bitmap_len;
     for (int i = 0; i < n; i++)
-        if (decode_binary_column(s, i, null_bit(bitmap, i)) != 0)
+        if (decode_binary_column(s, i, null_bit(bitmap, i)) != 0) {
+            clear_from(s, i);
             return SQL_ERROR;
+        }
     /* what the columns did not take is not part of any row this driver knows */
     if (packet_remaining(p) != 0) {
         QV_TRACE(s, LOG_ERROR, "binary row: %d bytes after the last column", packet_remaining(p));
         post_error(s, ST_08S01, 0, "malformed binary row packet");
+        clear_from(s, 0);
         return SQL_ERROR;
     }
     return SQL_SUCCESS;

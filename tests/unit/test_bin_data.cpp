@@ -15,6 +15,7 @@
 #include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
 #include "results/my_bin_data.h"
+#include "results/my_data.h"
 #include "stmt/my_desc.h"
 
 namespace {
@@ -114,7 +115,8 @@ struct bin_fixture : ::testing::Test {
     std::string held(int column)
     {
         data_storage &d = value(column);
-        return std::string(reinterpret_cast<char *>(d.buffer), (size_t)d.alloc_length);
+        const unsigned char *b = d.bytes ? d.bytes : d.buffer;
+        return std::string(reinterpret_cast<const char *>(b), (size_t)d.alloc_length);
     }
     std::string state(int n = 1)
     {
@@ -178,10 +180,8 @@ TEST_F(bin_fixture, EveryTypeIntoItsRepresentation)
     EXPECT_EQ(value(7).v.f, 1.5f);
     EXPECT_EQ(value(8).data_type, SQL_DOUBLE);
     EXPECT_EQ(value(8).v.d, 0.1);
-    EXPECT_EQ(value(9).data_type, SQL_NUMERIC);
-    EXPECT_EQ(value(9).v.numeric.scale, 2);
-    EXPECT_EQ(value(9).v.numeric.val[0], 1250 & 0xFF);
-    EXPECT_EQ(value(9).v.numeric.val[1], 1250 >> 8);
+    EXPECT_EQ(value(9).data_type, SQL_NUMERIC);   // held as its text: no digit lost
+    EXPECT_EQ(held(9), "12.50");
     EXPECT_EQ(value(10).data_type, SQL_TYPE_DATE);
     EXPECT_EQ(value(10).v.date.year, 2014);
     EXPECT_EQ(value(10).v.date.day, 6);
@@ -197,6 +197,7 @@ TEST_F(bin_fixture, EveryTypeIntoItsRepresentation)
     EXPECT_EQ(held(15), std::string("\x00\x01", 2));
     EXPECT_EQ(value(16).data_type, SQL_INTEGER);   // BIT(1) reads as a number
     EXPECT_EQ(value(16).v.i32, 1);
+    EXPECT_EQ(value(16).is_unsigned, 1);
     EXPECT_EQ(value(17).data_type, SQL_BINARY);
     EXPECT_EQ(held(17), "\x03\xFF");
     EXPECT_EQ(value(18).isnull, 1);
@@ -237,10 +238,10 @@ TEST_F(bin_fixture, TimesAsText)
     } cases[] = {
         {"negative day", 0, 0, bytes().u8(8).u8(1).le(1, 4).u8(2).u8(3).u8(4), "-26:03:04"},
         {"three digits", 3, 0, bytes().u8(12).u8(0).le(0, 4).u8(1).u8(2).u8(3).le(123456, 4),
-         "1:02:03.123"},
+         "01:02:03.123"},
         {"six digits", 6, 0, bytes().u8(12).u8(0).le(0, 4).u8(1).u8(2).u8(3).le(5, 4),
-         "1:02:03.000005"},
-        {"zero length", 0, 0, bytes().u8(0), "0:00:00"},
+         "01:02:03.000005"},
+        {"zero length", 0, 0, bytes().u8(0), "00:00:00"},
         {"TimeAsTime whole", 0, 1, bytes().u8(8).u8(0).le(0, 4).u8(10).u8(20).u8(30), "10:20:30"},
         {"TimeAsTime fraction", 0, 1,
          bytes().u8(12).u8(0).le(0, 4).u8(10).u8(20).u8(30).le(500000, 4), "10:20:30.5"},
@@ -338,16 +339,130 @@ TEST_F(bin_fixture, UnknownLengthsAndTypes)
     EXPECT_EQ(state(), "HY003");
 }
 
-// The fetch path allocates nothing per row: a held value reuses its buffer.
-TEST_F(bin_fixture, HeldBuffersAreReused)
+// The fetch path allocates nothing per row: values stay in the row packet,
+// and a time (the one value turned into text) reuses the holder's buffer.
+TEST_F(bin_fixture, NothingIsAllocatedPerRow)
 {
-    describe({VARSTR});
-    ASSERT_EQ(decode(bytes().u8(0).u8(0).lenstr(std::string(100, 'x'))), SQL_SUCCESS);
-    unsigned char *buffer = value(0).buffer;
+    describe({VARSTR, {MYSQL_TYPE_TIME, 0, 10, 0, 63}});
+    auto time_row = [](int hour) {
+        bytes r;
+        r.u8(0).u8(0).lenstr("abc").u8(8).u8(0).le(0, 4).u8((unsigned)hour).u8(0).u8(0);
+        return r;
+    };
+    ASSERT_EQ(decode(time_row(1)), SQL_SUCCESS);
+    EXPECT_EQ(value(0).bytes, row->data + 7);   // the view into the packet
+    unsigned char *buffer = value(1).buffer;
+    ASSERT_NE(buffer, nullptr);
     for (int i = 0; i < 50; i++) {
-        ASSERT_EQ(decode(bytes().u8(0).u8(0).lenstr(std::string((size_t)(i % 90), 'y'))),
-                  SQL_SUCCESS);
-        EXPECT_EQ(value(0).buffer, buffer);
-        EXPECT_EQ(value(0).alloc_length, i % 90);
+        ASSERT_EQ(decode(time_row(i % 24)), SQL_SUCCESS);
+        EXPECT_EQ(value(1).buffer, buffer);
+        EXPECT_EQ(held(0), "abc");
+    }
+    EXPECT_EQ(held(1), "01:00:00");
+}
+
+// The same values as text rows and as binary rows give the application the
+// same bytes through every converter: the binary reader holds what the
+// text reader holds.
+TEST_F(bin_fixture, BinaryRowsReadAsTextRows)
+{
+    auto f32 = [](float v) { return bytes().f32(v); };
+    auto f64 = [](double v) { return bytes().f64(v); };
+    struct parity {
+        const char *name;
+        col column;
+        std::string text;   // the cell of a text row
+        bytes binary;       // the same value in a binary row
+    } cases[] = {
+        {"tiny", TINY, "-1", bytes().u8(0xFF)},
+        {"tiny unsigned", {MYSQL_TYPE_TINY, UNSIGNED_FLAG, 3, 0, 63}, "255", bytes().u8(0xFF)},
+        {"short", {MYSQL_TYPE_SHORT, 0, 6, 0, 63}, "-32768", bytes().le(0x8000, 2)},
+        {"year", {MYSQL_TYPE_YEAR, UNSIGNED_FLAG, 4, 0, 63}, "2014", bytes().le(2014, 2)},
+        {"int24", {MYSQL_TYPE_INT24, 0, 9, 0, 63}, "-8388608", bytes().le(0xFF800000u, 4)},
+        {"long unsigned", {MYSQL_TYPE_LONG, UNSIGNED_FLAG, 10, 0, 63}, "4294967295",
+         bytes().le(0xFFFFFFFFu, 4)},
+        {"longlong", {MYSQL_TYPE_LONGLONG, 0, 20, 0, 63}, "-9223372036854775808",
+         bytes().le(0x8000000000000000ull, 8)},
+        {"longlong unsigned", {MYSQL_TYPE_LONGLONG, UNSIGNED_FLAG, 20, 0, 63},
+         "18446744073709551615", bytes().le(UINT64_MAX, 8)},
+        {"float", {MYSQL_TYPE_FLOAT, 0, 12, 31, 63}, "0.1", f32(0.1f)},
+        {"double", {MYSQL_TYPE_DOUBLE, 0, 22, 31, 63}, "3.141592653589793",
+         f64(3.141592653589793)},
+        {"decimal", {MYSQL_TYPE_NEWDECIMAL, 0, 14, 6, 63}, "-12345.678901",
+         bytes().lenstr("-12345.678901")},
+        {"date", {MYSQL_TYPE_DATE, 0, 10, 0, 63}, "2014-05-06",
+         bytes().u8(4).le(2014, 2).u8(5).u8(6)},
+        {"datetime(6)", {MYSQL_TYPE_DATETIME, 0, 26, 6, 63}, "2014-05-06 07:08:09.123456",
+         bytes().u8(11).le(2014, 2).u8(5).u8(6).u8(7).u8(8).u8(9).le(123456, 4)},
+        {"datetime", {MYSQL_TYPE_DATETIME, 0, 19, 0, 63}, "2014-05-06 07:08:09",
+         bytes().u8(7).le(2014, 2).u8(5).u8(6).u8(7).u8(8).u8(9)},
+        {"zero timestamp", {MYSQL_TYPE_TIMESTAMP, NOT_NULL_FLAG, 19, 0, 63},
+         "0000-00-00 00:00:00", bytes().u8(0)},
+        {"time", {MYSQL_TYPE_TIME, 0, 10, 0, 63}, "-838:59:59",
+         bytes().u8(8).u8(1).le(34, 4).u8(22).u8(59).u8(59)},
+        {"time(3)", {MYSQL_TYPE_TIME, 0, 14, 3, 63}, "12:34:56.789",
+         bytes().u8(12).u8(0).le(0, 4).u8(12).u8(34).u8(56).le(789000, 4)},
+        {"short time", {MYSQL_TYPE_TIME, 0, 10, 0, 63}, "01:02:03",
+         bytes().u8(8).u8(0).le(0, 4).u8(1).u8(2).u8(3)},
+        {"varchar", VARSTR, "h\xC3\xA9llo", bytes().lenstr("h\xC3\xA9llo")},
+        {"varbinary", {MYSQL_TYPE_VAR_STRING, BINARY_FLAG, 16, 0, 63},
+         std::string("\x00\xFF", 2), bytes().lenstr(std::string("\x00\xFF", 2))},
+        {"text", {MYSQL_TYPE_BLOB, 0, 65535, 0, 33}, "text", bytes().lenstr("text")},
+        {"blob", {MYSQL_TYPE_BLOB, BINARY_FLAG, 65535, 0, 63}, "\x01\x02",
+         bytes().lenstr("\x01\x02")},
+        {"bit(1)", {MYSQL_TYPE_BIT, UNSIGNED_FLAG, 1, 0, 63}, "\x01", bytes().lenstr("\x01")},
+        {"bit(10)", {MYSQL_TYPE_BIT, UNSIGNED_FLAG, 10, 0, 63}, "\x02\xAA",
+         bytes().lenstr("\x02\xAA")},
+    };
+    const int targets[] = {SQL_C_CHAR, SQL_C_WCHAR, SQL_C_BINARY, SQL_C_SBIGINT, SQL_C_UBIGINT,
+                           SQL_C_DOUBLE, SQL_C_NUMERIC, SQL_C_TYPE_TIMESTAMP, SQL_C_TYPE_TIME,
+                           SQL_C_BIT};
+    // what one row source gives for a target: return code, state, length, bytes
+    auto read = [&](int target) {
+        unsigned char buf[128];
+        memset(buf, 0xEE, sizeof buf);
+        SQLLEN ind = -77;
+        clear_diagnostics(stmt);
+        SQLRETURN rc = my_get_data(stmt, 1, target, buf, sizeof buf, &ind, nullptr);
+        std::string got = std::to_string(rc) + "/" + state() + "/" + std::to_string(ind);
+        if (SQL_SUCCEEDED(rc) && ind > 0)
+            got += "/" + std::string((char *)buf, (size_t)(ind < 128 ? ind : 128));
+        return got;
+    };
+    for (const parity &c : cases) {
+        for (bool null_value : {false, true}) {
+            describe({c.column});
+            for (int target : targets) {
+                SCOPED_TRACE(std::string(c.name) + (null_value ? " NULL" : "") + " as " +
+                             std::to_string(target));
+                // the text row
+                bytes text;
+                if (null_value)
+                    text.u8(0xFB);
+                else
+                    text.lenstr(c.text);
+                free_row();
+                row = (my_packet *)calloc(1, sizeof *row);
+                row->data = (unsigned char *)malloc(4 + text.b.size());
+                memcpy(row->data + 4, text.b.data(), text.b.size());
+                row->limit = row->length = (int32_t)(4 + text.b.size());
+                row->pos = 4;
+                row->owner = stmt;
+                stmt->current_row = row;
+                ASSERT_EQ(read_text_column(stmt, 0), 0) << state();
+                std::string from_text = read(target);
+                // the binary row
+                bytes bin;
+                bin.u8(0).u8(null_value ? 0x04 : 0);
+                if (!null_value)
+                    bin.raw(std::string(c.binary.b.begin(), c.binary.b.end()));
+                clear_diagnostics(stmt);
+                ASSERT_EQ(decode(bin), SQL_SUCCESS) << state();
+                stmt->current_row = row;
+                std::string from_binary = read(target);
+                stmt->current_row = nullptr;
+                EXPECT_EQ(from_binary, from_text);
+            }
+        }
     }
 }
