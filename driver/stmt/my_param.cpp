@@ -362,8 +362,10 @@ static void wire_release(std::vector<wire_value> &w)
         free(v.bytes.owned);
 }
 
-static int wire_put_value(my_statement *s, my_packet *p, const wire_value *w)
+static int wire_put_value(my_statement *s, my_packet *p, int k, const wire_value *w)
 {
+    QV_TRACE(s, LOG_DETAIL, "my_append_params, add param %d of type %d, %s", k + 1, (int)w->type,
+             w->kind == V_FIXED ? "fixed" : w->kind == V_CHARS ? "text" : "bytes");
     switch (w->kind) {
     case V_FIXED: return packet_put_bytes(p, w->fixed, (size_t)w->fixed_len);
     case V_CHARS: {
@@ -399,7 +401,7 @@ static int wire_write(my_statement *s, my_packet *p, const std::vector<wire_valu
             return -1;
     }
     for (int k = 0; k < n; k++)
-        if (!w[k].null_bit && wire_put_value(s, p, &w[k]) != 0)
+        if (!w[k].null_bit && wire_put_value(s, p, k, &w[k]) != 0)
             return -1;
     return 0;
 }

@@ -455,6 +455,16 @@ TEST_F(param_fixture, QuotingFollowsTheStatusOfEveryOkPacket)
     EXPECT_EQ(literal(), "'a\\\\\\'b'");
 }
 
+// When the application's wide buffers carry UTF-8 (ConvWToUtf), a wide
+// parameter's bytes are that UTF-8, not UTF-16.
+TEST_F(param_fixture, WideBuffersInUtf8Mode)
+{
+    conn->ConvWToUtf = 1;
+    ASSERT_EQ(bind(1, {SQL_C_WCHAR, SQL_WVARCHAR, "\xC3\xA9'", SQL_NTS, 0, 0}), SQL_SUCCESS);
+    EXPECT_EQ(literal(), "'\xC3\xA9\\''");
+    EXPECT_EQ(hex(block()), "00010F0003C3A927");
+}
+
 TEST_F(param_fixture, Latin1ConnectionWritesOneBytePerCharacter)
 {
     conn->charset = 8;   // latin1
