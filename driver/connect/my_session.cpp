@@ -12,3 +12,9 @@ int set_select_limit(my_connection *c, int64_t limit)
     c->select_limit = limit;
     return 0;   /* sending arrives with the command layer */
 }
+
+int session_setup(my_connection *c)
+{
+    QV_TRACE(c, LOG_DETAIL, "session_setup");
+    return 0;   /* the session statements arrive with the command layer */
+}

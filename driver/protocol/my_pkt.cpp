@@ -20,9 +20,32 @@ enum { PACKET_STEP = 1024 };
 
 static my_connection *pkt_conn(const my_packet *p) { return handle_conn(p->owner); }
 
+int charset_is_utf8(const my_connection *c, int cs)
+{
+    if (c && c->collations) {
+        for (const collation_entry &e : *c->collations)
+            if (e.id == cs)
+                return strncmp(e.charset_name, "utf8", 4) == 0;
+    }
+    /* Without the server's list: the numbers MySQL and MariaDB give the
+     * utf8/utf8mb3 and utf8mb4 collations (MariaDB's NO PAD variants are the
+     * same numbers plus 1024; its UCA 14 collations use 2048..2559). */
+    if (cs >= 2048 && cs <= 2559)
+        return 1;
+    if (cs >= 1024 && cs < 2048)
+        cs -= 1024;
+    return cs == 33 || cs == 83 || cs == 45 || cs == 46 || cs == 76 || cs == 223 ||
+           (cs >= 192 && cs <= 215) || (cs >= 224 && cs <= 247) || (cs >= 255 && cs <= 323) ||
+           (cs >= 576 && cs <= 578) || (cs >= 608 && cs <= 610);
+}
+
+/* The session's text is UTF-8 whenever its character set is one of the UTF-8
+ * sets: not only utf8_general_ci and utf8_bin (33, 83) but utf8mb4, which
+ * current servers announce (MariaDB 45, MySQL 8 255). Treating those as
+ * Latin-1 would send wide text as its low bytes. */
 int conn_wire_utf8(const my_connection *c)
 {
-    return c && (c->charset == 33 || c->charset == 83);
+    return c && charset_is_utf8(c, c->charset);
 }
 
 /* Servers older than 3.23 use 4-byte values where newer ones use 8. */

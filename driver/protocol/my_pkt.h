@@ -90,7 +90,10 @@ int packet_is_lenenc_only(const my_packet *p);
 /* 1 when at least n bytes remain. */
 static inline int packet_need(const my_packet *p, int32_t n) { return p->limit - p->pos >= n; }
 
-/* Text encoding of the wire for a connection: 1 when UTF-8 (charset 33 or 83). */
+/* 1 when a character-set (collation) number names a UTF-8 set, from the
+ * server's collation list when loaded, else from the known numbers. */
+int charset_is_utf8(const my_connection *c, int charset_number);
+/* Text encoding of the wire for a connection: 1 when its character set is UTF-8. */
 int conn_wire_utf8(const my_connection *c);
 
 /* ---- sending and reading ---- */
