@@ -4,6 +4,7 @@
  */
 #include "frame/my_handle.h"
 #include "stmt/my_param.h"
+#include "stmt/my_stmt.h"
 
 /* The token the application bound: the parameter's value pointer as given. */
 static SQLRETURN ask_for(my_statement *s, int index, SQLPOINTER *value)
@@ -34,7 +35,15 @@ SQLRETURN SQL_API SQLParamData(SQLHSTMT h, SQLPOINTER *value)
         return QV_LEAVE(ask_for(s, next, value));
     if (dae_end(s) != 0)
         return QV_LEAVE(SQL_ERROR);
-    SQLRETURN rc = s->current_dae_op == DAE_OP_EXECUTE ? resume_execute(s)
-                                                       : resume_direct_execution(s);
+    /* every value is in: the interrupted execution sends its rows */
+    SQLRETURN rc;
+    if (s->current_dae_op == DAE_OP_EXECUTE) {
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute(DAE): statement prepared");
+        rc = execute_rows(s);
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute(DAE): return value=%d", (int)rc);
+    } else {
+        rc = exec_direct_rows(s);
+        QV_TRACE(s, LOG_DETAIL, "SQLExecDirect(DAE): return value=%d", (int)rc);
+    }
     return QV_LEAVE(rc);
 }

@@ -13,8 +13,6 @@
 
 #include <stdint.h>
 
-#include <sql.h>
-
 #include "my_handles.h"
 #include "protocol/my_pkt.h"
 
@@ -58,11 +56,5 @@ int dae_end(my_statement *s);
 int dae_put_piece(my_statement *s, const void *data, int64_t length);
 /* Drops the pieces kept for every parameter and ends any sequence. */
 void dae_clear(my_statement *s);
-
-/* The execution layer's side: the rest of an execution that waited for data
- * at execution, from s->param_row on (current_dae_op DAE_OP_DIRECT or
- * DAE_OP_EXECUTE). Called by SQLParamData once every piece is in. */
-SQLRETURN resume_direct_execution(my_statement *s);
-SQLRETURN resume_execute(my_statement *s);
 
 #endif

@@ -657,3 +657,25 @@ TEST_F(param_fixture, RefusalComesBeforeAnyByteIsWritten)
     packet_free(p);
     ms_free(sql);
 }
+
+// Without a statement to describe, a bound parameter is described by its
+// binding (its SQL type, not the C type), an unbound one not at all.
+TEST_F(param_fixture, DescribeParamFromTheBinding)
+{
+    stmt->found_param_count = 2;
+    int32_t v = 0;
+    SQLLEN ind = 0;
+    ASSERT_EQ(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_DECIMAL, 12, 3, &v, 0,
+                               &ind), SQL_SUCCESS);
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    ASSERT_EQ(SQLDescribeParam(stmt, 1, &type, &size, &digits, &nullable), SQL_SUCCESS);
+    EXPECT_EQ(type, SQL_DECIMAL);
+    EXPECT_EQ(size, 12u);
+    EXPECT_EQ(digits, 3);
+    EXPECT_EQ(nullable, SQL_NULLABLE_UNKNOWN);
+    for (SQLUSMALLINT n : {0, 2, 3}) {
+        EXPECT_EQ(SQLDescribeParam(stmt, n, &type, &size, &digits, &nullable), SQL_ERROR);
+        EXPECT_EQ(state(), "07009");
+    }
+}
