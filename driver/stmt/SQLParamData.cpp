@@ -45,5 +45,10 @@ SQLRETURN SQL_API SQLParamData(SQLHSTMT h, SQLPOINTER *value)
         rc = exec_direct_rows(s);
         QV_TRACE(s, LOG_DETAIL, "SQLExecDirect(DAE): return value=%d", (int)rc);
     }
+    /* the next parameter row asks for data of its own: its first token */
+    if (rc == SQL_NEED_DATA && s->dae_active && s->current_dae_first) {
+        s->current_dae_first = 0;
+        rc = ask_for(s, s->current_dae_param, value);
+    }
     return QV_LEAVE(rc);
 }

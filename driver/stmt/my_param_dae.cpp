@@ -100,6 +100,9 @@ int my_check_params(my_statement *s, int op)
         s->current_dae_first = 1;
         s->dae_active = 1;
         s->dae_row = s->param_row;
+        /* the application tells the rows of an array apart by this count */
+        if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
+            *processed = (SQLULEN)s->param_row + 1;
         QV_TRACE(s, LOG_DETAIL, "data at execute param %d", i);
         return SQL_NEED_DATA;
     }

@@ -480,6 +480,48 @@ TEST_P(modes, FortyMegabytesInOneMegabytePieces)
     EXPECT_TRUE(got == text);
 }
 
+// Every row of a parameter array may give its data at execution: the
+// execution stops for each row, and the rows processed tell which.
+TEST_P(modes, DataAtExecutionForEveryRowOfAnArray)
+{
+    session s(GetParam());
+    ASSERT_TRUE(s.conn.connected);
+    s.ok("DROP TABLE IF EXISTS daea");
+    s.ok("CREATE TABLE daea (id INT, t TEXT)");
+    int32_t ids[3] = {1, 2, 3};
+    SQLLEN id_ind[3] = {0, 0, 0}, t_ind[3] = {SQL_DATA_AT_EXEC, SQL_DATA_AT_EXEC, SQL_DATA_AT_EXEC};
+    char token[3][4];
+    SQLULEN processed = 0;
+    ASSERT_EQ(SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMSET_SIZE, (SQLPOINTER)3, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindParameter(s.stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, ids, 0,
+                               id_ind), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindParameter(s.stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, 100, 0,
+                               token, 4, t_ind), SQL_SUCCESS);
+    SQLRETURN rc = s.run("INSERT INTO daea VALUES (?, ?)");
+    int asked = 0;
+    while (rc == SQL_NEED_DATA) {
+        SQLPOINTER t = nullptr;
+        rc = SQLParamData(s.stmt, &t);
+        if (rc != SQL_NEED_DATA)
+            break;
+        EXPECT_EQ(t, (SQLPOINTER)token);
+        std::string v = "it's row " + std::to_string(processed);
+        ASSERT_EQ(SQLPutData(s.stmt, (SQLPOINTER)v.data(), (SQLLEN)v.size()), SQL_SUCCESS)
+            << s.diags();
+        asked++;
+    }
+    EXPECT_EQ(rc, SQL_SUCCESS) << s.diags();
+    EXPECT_EQ(asked, 3);
+    ASSERT_EQ(SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMSET_SIZE, (SQLPOINTER)1, 0), SQL_SUCCESS);
+    SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+    SQLFreeStmt(s.stmt, SQL_RESET_PARAMS);
+    SQLLEN ind;
+    EXPECT_EQ(fetch_one(s, "SELECT GROUP_CONCAT(CONCAT(id, ':', t) ORDER BY id) FROM daea",
+                        SQL_C_CHAR, &ind),
+              "1:it's row 1,2:it's row 2,3:it's row 3");
+}
+
 // ------------------------------------------------------------------ arrays
 
 TEST_P(modes, ParameterArraysReportEveryRow)

@@ -194,6 +194,19 @@ TEST_F(dae_fixture, SequenceErrors)
     EXPECT_EQ(state(), "HY009");
 }
 
+TEST_F(dae_fixture, CancelEndsTheSequence)
+{
+    process("select ?");
+    bind(1, SQL_C_CHAR, SQL_VARCHAR, SQL_DATA_AT_EXEC);
+    ASSERT_EQ(my_check_params(stmt, DAE_OP_DIRECT), SQL_NEED_DATA);
+    expect_token(1);
+    ASSERT_EQ(put("x"), SQL_SUCCESS);
+    EXPECT_EQ(SQLCancel(stmt), SQL_SUCCESS);
+    EXPECT_EQ(put("y"), SQL_ERROR);
+    EXPECT_EQ(state(), "HY010");
+    EXPECT_EQ(literal(), "");   // nothing collected is used
+}
+
 TEST_F(dae_fixture, PiecesBelongToOneExecutionAndOneRow)
 {
     process("select ?");
