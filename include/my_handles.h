@@ -417,6 +417,16 @@ struct my_statement {
     int32_t current_dae_param;
     int32_t current_dae_op;
     int32_t current_dae_first;
+    int32_t dae_active;            /* a data-at-execution sequence is under way */
+    int32_t dae_ready;             /* its data is complete: the execution may use it */
+    int32_t dae_row;               /* parameter row whose pieces were collected */
+    int32_t dae_pieces;            /* SQLPutData calls for current_dae_param */
+    int32_t dae_null;              /* its first piece was SQL_NULL_DATA */
+    /* Long data of a wide parameter goes out converted; a piece may end inside
+     * a UTF-16 unit or between the halves of a surrogate pair, and those bytes
+     * wait here for the next piece. */
+    unsigned char dae_tail[4];
+    int32_t dae_tail_len;
 
     /* results */
     packet_queue queue;

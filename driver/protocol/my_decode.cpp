@@ -28,6 +28,15 @@ static command_status *status_of(void *h)
     return nullptr;
 }
 
+/* The connection keeps the session's latest status flags: how the server
+ * reads quotes in a literal (NO_BACKSLASH_ESCAPES) changes with sql_mode,
+ * and every text built for it must follow. */
+static void note_session_status(void *h, uint32_t status)
+{
+    if (my_connection *c = handle_conn(h))
+        c->server_status = status;
+}
+
 static uint32_t client_caps(const void *h)
 {
     const my_connection *c = handle_conn(h);
@@ -150,6 +159,8 @@ int decode_eof_packet(void *h, my_packet *p, int quiet)
         st->server_status = status;
         st->warnings = warnings;
     }
+    if (rest > 0 && (caps & CLIENT_PROTOCOL_41))
+        note_session_status(h, status);
     if (!quiet)
         QV_TRACE(h, LOG_DETAIL, "EOF Packet: status_flag=%x, warnings=%d", status, warnings);
     return 0;
@@ -291,6 +302,8 @@ int decode_ok_packet(void *h, my_packet *p, int quiet)
         st->server_status = status;
         st->warnings = warnings;
     }
+    if (caps & (CLIENT_PROTOCOL_41 | CLIENT_TRANSACTIONS))
+        note_session_status(h, status);
     return 0;
 }
 

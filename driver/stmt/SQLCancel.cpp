@@ -5,6 +5,7 @@
 
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
+#include "stmt/my_param.h"
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT h)
 {
@@ -27,6 +28,10 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT h)
     QV_TRACE(s, LOG_ENTRY, "SQLCancel: statement_handle=%p", h);
     QV_TRACE(s, LOG_DETAIL, "current_packet=%p, async_op=%d", s->current_row, s->async_operation);
     SQLRETURN rc = SQL_SUCCESS;
+    /* A waiting data-at-execution sequence ends here; long data already
+     * sent is dropped on the server by the reset. */
+    if (s->dae_active)
+        dae_clear(s);
     if (s->prepared)
         rc = send_reset(s) == 0 ? SQL_SUCCESS : SQL_ERROR;
     QV_TRACE(s, LOG_EXIT, "SQLCancel: return value=%d", (int)rc);

@@ -150,7 +150,8 @@ static SQLRETURN run_rows(my_statement *s, const execution &e)
     uint64_t rows = s->apd->array_size ? s->apd->array_size : 1;
     SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr;
     SQLRETURN last = SQL_SUCCESS;
-    for (uint64_t row = (uint64_t)s->param_row; row < rows; row++) {
+    uint64_t first = (uint64_t)s->param_row;
+    for (uint64_t row = first; row < rows; row++) {
         s->param_row = (int32_t)row;
         if (e.direct)
             QV_TRACE(s, LOG_DETAIL, "SQLExecDirectWide: chaining execute string");
@@ -161,6 +162,14 @@ static SQLRETURN run_rows(my_statement *s, const execution &e)
         if (skipped_row(s, row)) {
             set_param_status(s, row, SQL_PARAM_UNUSED);
             continue;
+        }
+        /* Every row may ask for data at execution: the call returns for it
+         * and SQLParamData resumes the loop at this row. (The first row of
+         * the call was checked before, or has just been given its data.) */
+        if (row > first) {
+            int checked = my_check_params(s, e.direct ? DAE_OP_DIRECT : DAE_OP_EXECUTE);
+            if (checked != 0)
+                return (SQLRETURN)checked;
         }
         /* the last row's further results must not be read as this one's */
         if (response_on_wire(s) && discard_response(s) != 0)
@@ -258,6 +267,9 @@ SQLRETURN exec_direct_rows(my_statement *s)
             *processed = 0;
         rc = run_rows(s, DIRECT);
     }
+    /* a row waiting for data at execution still needs the text */
+    if (rc == SQL_NEED_DATA)
+        return rc;
     /* a directly executed statement keeps no text */
     ms_free(s->sql_text);
     s->sql_text = nullptr;
