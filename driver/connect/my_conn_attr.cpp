@@ -336,8 +336,11 @@ static SQLRETURN get_attr_odbc3(my_connection *c, SQLINTEGER attribute, SQLPOINT
     case SQL_ATTR_ASYNC_DBC_FUNCTIONS_ENABLE: return put_uint(value, len, 0);
     case SQL_ATTR_QUIET_MODE: return put_pointer(value, len, c->quiet_mode);
     case ATTR_ASYNC_DBC_EVENT: return put_pointer(value, len, nullptr);
-    /* SQLUINTEGER in ODBC, like every other connection attribute */
-    case SQL_ATTR_CONNECTION_DEAD: return put_uint(value, len, c->connected ? SQL_CD_FALSE : SQL_CD_TRUE);
+    /* SQLUINTEGER in ODBC, like every other connection attribute. A link the
+     * transport found broken is as dead as no link: pools ask this to decide
+     * whether a connection can be handed out again. */
+    case SQL_ATTR_CONNECTION_DEAD:
+        return put_uint(value, len, c->connected && !c->link_broken ? SQL_CD_FALSE : SQL_CD_TRUE);
     case SQL_ATTR_CURRENT_CATALOG: return get_catalog(c, value, buffer_length, len, api);
     case SQL_ATTR_TRACE:
     case SQL_ATTR_TRACEFILE:

@@ -417,3 +417,19 @@ TEST_F(conn_attr, AsyncCountRefusesEveryEntryPoint)
     EXPECT_EQ(c->login_timeout, 0);
     c->async_count = 0;
 }
+
+TEST_F(conn_attr, ConnectionDeadFollowsTheLink)
+{
+    const struct {
+        int connected, broken;
+        SQLUINTEGER dead;
+    } cases[] = {{0, 0, SQL_CD_TRUE}, {1, 0, SQL_CD_FALSE}, {1, 1, SQL_CD_TRUE}};
+    for (const auto &k : cases) {
+        c->connected = k.connected;
+        c->link_broken = k.broken;
+        SQLUINTEGER dead = 7;
+        EXPECT_EQ(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr), SQL_SUCCESS);
+        EXPECT_EQ(dead, k.dead) << k.connected << k.broken;
+    }
+    c->connected = c->link_broken = 0;
+}
