@@ -129,5 +129,9 @@ int wide_is_utf8(const my_connection *c);
 int my_close_stmt(my_statement *stmt, int unprepare);
 void release_data_list(my_statement *stmt);
 void internal_rs_free(my_statement *stmt);
+/* After an execution that opened a result: a scrollable or non-forward cursor
+ * request falls back to forward-only with 01S02 "Cursor type changed" and
+ * SQL_SUCCESS_WITH_INFO; any other rc passes through. */
+SQLRETURN apply_cursor_downgrade(my_statement *stmt, SQLRETURN rc);
 
 #endif

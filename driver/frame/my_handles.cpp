@@ -3,6 +3,7 @@
  * first), the parent/child lists and the entry frame's exit.
  */
 #include "my_handle.h"
+#include "my_settings.h"
 
 #include <odbcinst.h>
 #include <openssl/ssl.h>
@@ -182,16 +183,11 @@ my_connection *conn_create(my_environment *env, int behaviour)
 
 void conn_free_settings(my_connection *c)
 {
-    my_string **texts[] = {
-        &c->DSN, &c->UID, &c->PWD, &c->SERVER, &c->SOCKET, &c->DATABASE,
-        &c->PrivateKeyFile, &c->CertificateFile, &c->PublicKeyFile, &c->Entropy,
-        &c->character_set_client, &c->character_set_results, &c->collation_connection,
-        &c->SQLMode, &c->WindowsUser, &c->GSSLIB, &c->Principal,
-    };
-    for (my_string **p : texts) {
-        ms_free(*p);
-        *p = nullptr;
-    }
+    for (const setting_row &r : setting_table)
+        if (r.form == FORM_TEXT) {
+            ms_free(c->*(r.text));
+            c->*(r.text) = nullptr;
+        }
 }
 
 void krb_free_context(my_connection *c);

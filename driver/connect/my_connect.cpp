@@ -1,0 +1,104 @@
+/*
+ * The pieces of the connect path around the settings: the reset that
+ * SQLDisconnect and SQLDriverConnect share, the hand-over to the logon and
+ * the delivery of the output connection string.
+ */
+#include "connect/my_connect.h"
+
+#include <string.h>
+
+#include "frame/my_handle.h"
+#include "protocol/my_logon.h"
+
+/* Session fields the handshake and the packet layer fill; none of them may
+ * leak into the next session on this handle. */
+static void clear_session_state(my_connection *c)
+{
+    c->link_broken = 0;
+    c->port_in_use = 0;
+    c->effective_logon_timeout = 0;
+    c->protocol_version = 0;
+    c->version_major = c->version_minor = c->version_patch = 0;
+    memset(c->connection_id, 0, sizeof c->connection_id);
+    memset(c->scramble, 0, sizeof c->scramble);
+    c->scramble_length = 0;
+    c->server_caps = c->client_caps = 0;
+    c->charset = 0;
+    c->requested_charset = 0;
+    c->server_status = 0;
+    c->auth_plugin_data_length = 0;
+    c->status = command_status();
+    c->memsql = 0;
+    c->select_limit = 0;
+    c->busy = 0;
+    c->busy_owner = nullptr;
+    c->seq = 0;
+    c->comp_seq = 0;
+    c->comp_cap = 0;   /* comp_buf itself went with the session */
+    c->net_errno = 0;
+}
+
+void conn_reset(my_connection *c)
+{
+    conn_close_session(c);   /* socket, TLS, buffers, collations, session strings */
+    clear_session_state(c);
+    conn_free_settings(c);
+    c->PacketSize = 0;
+    c->Encrypt = 0;
+    c->TrustServerCertificate = 0;
+    c->Compress = 0;
+    c->LogonTimeout = 0;
+    c->AnsiMode = 0;
+    c->NTLMv2 = 0;
+    c->Kerberos = 0;
+    c->NullDatetimes = 0;
+    c->TimeAsTime = 0;
+    c->NoCache = 0;
+    c->statement_counter = 0;
+}
+
+void conn_release_children(my_connection *c)
+{
+    std::lock_guard<qv_mutex> g(c->list_lock);
+    while (c->statements) {
+        handle_header *h = c->statements;
+        if (h->handle_type == MY_STATEMENT_HANDLE)
+            stmt_release((my_statement *)h, 1);
+        else
+            desc_release((my_descriptor *)h, 1);
+    }
+}
+
+SQLRETURN connect_hand_over(my_connection *c)
+{
+    /* SQL_ATTR_LOGIN_TIMEOUT (seconds) wins; LogonTimeout (milliseconds)
+     * serves when the attribute is 0. */
+    int64_t ms = c->login_timeout > 0 ? (int64_t)c->login_timeout * 1000 : c->LogonTimeout;
+    if (ms < 0)
+        ms = 0;
+    if (ms > INT32_MAX)
+        ms = INT32_MAX;
+    c->effective_logon_timeout = (int32_t)ms;
+    int rc = my_connect(c);
+    if (rc == 0)
+        return SQL_SUCCESS;
+    if (rc == 1)
+        return SQL_SUCCESS_WITH_INFO;
+    if (diag_count(c) == 0)   /* a failure must never reach the application silently */
+        post_error(c, ST_08001, 0, nullptr);
+    return SQL_ERROR;
+}
+
+SQLRETURN deliver_out_string(my_connection *c, const my_string *out, void *buf,
+                             int64_t buf_max, SQLSMALLINT *out_len, int wide, int native)
+{
+    int64_t full = 0;
+    int cut = copy_out_string(out, c, wide ? COPY_WIDE_CHARS : COPY_NARROW, buf, buf_max, &full);
+    if (out_len)   /* the length is an SQLSMALLINT: never let it wrap negative */
+        *out_len = (SQLSMALLINT)(full > 32767 ? 32767 : full);
+    if (cut && buf) {
+        post_error(c, ST_01004, native, nullptr);
+        return SQL_SUCCESS_WITH_INFO;
+    }
+    return SQL_SUCCESS;
+}
