@@ -58,18 +58,6 @@ void conn_reset(my_connection *c)
     c->statement_counter = 0;
 }
 
-void conn_release_children(my_connection *c)
-{
-    std::lock_guard<qv_mutex> g(c->list_lock);
-    while (c->statements) {
-        handle_header *h = c->statements;
-        if (h->handle_type == MY_STATEMENT_HANDLE)
-            stmt_release((my_statement *)h, 1);
-        else
-            desc_release((my_descriptor *)h, 1);
-    }
-}
-
 enum { COM_QUIT = 1 };
 
 /* The server closes the connection without answering COM_QUIT, so nothing is

@@ -47,6 +47,8 @@ my_descriptor *desc_create(my_connection *conn, int implicit, int app, my_statem
 
 void env_release(my_environment *env);
 void conn_release(my_connection *conn, int env_lock_held);
+/* Releases every statement and explicit descriptor the connection owns. */
+void conn_release_children(my_connection *conn);
 void stmt_release(my_statement *stmt, int list_lock_held);
 void desc_release(my_descriptor *desc, int list_lock_held);
 

@@ -223,20 +223,23 @@ void conn_close_session(my_connection *c)
     }
 }
 
+void conn_release_children(my_connection *c)
+{
+    std::lock_guard<qv_mutex> g(c->list_lock);
+    while (c->statements) {
+        handle_header *h = c->statements;
+        if (h->handle_type == MY_STATEMENT_HANDLE)
+            stmt_release((my_statement *)h, 1);
+        else
+            desc_release((my_descriptor *)h, 1);
+    }
+}
+
 void conn_release(my_connection *c, int env_lock_held)
 {
     if (!c)
         return;
-    {
-        std::lock_guard<qv_mutex> g(c->list_lock);
-        while (c->statements) {
-            handle_header *h = c->statements;
-            if (h->handle_type == MY_STATEMENT_HANDLE)
-                stmt_release((my_statement *)h, 1);
-            else
-                desc_release((my_descriptor *)h, 1);
-        }
-    }
+    conn_release_children(c);
     clear_diagnostics(c);
     conn_close_session(c);
     conn_free_settings(c);
