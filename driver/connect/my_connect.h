@@ -32,7 +32,6 @@
  * starts with this reset; SQLDisconnect restores them itself. */
 void conn_reset(my_connection *c);
 
-
 /* Ends the server session, as SQLDisconnect and driver_test do: COM_QUIT
  * (no reply is read; a send that fails is not an error here), then TLS, the
  * collation table and the socket go. Nothing else of the handle changes. */
