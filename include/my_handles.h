@@ -120,8 +120,24 @@ struct data_storage {
         sql_time_value time;
         sql_timestamp_value timestamp;
     } v;
-    int32_t is_unsigned;           /* i64 holds an unsigned value */
+    int32_t is_unsigned;           /* i32/i64 hold an unsigned value */
     int32_t wide_offset;           /* units already delivered to a wide buffer */
+
+    /* Where the bytes of a character or binary value (or of a decimal held
+     * as its text) lie. Readers point at the value where it already is
+     * instead of copying it: into the row packet bytes_row (the view dies
+     * with that packet, so the converters check it is still the current
+     * row), into memory that lives as long as the result (bytes_row null),
+     * or at buffer. Null: the bytes are in buffer. */
+    const unsigned char *bytes;
+    const my_packet *bytes_row;
+
+    /* The column's text encoding for wide conversions, looked up once per
+     * result rather than once per value: charset_checked is the
+     * character-set number looked up, charset_utf8 0 when nothing was
+     * looked up yet, 1 for UTF-8 text, 2 for one byte per character. */
+    int32_t charset_checked;
+    int32_t charset_utf8;
 };
 
 struct field {

@@ -319,6 +319,34 @@ int64_t packet_get_lenenc_string(my_packet *p, my_string **out)
     return *out ? (int64_t)len : -1;
 }
 
+int packet_get_lenenc_view(my_packet *p, const unsigned char **bytes, uint32_t *len)
+{
+    *bytes = nullptr;
+    *len = 0;
+    if (p->pos >= p->limit)
+        return -6;
+    int32_t start = p->pos;
+    unsigned lead = p->data[p->pos];
+    uint64_t n;
+    if (lead < LENENC_NULL) {          /* one-byte length: nearly every cell */
+        n = lead;
+        p->pos++;
+    } else if (lead == LENENC_NULL) {
+        p->pos++;
+        return 1;
+    } else if (packet_get_lenenc(p, &n) != 0) {
+        return -6;
+    }
+    if (n > (uint64_t)packet_remaining(p)) {
+        p->pos = start;
+        return -6;
+    }
+    *bytes = p->data + p->pos;
+    *len = (uint32_t)n;
+    p->pos += (int32_t)n;
+    return 0;
+}
+
 int64_t packet_get_lenenc_bytes(my_packet *p, char **out)
 {
     *out = nullptr;

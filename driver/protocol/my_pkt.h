@@ -77,6 +77,11 @@ int packet_get_lenenc(my_packet *p, uint64_t *v);
 int64_t packet_get_lenenc_string(my_packet *p, my_string **out);
 /* New NUL-terminated byte buffer; returns length, -6 or -1. */
 int64_t packet_get_lenenc_bytes(my_packet *p, char **out);
+/* A length-encoded string without copying it: 0 with *bytes pointing into
+ * the packet (valid while the packet lives) and *len set, 1 for NULL (0xFB),
+ * -6 when there is no value left or its length runs past the packet (the
+ * cursor then stays where it was). Row cells are read with it. */
+int packet_get_lenenc_view(my_packet *p, const unsigned char **bytes, uint32_t *len);
 int64_t packet_get_cstring(my_packet *p, my_string **out);
 int64_t packet_get_fixed_string(my_packet *p, size_t n, my_string **out);
 size_t packet_get_bytes(my_packet *p, void *buf, size_t n);

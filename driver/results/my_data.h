@@ -5,6 +5,20 @@
  * The row readers (text rows here, binary rows and internal result sets
  * elsewhere) fill each IRD record's data_storage; my_get_data converts the
  * held value for SQLGetData and for bound columns.
+ *
+ * Held representations (data_storage::data_type):
+ *   SQL_CHAR (1), SQL_BINARY (-2)  the bytes (see bytes/bytes_row), alloc_length long
+ *   SQL_NUMERIC (2)     v.numeric, or, when bytes is set, the decimal text the
+ *                       server sent (converted only when asked for: the text
+ *                       keeps trailing zeros and more digits than 128 bits hold)
+ *   SQL_INTEGER (4)     v.i32, unsigned when is_unsigned (or the column's flag) is set
+ *   SQL_BIGINT (-5)     v.i64, likewise
+ *   SQL_FLOAT (6)       v.f          SQL_DOUBLE (8)   v.d
+ *   SQL_DATE (9), SQL_TYPE_DATE (91)  v.date
+ *   SQL_TYPE_TIMESTAMP (93)           v.timestamp, fraction in nanoseconds
+ *   0                   no value: no row is positioned, or the row's decoding
+ *                       stopped before this column
+ * isnull marks NULL whatever the representation.
  */
 #ifndef QV_MY_DATA_H
 #define QV_MY_DATA_H
@@ -15,17 +29,42 @@
 #include "my_handles.h"
 
 /* Decodes column index (0-based) of stmt->current_row into IRD record
- * index+1. 0; 1 when a date/time value failed to decode (row still
- * delivered); -1 failure with a diagnostic posted (08S01 for a row whose
- * lengths run past the packet). */
+ * index+1, advancing the row's read cursor. Allocates nothing: character,
+ * binary and decimal values stay in the row packet (valid until the next
+ * row is read).
+ * 0; 1 when the value could not be decoded as its column type (a diagnostic
+ * is posted, the value is held as the text the server sent and the row is
+ * still delivered); -1 failure with a diagnostic posted (08S01 for a row
+ * whose lengths run past the packet, HY003 for a column type without a
+ * text form). After a non-zero result the columns after index hold no value
+ * until they are decoded. */
 int read_text_column(my_statement *s, int index);
 
 /* Converts column `column` (0 = bookmark) into target_type. ind receives the
- * length or SQL_NULL_DATA, oct the octet length (ignored when equal to ind). */
+ * length or SQL_NULL_DATA, oct the octet length (ignored when equal to ind).
+ * SQL_SUCCESS, SQL_SUCCESS_WITH_INFO, SQL_NO_DATA (the value was delivered
+ * completely before) or SQL_ERROR, with diagnostics on s. */
 SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target,
                       SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct);
 
 /* Frees held values and clears every result column's holder. */
 void reset_column_values(my_statement *s);
+
+/* ---- filling a holder (every row reader) ---- */
+
+/* Starts the holder's next value: clears the null flag, the lengths, the
+ * retrieval position, data_done and the byte view; keeps the reusable buffer. */
+void storage_begin(data_storage *ds);
+/* Holds len bytes as data_type (SQL_CHAR, SQL_BINARY, or SQL_NUMERIC for a
+ * decimal's text) where they lie. row is the packet they lie in, or null
+ * when they live as long as the result. */
+void storage_view(data_storage *ds, int data_type, const unsigned char *bytes, uint32_t len,
+                  const my_packet *row);
+/* The same, copied into the holder's reusable buffer (grown only when the
+ * value is larger than any before). 0, or -1 when memory runs out (nothing
+ * posted; the holder is left without a value). */
+int storage_copy(data_storage *ds, int data_type, const void *bytes, uint32_t len);
+/* Frees the reusable buffer and clears the holder (data_type 0). */
+void storage_release(data_storage *ds);
 
 #endif

@@ -1,0 +1,577 @@
+/*
+ * Column values: the holders, the text-row column reader and the dispatcher
+ * that hands a held value to the converter of the target C type.
+ *
+ * The reader runs for every column of every row, so it allocates nothing:
+ * character, binary and decimal values stay where they are in the row
+ * packet (data_storage::bytes), and numbers and dates are parsed straight
+ * from the packet bytes.
+ */
+#include "results/my_data.h"
+
+#include <float.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <charconv>
+
+#include "frame/my_handle.h"
+#include "protocol/my_pkt.h"
+#include "results/my_convert.h"
+#include "results/my_datetime.h"
+#include "results/my_numeric.h"
+#include "stmt/my_desc.h"
+
+/* ---------------------------------------------------------------- holders */
+
+void storage_begin(data_storage *ds)
+{
+    ds->isnull = 0;
+    ds->alloc_length = 0;
+    ds->value_offset = 0;
+    ds->data_done = 0;
+    ds->wide_offset = 0;
+    ds->bytes = nullptr;
+    ds->bytes_row = nullptr;
+}
+
+void storage_view(data_storage *ds, int data_type, const unsigned char *bytes, uint32_t len,
+                  const my_packet *row)
+{
+    ds->data_type = data_type;
+    ds->bytes = bytes;
+    ds->bytes_row = row;
+    ds->alloc_length = (int32_t)len;
+}
+
+int storage_copy(data_storage *ds, int data_type, const void *bytes, uint32_t len)
+{
+    if (len > ds->capacity) {
+        unsigned char *grown = (unsigned char *)realloc(ds->buffer, len);
+        if (!grown) {
+            ds->data_type = 0;
+            return -1;
+        }
+        ds->buffer = grown;
+        ds->capacity = len;
+    }
+    if (len)
+        memcpy(ds->buffer, bytes, len);
+    /* an empty value still needs a non-null address to read nothing from */
+    static const unsigned char empty = 0;
+    storage_view(ds, data_type, ds->buffer ? ds->buffer : &empty, len, nullptr);
+    return 0;
+}
+
+void storage_release(data_storage *ds)
+{
+    free(ds->buffer);
+    ds->buffer = nullptr;
+    ds->capacity = 0;
+    storage_begin(ds);
+    ds->data_type = 0;
+    ds->is_unsigned = 0;
+}
+
+void reset_column_values(my_statement *s)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird)
+        return;
+    storage_release(&ird->bookmark_record.storage);
+    for (int i = 0; i < ird->field_count; i++)
+        storage_release(&ird->records[i].storage);
+}
+
+/* ------------------------------------------------------ text-row reader */
+
+namespace {
+
+/* How a column of each concise type is held. */
+enum column_kind {
+    K_NONE, K_CHAR, K_BINARY, K_DECIMAL, K_INT, K_BIGINT, K_BIT, K_REAL, K_DOUBLE, K_DATE,
+    K_TIMESTAMP,
+};
+
+column_kind kind_of(int concise)
+{
+    switch (concise) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
+    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+    case SQL_TIME: case SQL_TYPE_TIME:   /* times stay text: durations exceed a day */
+        return K_CHAR;
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return K_BINARY;
+    case SQL_DECIMAL: case SQL_NUMERIC: return K_DECIMAL;
+    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: return K_INT;
+    case SQL_BIGINT: return K_BIGINT;
+    case SQL_BIT: return K_BIT;
+    case SQL_REAL: return K_REAL;
+    case SQL_FLOAT: case SQL_DOUBLE: return K_DOUBLE;
+    case SQL_DATE: case SQL_TYPE_DATE: return K_DATE;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return K_TIMESTAMP;
+    }
+    return K_NONE;
+}
+
+/* The representation a NULL of each kind is marked with. */
+int null_type(column_kind k)
+{
+    static const int types[] = {0, SQL_CHAR, SQL_BINARY, SQL_NUMERIC, SQL_INTEGER, SQL_BIGINT,
+                                SQL_INTEGER, SQL_FLOAT, SQL_DOUBLE, SQL_DATE, SQL_TYPE_TIMESTAMP};
+    return types[k];
+}
+
+/* Columns after a failed one must not keep the previous row's values (nor
+ * views into a packet about to be freed). */
+void clear_from(my_statement *s, int index)
+{
+    my_descriptor *ird = s->ird;
+    for (int i = index; i < ird->field_count; i++) {
+        storage_begin(&ird->records[i].storage);
+        ird->records[i].storage.data_type = 0;
+    }
+}
+
+int malformed_row(my_statement *s, int index, const char *why)
+{
+    QV_TRACE(s, LOG_ERROR, "read_text_column: column %d: %s", index + 1, why);
+    post_error_col(s, ST_08S01, 0, index + 1, "%s", why);
+    clear_from(s, index);
+    return -1;
+}
+
+/* A value that does not read as its column's type (the diagnostic is
+ * posted): it is kept as the text the server sent, so nothing is lost and
+ * SQL_C_CHAR still shows it. */
+int undecodable(my_statement *s, int index, const unsigned char *cell, uint32_t len)
+{
+    data_storage *ds = &s->ird->records[index].storage;
+    storage_view(ds, SQL_CHAR, cell, len, s->current_row);
+    clear_from(s, index + 1);
+    return 1;
+}
+
+int bad_value(my_statement *s, int index, int row, const unsigned char *cell, uint32_t len)
+{
+    QV_TRACE(s, LOG_ERROR, "read_text_column: column %d: value %q does not fit its type",
+             index + 1, (const char *)cell, (int64_t)len);
+    post_error_col(s, row, 0, index + 1, nullptr);
+    return undecodable(s, index, cell, len);
+}
+
+/* Optional '-' and digits: the only integer text the server sends. */
+bool plain_integer(const unsigned char *p, uint32_t n, bool *neg, uint64_t *mag)
+{
+    uint32_t i = 0;
+    *neg = n > 0 && p[0] == '-';
+    if (*neg)
+        i = 1;
+    if (i == n)
+        return false;
+    uint64_t v = 0;
+    for (; i < n; i++) {
+        unsigned d = unsigned(p[i]) - '0';
+        if (d > 9)
+            return false;
+        /* 19 digits always fit; only a longer text can overflow */
+        if (v >= UINT64_MAX / 10 && (v > UINT64_MAX / 10 || d > UINT64_MAX % 10))
+            return false;
+        v = v * 10 + d;
+    }
+    *mag = v;
+    return true;
+}
+
+/* The server's own form of a floating value ("-1.5", "2.5e-7"), read
+ * without the general scanner. False for anything else, which the strict
+ * scanner then judges; from_chars alone would also take "inf" and "nan". */
+bool plain_double(const unsigned char *p, uint32_t n, double *out)
+{
+    const char *t = (const char *)p, *end = t + n;
+    const char *first = n > 0 && *t == '-' ? t + 1 : t;
+    if (first == end || *first < '0' || *first > '9')
+        return false;
+    auto r = std::from_chars(t, end, *out);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+/* 32-bit columns are held as SQL_INTEGER; a value that needs more (never
+ * from a well-behaved server) is held as SQL_BIGINT rather than cut. */
+int hold_integer(my_statement *s, int index, const unsigned char *cell, uint32_t len,
+                 bool bigint)
+{
+    field *f = &s->ird->records[index];
+    data_storage *ds = &f->storage;
+    bool neg, uns = f->is_unsigned != 0;
+    uint64_t mag = 0;
+    if (!plain_integer(cell, len, &neg, &mag) || (uns && neg && mag))
+        return bad_value(s, index, ST_22018, cell, len);
+    if (!bigint && !neg && mag <= (uns ? UINT32_MAX : (uint64_t)INT32_MAX)) {
+        ds->v.i32 = (int32_t)(uint32_t)mag;
+        ds->is_unsigned = uns;
+        ds->data_type = SQL_INTEGER;
+        return 0;
+    }
+    if (!bigint && neg && mag <= 2147483648u) {
+        ds->v.i32 = (int32_t)(0u - (uint32_t)mag);
+        ds->is_unsigned = 0;
+        ds->data_type = SQL_INTEGER;
+        return 0;
+    }
+    if (neg && mag > (uint64_t)INT64_MAX + 1)
+        return bad_value(s, index, ST_22003, cell, len);
+    ds->v.i64 = neg ? (int64_t)(0 - mag) : (int64_t)mag;
+    ds->is_unsigned = !neg && (uns || mag > (uint64_t)INT64_MAX);
+    ds->data_type = SQL_BIGINT;
+    return 0;
+}
+
+int hold_floating(my_statement *s, int index, const unsigned char *cell, uint32_t len,
+                  bool single)
+{
+    data_storage *ds = &s->ird->records[index].storage;
+    double d = 0;
+    int rc = plain_double(cell, len, &d) ? NUM_OK : text_to_double((const char *)cell, len, &d);
+    if (rc != NUM_OK)
+        return bad_value(s, index, rc == NUM_OVERFLOW ? ST_22003 : ST_22018, cell, len);
+    if (single) {
+        if (fabs(d) > FLT_MAX)
+            return bad_value(s, index, ST_22003, cell, len);
+        ds->v.f = (float)d;
+        ds->data_type = SQL_FLOAT;
+    } else {
+        ds->v.d = d;
+        ds->data_type = SQL_DOUBLE;
+    }
+    return 0;
+}
+
+/* BIT(1) arrives as its raw byte, not as a digit. */
+void hold_bit(my_statement *s, int index, const unsigned char *cell, uint32_t len)
+{
+    data_storage *ds = &s->ird->records[index].storage;
+    if (len > 8) {
+        storage_view(ds, SQL_BINARY, cell, len, s->current_row);
+        return;
+    }
+    uint64_t v = 0;
+    for (uint32_t i = 0; i < len; i++)
+        v = v << 8 | cell[i];
+    ds->is_unsigned = 1;
+    if (v <= UINT32_MAX) {
+        ds->v.i32 = (int32_t)(uint32_t)v;
+        ds->data_type = SQL_INTEGER;
+    } else {
+        ds->v.i64 = (int64_t)v;
+        ds->data_type = SQL_BIGINT;
+    }
+}
+
+bool fixed_digits(const unsigned char *p, int n, int32_t *v)
+{
+    int32_t x = 0;
+    for (int i = 0; i < n; i++) {
+        unsigned d = unsigned(p[i]) - '0';
+        if (d > 9)
+            return false;
+        x = x * 10 + (int32_t)d;
+    }
+    *v = x;
+    return true;
+}
+
+/* "YYYY-MM-DD" and "YYYY-MM-DD hh:mm:ss[.fraction]", the forms the server
+ * sends, read without the general scanner. False for anything else. */
+bool canonical_datetime(const unsigned char *p, uint32_t n, datetime_parts *o)
+{
+    *o = datetime_parts();
+    if (n < 10 || p[4] != '-' || p[7] != '-' || !fixed_digits(p, 4, &o->year) ||
+        !fixed_digits(p + 5, 2, &o->month) || !fixed_digits(p + 8, 2, &o->day))
+        return false;
+    if (n == 10) {
+        o->category = DT_DATE;
+        return true;
+    }
+    if (n < 19 || p[10] != ' ' || p[13] != ':' || p[16] != ':' ||
+        !fixed_digits(p + 11, 2, &o->hour) || !fixed_digits(p + 14, 2, &o->minute) ||
+        !fixed_digits(p + 17, 2, &o->second))
+        return false;
+    o->category = DT_DATETIME;
+    if (n == 19)
+        return true;
+    if (p[19] != '.' || n == 20)
+        return false;
+    for (uint32_t i = 20; i < n; i++)
+        if (p[i] < '0' || p[i] > '9')
+            return false;
+    o->fraction_ns = fraction_to_nanos((const char *)p + 20, (const char *)p + n);
+    return true;
+}
+
+bool all_zero(const datetime_parts &p)
+{
+    return !p.year && !p.month && !p.day && !p.hour && !p.minute && !p.second && !p.fraction_ns;
+}
+
+int hold_datetime(my_statement *s, int index, const unsigned char *cell, uint32_t len,
+                  bool date_only)
+{
+    field *f = &s->ird->records[index];
+    data_storage *ds = &f->storage;
+    datetime_parts parts;
+    if (!canonical_datetime(cell, len, &parts) &&
+        parse_datetime_text(s, (const char *)cell, len, &parts, index + 1))
+        return undecodable(s, index, cell, len);   /* the scanner has posted why */
+    QV_TRACE(s, LOG_DETAIL, "extracted timestamp format %d:%d:%d %d.%d.%d.%d", parts.hour,
+             parts.minute, parts.second, parts.day, parts.month, parts.year, parts.fraction_ns);
+    const my_connection *c = f->nullable && all_zero(parts) ? handle_conn(s) : nullptr;
+    if (c && c->NullDatetimes) {
+        ds->isnull = 1;
+        ds->data_type = date_only ? SQL_DATE : SQL_TYPE_TIMESTAMP;
+        return 0;
+    }
+    sql_date_value today = {};
+    if (parts.category == DT_TIME)
+        datetime_today(&today);
+    int bad = date_only ? datetime_to_date(&parts, &today, &ds->v.date)
+                        : datetime_to_timestamp(&parts, &today, &ds->v.timestamp);
+    if (bad)
+        return bad_value(s, index, ST_22003, cell, len);
+    ds->data_type = date_only ? SQL_TYPE_DATE : SQL_TYPE_TIMESTAMP;
+    return 0;
+}
+
+int decode_cell(my_statement *s, int index, column_kind kind, const unsigned char *cell,
+                uint32_t len)
+{
+    data_storage *ds = &s->ird->records[index].storage;
+    switch (kind) {
+    case K_CHAR:
+        storage_view(ds, SQL_CHAR, cell, len, s->current_row);
+        return 0;
+    case K_BINARY:
+        storage_view(ds, SQL_BINARY, cell, len, s->current_row);
+        return 0;
+    case K_DECIMAL:
+        /* kept as text: converted only when asked for, and exact whatever
+         * the number of digits */
+        storage_view(ds, SQL_NUMERIC, cell, len, s->current_row);
+        return 0;
+    case K_INT: return hold_integer(s, index, cell, len, false);
+    case K_BIGINT: return hold_integer(s, index, cell, len, true);
+    case K_BIT: hold_bit(s, index, cell, len); return 0;
+    case K_REAL: return hold_floating(s, index, cell, len, true);
+    case K_DOUBLE: return hold_floating(s, index, cell, len, false);
+    case K_DATE: return hold_datetime(s, index, cell, len, true);
+    case K_TIMESTAMP: return hold_datetime(s, index, cell, len, false);
+    case K_NONE: break;
+    }
+    return -1;
+}
+
+} // namespace
+
+int read_text_column(my_statement *s, int index)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird || index < 0 || index >= ird->field_count) {
+        post_error(s, ST_HY000, 0, "no description for column %d", index + 1);
+        return -1;
+    }
+    field *f = &ird->records[index];
+    storage_begin(&f->storage);
+    column_kind kind = kind_of(f->concise_type);
+    if (kind == K_NONE) {
+        QV_TRACE(s, LOG_ERROR, "read_text_column: column %d has type %d", index + 1,
+                 f->concise_type);
+        post_error_col(s, ST_HY003, 0, index + 1, nullptr);
+        clear_from(s, index);
+        return -1;
+    }
+    my_packet *row = s->current_row;
+    const unsigned char *cell = nullptr;
+    uint32_t len = 0;
+    int rc = row ? packet_get_lenenc_view(row, &cell, &len) : -6;
+    if (rc < 0)
+        return malformed_row(s, index, "row data ends before its columns do");
+    if (rc == 1) {
+        f->storage.isnull = 1;
+        f->storage.data_type = null_type(kind);
+    } else if ((rc = decode_cell(s, index, kind, cell, len)) != 0) {
+        return rc;
+    }
+    /* every byte of a row belongs to a column: more means the row and its
+     * description disagree */
+    if (index == desc_column_count(ird) - 1 && packet_remaining(row) > 0)
+        return malformed_row(s, index, "row data goes on after its last column");
+    return 0;
+}
+
+/* ------------------------------------------------------------- dispatch */
+
+namespace {
+
+struct conversion {
+    int c_type;
+    converter convert;
+};
+
+/* The target C types and their converters. SQL_C_WCHAR is redirected to
+ * get_char when the application's wide buffers carry UTF-8. */
+constexpr conversion conversions[] = {
+    {SQL_C_CHAR, get_char},           {SQL_C_WCHAR, get_wchar},
+    {SQL_C_SLONG, get_slong},         {SQL_C_LONG, get_slong},
+    {SQL_C_ULONG, get_ulong},         {SQL_C_DOUBLE, get_double},
+    {SQL_C_SBIGINT, get_sbigint},     {SQL_C_UBIGINT, get_ubigint},
+    {SQL_C_TYPE_TIMESTAMP, get_timestamp}, {SQL_C_TIMESTAMP, get_timestamp},
+    {SQL_C_NUMERIC, get_numeric},     {SQL_C_SSHORT, get_sshort},
+    {SQL_C_SHORT, get_sshort},        {SQL_C_USHORT, get_ushort},
+    {SQL_C_UTINYINT, get_utiny},      {SQL_C_TINYINT, get_utiny},
+    {SQL_C_STINYINT, get_stiny},      {SQL_C_BIT, get_bit},
+    {SQL_C_FLOAT, get_float},         {SQL_C_TYPE_DATE, get_date},
+    {SQL_C_DATE, get_date},           {SQL_C_TYPE_TIME, get_time},
+    {SQL_C_TIME, get_time},           {SQL_C_BINARY, get_binary},
+    {SQL_C_GUID, get_guid},
+};
+
+/* The table indexed by C type, built at compile time: a bound column is
+ * converted for every row, so finding its converter must not be a search. */
+constexpr int C_TYPE_MIN = SQL_C_UTINYINT, C_TYPE_MAX = SQL_C_TYPE_TIMESTAMP;
+struct converter_index {
+    converter at[C_TYPE_MAX - C_TYPE_MIN + 1];
+};
+constexpr converter_index index_conversions()
+{
+    converter_index x{};
+    for (const conversion &row : conversions)
+        x.at[row.c_type - C_TYPE_MIN] = row.convert;
+    return x;
+}
+constexpr converter_index by_c_type = index_conversions();
+
+converter find_converter(const my_statement *s, int c_type)
+{
+    if (c_type < C_TYPE_MIN || c_type > C_TYPE_MAX)
+        return nullptr;
+    if (c_type == SQL_C_WCHAR && wide_is_utf8(handle_conn(s)))
+        return get_char;
+    return by_c_type.at[c_type - C_TYPE_MIN];
+}
+
+/* The C type SQL_C_DEFAULT stands for. Integer columns follow their sign,
+ * so an unsigned INT above 2^31 or a signed TINYINT below 0 reads whole. */
+int default_target(const my_statement *s, const field *f)
+{
+    const my_environment *env = handle_env(s);
+    bool odbc2 = env && env->odbc_version == SQL_OV_ODBC2;
+    bool uns = f->is_unsigned != 0;
+    switch (f->concise_type) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
+    case SQL_NUMERIC: case SQL_DECIMAL: case SQL_GUID:
+        return SQL_C_CHAR;
+    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR: return SQL_C_WCHAR;
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return SQL_C_BINARY;
+    case SQL_TINYINT: return uns ? SQL_C_UTINYINT : SQL_C_STINYINT;
+    case SQL_SMALLINT: return uns ? SQL_C_USHORT : SQL_C_SSHORT;
+    case SQL_INTEGER: return uns ? SQL_C_ULONG : SQL_C_SLONG;
+    case SQL_BIGINT: case SQL_C_SBIGINT:
+        return odbc2 ? SQL_C_CHAR : uns ? SQL_C_UBIGINT : SQL_C_SBIGINT;
+    case SQL_C_UBIGINT: return odbc2 ? SQL_C_CHAR : SQL_C_UBIGINT;
+    case SQL_REAL: return SQL_C_FLOAT;
+    case SQL_FLOAT: case SQL_DOUBLE: return SQL_C_DOUBLE;
+    case SQL_BIT: return SQL_C_BIT;
+    case SQL_DATE: case SQL_TYPE_DATE: return SQL_C_TYPE_DATE;
+    case SQL_TIME: case SQL_TYPE_TIME: return SQL_C_TYPE_TIME;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
+    }
+    return f->concise_type;
+}
+
+/* SQL_ARD_TYPE and SQL_C_DEFAULT resolved to a concrete C type; 0 with a
+ * diagnostic when there is none. */
+int resolve_target(my_statement *s, int column, const field *f, int target_type)
+{
+    if (target_type == SQL_ARD_TYPE) {
+        my_descriptor *ard = s->ard;
+        const field *rec = !ard ? nullptr
+                           : column == 0 ? &ard->bookmark_record
+                           : column <= ard->field_count ? &ard->records[column - 1]
+                                                        : nullptr;
+        if (!rec || rec->concise_type == 0 || rec->concise_type == SQL_ARD_TYPE) {
+            QV_TRACE(s, LOG_ERROR, "column %d: no type in the row descriptor", column);
+            post_error_col(s, ST_HY003, 0, column, nullptr);
+            return 0;
+        }
+        target_type = rec->concise_type;
+    }
+    if (target_type == SQL_C_DEFAULT)
+        target_type = default_target(s, f);
+    return target_type;
+}
+
+bool is_variable(converter conv)
+{
+    return conv == get_char || conv == get_wchar || conv == get_binary;
+}
+
+/* Whether the held value can be read: something was decoded for the
+ * current row, and a view into a row packet still points at the current
+ * row (a failed read may have freed it). */
+bool value_present(const my_statement *s, const data_storage &ds)
+{
+    return ds.data_type != 0 && (!ds.bytes_row || ds.bytes_row == s->current_row);
+}
+
+} // namespace
+
+SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target,
+                      SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird || column < 0 || column > ird->field_count) {
+        post_error_col(s, ST_07009, 0, column, nullptr);
+        return SQL_ERROR;
+    }
+    field *f = column == 0 ? &ird->bookmark_record : &ird->records[column - 1];
+    data_storage &ds = f->storage;
+    if (ds.data_done)
+        return SQL_NO_DATA;
+
+    int c_type = resolve_target(s, column, f, target_type);
+    if (!c_type)
+        return SQL_ERROR;
+    converter conv = find_converter(s, c_type);
+    if (!conv) {
+        QV_TRACE(s, LOG_ERROR, "column %d: no conversion to C type %d", column, c_type);
+        post_error_col(s, ST_07006, 0, column, nullptr);
+        return SQL_ERROR;
+    }
+    if (buffer_length < 0 && is_variable(conv)) {
+        post_error_col(s, ST_HY090, 0, column, nullptr);
+        return SQL_ERROR;
+    }
+    if (!value_present(s, ds)) {
+        if (column == 0) {   /* a forward-only result keeps no bookmarks */
+            post_error_col(s, ST_HYC00, 0, column, nullptr);
+            return SQL_ERROR;
+        }
+        QV_TRACE(s, LOG_ERROR, "column %d: no value in the current row", column);
+        post_error_col(s, ST_24000, 0, column, nullptr);
+        return SQL_ERROR;
+    }
+
+    /* bytes, or the reusable buffer for character and binary values a
+     * reader copied there; a decimal without bytes is the structure */
+    const unsigned char *bytes = ds.bytes;
+    if (!bytes && (ds.data_type == SQL_CHAR || ds.data_type == SQL_BINARY))
+        bytes = ds.buffer;
+    conv_ctx c = {s, column, f, target, buffer_length, ind, oct == ind ? nullptr : oct, bytes, 0};
+    SQLRETURN rc = ds.isnull && conv != get_guid ? deliver_null(c) : conv(c);
+    /* A value is finished once delivered whole, cut (non-piecewise values),
+     * or refused; what remains of a long value, and a value only measured,
+     * stay for the next call. */
+    if (!c.keep_open)
+        ds.data_done = 1;
+    return rc;
+}
