@@ -51,6 +51,10 @@ void conn_release(my_connection *conn, int env_lock_held);
 void conn_release_children(my_connection *conn);
 void stmt_release(my_statement *stmt, int list_lock_held);
 void desc_release(my_descriptor *desc, int list_lock_held);
+/* Statement s no longer uses explicit descriptor desc as ARD or APD (it was
+ * released or took another one): when s was desc's owner_statement, that
+ * becomes another statement of the connection still using desc, or null. */
+void desc_detach(my_descriptor *desc, my_statement *s);
 
 /* Frees every string setting of the connection and sets it null. */
 void conn_free_settings(my_connection *conn);

@@ -301,18 +301,47 @@ static void desc_free_records(my_descriptor *d)
     d->field_count = 0;
 }
 
+/* An explicit descriptor may be the ARD or APD of several statements at
+ * once (owner_statement names only the latest), so the connection's whole
+ * statement list is searched. */
+static my_statement *desc_user(my_descriptor *d)
+{
+    my_connection *c = (my_connection *)d->hdr.owner;
+    std::lock_guard<qv_mutex> g(c->list_lock);
+    for (handle_header *h = c->statements; h; h = h->next) {
+        my_statement *s = as_stmt(h);
+        if (s && (s->ard == d || s->apd == d))
+            return s;
+    }
+    return nullptr;
+}
+
+void desc_detach(my_descriptor *d, my_statement *s)
+{
+    if (d && !d->alloc_implicit && d->owner_statement == s)
+        d->owner_statement = desc_user(d);
+}
+
+/* Every statement still using an explicit descriptor returns to its own:
+ * none may keep a pointer to a freed descriptor. */
+static void desc_release_users(my_descriptor *d)
+{
+    my_statement *s;
+    while ((s = desc_user(d)) != nullptr) {
+        if (s->apd == d)
+            s->apd = s->implicit_apd;
+        if (s->ard == d)
+            s->ard = s->implicit_ard;
+    }
+}
+
 void desc_release(my_descriptor *d, int list_lock_held)
 {
     if (!d)
         return;
     clear_diagnostics(d);
-    my_statement *s = d->owner_statement;
-    if (s && !d->alloc_implicit) {
-        if (s->apd == d)
-            s->apd = s->implicit_apd;
-        else if (s->ard == d)
-            s->ard = s->implicit_ard;
-    }
+    if (!d->alloc_implicit && d->hdr.owner)
+        desc_release_users(d);
     d->owner_statement = nullptr;
     desc_free_records(d);
     field_reset(&d->bookmark_record);
@@ -389,10 +418,13 @@ void stmt_release(my_statement *s, int list_lock_held)
     if (!s)
         return;
     clear_diagnostics(s);
-    if (s->ard && s->ard != s->implicit_ard)
-        s->ard->owner_statement = nullptr;
-    if (s->apd && s->apd != s->implicit_apd)
-        s->apd->owner_statement = nullptr;
+    /* Explicit descriptors stay with whichever other statement uses them. */
+    my_descriptor *explicit_ard = s->ard != s->implicit_ard ? s->ard : nullptr;
+    my_descriptor *explicit_apd = s->apd != s->implicit_apd ? s->apd : nullptr;
+    s->ard = s->implicit_ard;
+    s->apd = s->implicit_apd;
+    desc_detach(explicit_ard, s);
+    desc_detach(explicit_apd, s);
     my_connection *c = (my_connection *)s->hdr.owner;
     if (c && c->busy_owner == s) {
         c->busy = 0;

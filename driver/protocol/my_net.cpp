@@ -80,10 +80,18 @@ int read_timeout_ms(const void *handle)
         if (c->connection_timeout > 0 && c->connection_timeout < secs)
             secs = c->connection_timeout;
     }
+    int ms;
     if (secs > 0)
-        return ms_from_seconds(secs);
-    /* ConnectionTimeout is already in milliseconds; 0 waits without limit */
-    return c->ConnectionTimeout > 0 ? c->ConnectionTimeout : 0;
+        ms = ms_from_seconds(secs);
+    else   /* ConnectionTimeout is already in milliseconds; 0 waits without limit */
+        ms = c->ConnectionTimeout > 0 ? c->ConnectionTimeout : 0;
+    /* While the logon runs the login time-out bounds each wait as well: a
+     * peer that accepts and never speaks must not hold the application
+     * beyond the limit it asked for. */
+    if (!c->connected && c->effective_logon_timeout > 0 &&
+        (ms == 0 || ms > c->effective_logon_timeout))
+        ms = c->effective_logon_timeout;
+    return ms;
 }
 
 /* --------------------------------------------------------------- TLS */

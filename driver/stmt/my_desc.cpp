@@ -543,6 +543,18 @@ SQLRETURN my_update_desc_type(my_descriptor *d, field *f, int mode)
     return SQL_SUCCESS;
 }
 
+SQLRETURN my_update_impl_desc_type(my_descriptor *d, field *f, int mode)
+{
+    if (align_type_fields(d, f, mode) != 0)
+        return SQL_ERROR;
+    free_type_texts(f);
+    if (!is_valid_sql_type(f->concise_type)) {
+        post_error(d, ST_HY004, 0, nullptr);
+        return SQL_ERROR;
+    }
+    return SQL_SUCCESS;
+}
+
 /* ------------------------------------------------------ consistency */
 
 /* The non-datetime type codes a record may carry. */

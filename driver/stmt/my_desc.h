@@ -60,6 +60,13 @@ int fill_field_from_column(my_statement *stmt, my_descriptor *d, int index,
  * concise_type (mode 0), datetime_interval_code (mode 1) or type (mode 2)
  * changed. SQL_SUCCESS, or SQL_ERROR with HY021 / HY003 posted on d. */
 SQLRETURN my_update_desc_type(my_descriptor *d, field *f, int mode);
+/* The same for a record of an implementation descriptor (IPD), whose types
+ * are SQL types, not C types: brings type, concise type and interval code
+ * into line as above but derives no C-type attributes; the server's type
+ * names no longer apply and are dropped. SQL_SUCCESS, or SQL_ERROR with
+ * HY021 (interval code or type it cannot place) or HY004 (not an SQL type)
+ * posted on d. */
+SQLRETURN my_update_impl_desc_type(my_descriptor *d, field *f, int mode);
 /* SQL_SUCCESS, or SQL_ERROR with HY021 posted on d. */
 SQLRETURN check_desc_consistency(my_descriptor *d, const field *f);
 

@@ -34,10 +34,12 @@ SQLRETURN stmt_set_app_desc(my_statement *s, SQLINTEGER attribute, SQLPOINTER va
     } else {
         d = implicit;
     }
-    if (*current != implicit && *current != d)
-        (*current)->owner_statement = nullptr;
+    my_descriptor *previous = *current;
     *current = d;
     d->owner_statement = s;
+    /* The previous explicit descriptor may still serve another statement. */
+    if (previous != implicit && previous != d)
+        desc_detach(previous, s);
     return SQL_SUCCESS;
 }
 
