@@ -58,9 +58,13 @@ int my_rollback(my_connection *c)
 int set_select_limit(my_connection *c, int64_t limit)
 {
     QV_TRACE(c, LOG_ENTRY, "set_select_limit %l", limit);
-    c->select_limit = limit;
-    if (!has_session(c))
+    /* Without a session there is nothing to send it to and no limit in
+     * force: the next execution sends its own. */
+    if (!has_session(c)) {
+        c->select_limit = -1;
         return 0;
+    }
+    c->select_limit = limit;
     my_string *text = limit ? compose_text("SET @@sql_select_limit=%l", limit)
                             : compose_text("SET @@sql_select_limit=DEFAULT");
     int rc = send_statement(c, text);

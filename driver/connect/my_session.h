@@ -23,9 +23,8 @@ int my_rollback(my_connection *c);
 
 /* Records the limit as the one in force, then sends
  * "SET @@sql_select_limit=<n>" or "...=DEFAULT" for 0. When the exchange
- * fails the limit in force is marked unknown (-1), so the next statement
- * sends it again. Without a session nothing is sent: the next logon starts
- * from the server's default anyway. */
+ * fails, or there is no session to send it to, the limit in force is marked
+ * unknown (-1), so that the next statement sends its own. */
 int set_select_limit(my_connection *c, int64_t limit);
 
 /* "SET AUTOCOMMIT=1" for 1, "...=0" for any other value; nothing when the
