@@ -13,6 +13,7 @@
 #ifndef QV_MY_HANDLES_H
 #define QV_MY_HANDLES_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <mutex>
 #include <vector>
@@ -344,10 +345,17 @@ struct my_connection {
 };
 
 /* --------------------------------------------------------------------- */
-/* A received packet waiting on a statement (filled by the command layer). */
+/* The packets of a response waiting on a statement, filled by the command
+ * layer straight from the connection's receive buffer. One growing buffer
+ * holds them as records [int32 size][size bytes: 4-byte header, payload],
+ * read in order: pulling a large result costs no allocation per packet, and
+ * rows are decoded where they lie. */
 struct packet_queue {
-    my_packet *head;
-    my_packet *tail;
+    unsigned char *buf;            /* owned; null until the first packet */
+    size_t cap;                    /* allocated bytes of buf */
+    size_t fill;                   /* bytes of complete records */
+    size_t read;                   /* offset of the next record not taken */
+    int64_t count;                 /* records not taken yet */
 };
 
 struct my_statement {
@@ -412,7 +420,10 @@ struct my_statement {
 
     /* results */
     packet_queue queue;
-    my_packet *current_row;
+    my_packet *current_row;        /* the row being decoded: row_view or row_wire (any
+                                      other packet put here is freed with the rows) */
+    my_packet *row_view;           /* a queued packet seen in place (data not owned) */
+    my_packet *row_wire;           /* rows read from the wire reuse its buffer */
     int32_t row_offset;
     struct internal_rs *internal_rs;
 

@@ -1,20 +1,660 @@
 /*
- * Transport and command layer.
+ * Command layer: sends the protocol's commands and reads their responses up
+ * to where rows begin, uploads LOCAL INFILE data, and sends KILL QUERY for a
+ * statement that outlived its time-out. How a response is followed to its
+ * end, queued and kept in step is my_response.cpp; the transport is
+ * my_net.cpp.
  */
-#include "frame/my_handle.h"
-#include "protocol/my_pkt.h"
+#include "protocol/my_conn.h"
 
-void release_data_list(my_statement *stmt)
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "connect/my_session.h"
+#include "frame/my_handle.h"
+#include "protocol/my_decode.h"
+#include "protocol/my_logon.h"
+#include "protocol/my_proto.h"
+#include "protocol/my_response.h"
+#include "stmt/my_desc.h"
+#include "stmt/my_sql.h"
+
+enum {
+    COM_QUIT = 0x01,
+    COM_QUERY = 0x03,
+    COM_FIELD_LIST = 0x04,
+    COM_STMT_PREPARE = 0x16,
+    COM_STMT_FETCH = 0x1C,
+};
+
+enum {
+    INFILE_PIECE = 1024,
+    KILL_WAIT_MS = 3000,            /* bounds each step of sending KILL QUERY */
+};
+
+/* ============================================================== sending */
+
+static my_packet *command_packet(void *h, unsigned command)
 {
-    my_packet *p = stmt->queue.head;
-    while (p) {
-        my_packet *next = p->next;
+    packet_reset_seq(h);
+    my_packet *p = packet_new(h);
+    if (p && packet_put_u8(p, command) == 0)
+        return p;
+    packet_free(p);
+    post_error(h, ST_HY001, 0, nullptr);
+    return nullptr;
+}
+
+static int send_packet(void *h, my_packet *p)
+{
+    if (packet_send(h, p) == 0)
+        return 0;
+    conn_mark_dead(handle_conn(h));
+    return -1;
+}
+
+int send_only(void *h, my_packet *p)
+{
+    QV_TRACE(h, LOG_DETAIL, "send_only:");
+    if (!p) {
+        QV_TRACE(h, LOG_DETAIL, "send_only: no work to do");
+        return 0;
+    }
+    int rc = send_packet(h, p);
+    packet_free(p);
+    return rc;
+}
+
+/* ======================================================= KILL QUERY */
+
+static int32_t shorter(int32_t ms, int32_t most) { return ms > 0 && ms < most ? ms : most; }
+
+/* The settings a second connection needs to log on as c did, to the server
+ * that answered c. */
+static int copy_logon_settings(my_connection *k, const my_connection *c)
+{
+    static my_string *my_connection::*const texts[] = {
+        &my_connection::DSN, &my_connection::UID, &my_connection::PWD,
+        &my_connection::SOCKET, &my_connection::DATABASE, &my_connection::PrivateKeyFile,
+        &my_connection::CertificateFile, &my_connection::PublicKeyFile, &my_connection::Entropy,
+        &my_connection::character_set_client, &my_connection::character_set_results,
+        &my_connection::collation_connection, &my_connection::SQLMode,
+        &my_connection::WindowsUser, &my_connection::GSSLIB, &my_connection::Principal};
+    static int32_t my_connection::*const numbers[] = {
+        &my_connection::PORT, &my_connection::IPV6, &my_connection::RCVBUFFER,
+        &my_connection::SOKEEPALIVE, &my_connection::PacketSize,
+        &my_connection::TrustServerCertificate, &my_connection::Compress,
+        &my_connection::ReqCharSet, &my_connection::Text_Prepare, &my_connection::ConvToUtf,
+        &my_connection::ConvWToUtf, &my_connection::AnsiMode, &my_connection::NTLMv2,
+        &my_connection::Kerberos, &my_connection::GSSFLAG, &my_connection::NullDatetimes,
+        &my_connection::TimeAsTime, &my_connection::Encrypt, &my_connection::wchar_type};
+    for (my_string *my_connection::*m : texts)
+        if (c->*m && !(k->*m = ms_copy(c->*m)))
+            return -1;
+    for (int32_t my_connection::*m : numbers)
+        k->*m = c->*m;
+    /* a server list may name several servers: KILL must reach this one */
+    k->SERVER = ms_copy(c->server_in_use ? c->server_in_use : c->SERVER);
+    if (c->port_in_use > 0)
+        k->PORT = c->port_in_use;
+    /* The statement is already late: a server that does not let us in or
+     * answer quickly is treated as unreachable, and the link is closed. */
+    k->effective_logon_timeout = shorter(c->effective_logon_timeout, KILL_WAIT_MS);
+    k->ConnectionTimeout = shorter(c->ConnectionTimeout, KILL_WAIT_MS);
+    memcpy(k->LogFile, c->LogFile, sizeof k->LogFile);
+    k->hdr.log_flags = c->hdr.log_flags;
+    return (c->server_in_use || c->SERVER) && !k->SERVER ? -1 : 0;
+}
+
+int kill_running_query(my_connection *c)
+{
+    my_environment *env = handle_env(c);
+    my_connection *k = env ? conn_create(env, c->odbc_behaviour) : nullptr;
+    if (!k)
+        return -1;
+    int rc = copy_logon_settings(k, c);
+    if (rc == 0 && my_connect(k) < 0)
+        rc = -1;
+    if (rc == 0) {
+        uint32_t id = (uint32_t)c->connection_id[0] | (uint32_t)c->connection_id[1] << 8 |
+                      (uint32_t)c->connection_id[2] << 16 | (uint32_t)c->connection_id[3] << 24;
+        my_string *sql = compose_text("KILL QUERY %l", (int64_t)id);
+        rc = sql ? execute_query(k, sql) : -1;
+        ms_free(sql);
+        send_only(k, command_packet(k, COM_QUIT));
+    }
+    if (rc != 0) {
+        diag_record *r = diag_get(k, 1);
+        QV_TRACE(c, LOG_ERROR, "kill_running_query: failed: %S", r ? r->message : nullptr);
+    }
+    conn_release(k, 0);
+    return rc;
+}
+
+/* A response of the driver's own statements sent on the connection: what
+ * follows its first part (rows, further results) is not wanted. */
+static int finish_own_response(my_connection *c, int rows_open)
+{
+    int more = (c->status.server_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+    if (!rows_open && !more)
+        return 0;
+    response_tracker t = rows_open ? IN_ROWS : AT_START;
+    int rc = drain_wire(c, &t);
+    if (c->busy && !c->busy_owner)
+        c->busy = 0;
+    if (rc == -2)
+        post_error(c, ST_HYT00, 0, nullptr);
+    if (rc != 0)
+        conn_mark_dead(c);
+    return rc == 0 ? 0 : -1;
+}
+
+/* ============================================================ LOCAL INFILE */
+
+/* The server's answer to an upload: OK or ERR. */
+static int infile_reply(void *h, int from_next)
+{
+    my_statement *s = as_stmt(h);
+    my_packet reply = {};
+    int rc = -1;
+    if (read_into(h, &reply, "send_and_execute", &AT_START) == 0) {
+        unsigned lead = lead_byte(&reply);
+        if (lead == 0xFF) {
+            decode_error_packet(h, &reply);
+        } else if (lead == 0x00 && decode_ok_packet(h, &reply, 0) == 0) {
+            rc = 0;
+            if (s) {
+                s->row_count_valid = 1;
+                s->row_count = s->status.affected_rows;
+                if (from_next)
+                    clear_fields(s);
+                s->more_results = (s->status.server_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+            }
+        } else {
+            if (lead != 0x00)
+                post_error(h, ST_08S01, 0, "unexpected packet type %x", lead);
+            conn_mark_dead(handle_conn(h));
+        }
+    }
+    free(reply.data);
+    /* The pull stopped at the upload request: take in what follows. */
+    if (rc == 0 && s && s->more_results && !handle_conn(s)->NoCache)
+        rc = pull_data_locally(s);
+    if (s)
+        refresh_busy(s);
+    return rc;
+}
+
+/* Up to n bytes; fewer only at the end of the file. -1 with errno. */
+static ssize_t read_piece(int fd, unsigned char *buf, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, buf + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        if (r == 0)
+            break;
+        got += (size_t)r;
+    }
+    return (ssize_t)got;
+}
+
+/* A packet that continues the exchange the server started: packet_new
+ * starts the compressed frame count afresh for a new command, but an upload
+ * answers the server and its frames must follow the server's. */
+static my_packet *continuation_packet(void *h)
+{
+    my_connection *c = handle_conn(h);
+    int32_t frames = c ? c->comp_seq : 0;
+    my_packet *p = packet_new(h);
+    if (c)
+        c->comp_seq = frames;
+    return p;
+}
+
+/* Sends the file in packets of 1024 bytes and the empty packet that ends
+ * it. One packet buffer serves every piece. */
+static int upload_file(void *h, int fd, const my_string *name)
+{
+    my_packet *p = continuation_packet(h);
+    if (!p) {
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    unsigned char piece[INFILE_PIECE];
+    int rc = 0;
+    for (;;) {
+        ssize_t n = read_piece(fd, piece, sizeof piece);
+        if (n < 0) {
+            /* An empty packet now would make the server load the part it
+             * has; a closed link makes it abandon the statement instead. */
+            post_error(h, ST_08S01, 0, "Failed to read '%S', errno=%d", name, errno);
+            conn_mark_dead(handle_conn(h));
+            rc = -1;
+            break;
+        }
+        p->length = 4;
+        if ((n > 0 && packet_put_bytes(p, piece, (size_t)n) != 0) || send_packet(h, p) != 0) {
+            rc = -1;
+            break;
+        }
+        if (n == 0)
+            break;   /* that was the empty packet */
+    }
+    packet_free(p);
+    return rc;
+}
+
+static int empty_packet(void *h)
+{
+    my_packet *p = continuation_packet(h);
+    if (!p) {
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = send_packet(h, p);
+    packet_free(p);
+    return rc;
+}
+
+/* The server asks for a file (0xFB, then its name). */
+static int local_infile(void *h, my_packet *p, int from_next)
+{
+    packet_get_u8(p, nullptr);
+    std::string path((const char *)p->data + p->pos, (size_t)packet_remaining(p));
+    path.resize(strnlen(path.c_str(), path.size()));
+    my_string *name = ms_from_latin1_n(path.data(), path.size());
+    QV_TRACE(h, LOG_DETAIL, "send_and_execute: infile '%S'", name);
+
+    int rc;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        post_error(h, ST_08S01, 0, "Failed to open '%S', eerrno=%d", name, err);
+        /* The server waits for the upload: an empty one ends it, and the
+         * connection stays usable. */
+        if (empty_packet(h) == 0)
+            infile_reply(h, from_next);
+        rc = -1;
+    } else {
+        rc = upload_file(h, fd, name);
+        close(fd);
+        if (rc == 0)
+            rc = infile_reply(h, from_next);
+    }
+    ms_free(name);
+    return rc;
+}
+
+/* ==================================================== first response packet */
+
+static int ok_response(void *h, my_packet *p, int from_next)
+{
+    if (decode_ok_packet(h, p, 0) != 0) {
+        conn_mark_dead(handle_conn(h));   /* where the response ends is unknown */
+        return -1;
+    }
+    my_statement *s = as_stmt(h);
+    if (!s)
+        return finish_own_response(handle_conn(h), 0);
+    s->row_count_valid = 1;
+    s->row_count = s->status.affected_rows;
+    if (from_next)
+        clear_fields(s);
+    s->more_results = (s->status.server_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+    refresh_busy(s);
+    return 0;
+}
+
+static int columns_response(void *h, my_packet *p, const char *op)
+{
+    uint64_t n;
+    packet_get_lenenc(p, &n);
+    QV_TRACE(h, LOG_DETAIL, "%s: col count = %l", op, (int64_t)n);
+    int rc = decode_field_defs(h, (int64_t)n, DEF_COLUMNS, 0);
+    my_statement *s = as_stmt(h);
+    if (rc != 0) {
+        /* Half a description: what is left of the response cannot be
+         * found on the wire; from the queue it is simply dropped. */
+        if (s && s->queue.count > 0)
+            queue_clear(s);
+        else
+            conn_mark_dead(handle_conn(h));
+        if (s)
+            s->more_results = 0;
+        return rc;
+    }
+    return s ? 0 : finish_own_response(handle_conn(h), 1);
+}
+
+/* What the first packet of a response says. */
+static int dispatch_response(void *h, my_packet *p, const char *op, int from_next)
+{
+    unsigned lead = lead_byte(p);
+    if (lead == 0xFF) {
+        decode_error_packet(h, p);
+        if (my_statement *s = as_stmt(h))
+            refresh_busy(s);
+        return -1;
+    }
+    if (packet_is_lenenc_only(p))
+        return columns_response(h, p, op);
+    if (lead == 0x00)
+        return ok_response(h, p, from_next);
+    if (lead == 0xFB)
+        return local_infile(h, p, from_next);
+    /* Nothing a command is answered with: the conversation has lost its
+     * place. */
+    QV_TRACE(h, LOG_ERROR, "%s: unexpected packet type %x", op, lead);
+    post_error(h, ST_08S01, 0, "unexpected packet type %x", lead);
+    conn_mark_dead(handle_conn(h));
+    return -1;
+}
+
+static int read_response(void *h, const char *op, int from_next)
+{
+    my_statement *s = as_stmt(h);
+    if (s) {
+        s->row_count_valid = 0;
+        my_packet *p = take_packet(s, op, &AT_START);
+        return p ? dispatch_response(s, p, op, from_next) : -1;
+    }
+    my_packet p = {};
+    int rc = read_into(h, &p, op, nullptr);
+    if (rc == 0)
+        rc = dispatch_response(h, &p, op, from_next);
+    free(p.data);
+    return rc;
+}
+
+int send_and_execute(void *h, my_packet *p)
+{
+    QV_TRACE(h, LOG_DETAIL, "send_and_execute:");
+    if (!p) {
+        QV_TRACE(h, LOG_DETAIL, "send_and_execute: no work to do");
+        return 0;
+    }
+    if (send_packet(h, p) != 0)
+        return -1;
+    if (my_statement *s = as_stmt(h)) {
+        s->more_results = 0;
+        s->cursor_exists = 0;
+        stmt_drop_row(s);
+        if (pull_data_locally(s) != 0)
+            return -1;
+    }
+    return read_response(h, "send_and_execute", 0);
+}
+
+int next_result_set(void *h)
+{
+    QV_TRACE(h, LOG_DETAIL, "next_result_set:");
+    if (my_statement *s = as_stmt(h)) {
+        s->more_results = 0;
+        stmt_drop_row(s);
+    }
+    return read_response(h, "next_result_set", 1);
+}
+
+/* ================================================================ commands */
+
+int execute_query(void *h, const my_string *text)
+{
+    QV_TRACE(h, LOG_DETAIL, "execute_query: hand=%p", h);
+    QV_TRACE(h, LOG_DETAIL, "sql: '%S'", text);
+    if (check_wire_free(h) != 0)
+        return -1;
+    my_packet *p = command_packet(h, COM_QUERY);
+    if (!p)
+        return -1;
+    if (packet_put_string(p, text) != 0) {
         packet_free(p);
-        p = next;
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
     }
-    stmt->queue.head = stmt->queue.tail = nullptr;
-    if (stmt->current_row) {
-        packet_free(stmt->current_row);
-        stmt->current_row = nullptr;
+    int rc = send_and_execute(h, p);
+    packet_free(p);
+    return rc;
+}
+
+/* After a field-list definition failed to decode: the rest of the list up
+ * to its end marker. */
+static void skip_field_list(my_statement *s, my_packet *p)
+{
+    while (read_into(s, p, "table_field_list", nullptr) == 0)
+        if (lead_byte(p) == 0xFF || end_of_rows(s, p))
+            return;
+}
+
+int table_field_list(my_statement *s, const my_string *table)
+{
+    QV_TRACE(s, LOG_DETAIL, "table_field_list: hand=%p", s);
+    QV_TRACE(s, LOG_DETAIL, "table: '%S'", table);
+    if (check_wire_free(s) != 0)
+        return -1;
+    my_packet *p = command_packet(s, COM_FIELD_LIST);
+    if (!p)
+        return -1;
+    if (packet_put_string_nul(p, table) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
     }
+    int rc = send_packet(s, p);
+    packet_free(p);
+    if (rc != 0)
+        return -1;
+    s->more_results = 0;
+    s->cursor_exists = 0;
+    my_packet reply = {};
+    rc = -1;
+    for (int i = 0;; i++) {
+        s->row_count_valid = 0;
+        if (read_into(s, &reply, "table_field_list", nullptr) != 0)
+            break;
+        if (lead_byte(&reply) == 0xFF) {
+            decode_error_packet(s, &reply);
+            break;
+        }
+        if (end_of_rows(s, &reply)) {
+            rc = decode_eof_packet(s, &reply, 0) == 0 ? 0 : -1;
+            break;
+        }
+        if (decode_field_list(s, &reply, i) != 0) {
+            skip_field_list(s, &reply);
+            break;
+        }
+    }
+    free(reply.data);
+    return rc;
+}
+
+int prepare_stmt(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "prepare_stmt: '%S'", text);
+    my_connection *c = handle_conn(s);
+    if (c->Text_Prepare) {
+        QV_TRACE(s, LOG_DETAIL, "text_prepare: '%S'", text);
+        s->prepared = 1;
+        return 0;
+    }
+    if (!text) {
+        QV_TRACE(s, LOG_DETAIL, "prepare_stmt: no work to do");
+        return 0;
+    }
+    if (check_wire_free(s) != 0)
+        return -1;
+    my_packet *p = command_packet(s, COM_STMT_PREPARE);
+    if (!p)
+        return -1;
+    if (packet_put_string(p, text) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = send_packet(s, p);
+    packet_free(p);
+    if (rc != 0)
+        return -1;
+    s->more_results = 0;
+    s->row_count_valid = 0;
+    my_packet reply = {};
+    rc = -1;
+    if (read_into(s, &reply, "prepare_stmt", nullptr) == 0) {
+        unsigned lead = lead_byte(&reply);
+        if (lead == 0xFF) {
+            decode_error_packet(s, &reply);
+        } else if (lead != 0x00) {
+            QV_TRACE(s, LOG_ERROR, "prepare_stmt: unexpected packet type %x", lead);
+            post_error(s, ST_08S01, 0, nullptr);
+            conn_mark_dead(c);
+        } else {
+            rc = decode_prep_stmt(s, &reply);
+            /* definitions left unread on the wire cannot be found again */
+            if (rc == -6 || (rc != 0 && (c->link_broken || s->hdr.timed_out)))
+                conn_mark_dead(c);
+        }
+    }
+    free(reply.data);
+    return rc;
+}
+
+int describe_params(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "describe_params: '%S', %d params", text, s->found_param_count);
+    my_descriptor *ipd = s->implicit_ipd;
+    int n = s->found_param_count > 0 ? s->found_param_count : 0;
+    if (desc_set_records(ipd, n) != 0) {
+        post_error(s, ST_HY001, 0, "failed expanding descriptor");
+        return -1;
+    }
+    s->ipd = ipd;
+    ipd->described_count = n;
+    ipd->described_valid = 1;
+    s->params_described = 1;
+    my_connection *c = handle_conn(s);
+    for (int i = 0; i < n; i++) {
+        int rc = fill_field_from_column(s, ipd, i, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, c->charset, 255, MYSQL_TYPE_VARCHAR, 0, 0);
+        if (rc != 0)
+            return rc;
+    }
+    return 0;
+}
+
+/* set_select_limit on a statement's behalf: the diagnostics land on the
+ * statement, where its caller looks, and the connection's own records stay
+ * as the application's last call on it left them. */
+static int select_limit_for(my_statement *s, int64_t limit)
+{
+    my_connection *c = handle_conn(s);
+    diag_record *saved = c->hdr.diag_list;
+    c->hdr.diag_list = nullptr;
+    int rc = set_select_limit(c, limit);
+    for (int i = 1; i <= diag_count(c); i++)
+        copy_diag_record(s, diag_get(c, i));
+    clear_diagnostics(c);
+    c->hdr.diag_list = saved;
+    return rc;
+}
+
+int text_describe(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "text_describe: '%S'", text);
+    if (!s->is_select) {
+        s->described = 1;
+        QV_TRACE(s, LOG_DETAIL, "text_describe: not a select statement");
+        return 0;
+    }
+    if (check_wire_free(s) != 0)
+        return -1;
+    if (select_limit_for(s, 1) != 0)
+        return -1;
+
+    my_packet *p = create_text_execute(s);
+    int rc = p ? send_and_execute(s, p) : -1;
+    packet_free(p);
+    /* Only the description was wanted: the rows go, wherever they are. */
+    if (discard_response(s) != 0)
+        rc = -1;
+    if (check_select_limit(s) != 0)
+        rc = -1;
+    return rc;
+}
+
+int read_next_row(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "read_next_row");
+    my_packet *p = command_packet(s, COM_STMT_FETCH);
+    if (!p)
+        return -1;
+    if (packet_put_u32(p, s->statement_id) != 0 || packet_put_u32(p, 1) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    return send_only(s, p);
+}
+
+int send_reset(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "send_reset:");
+    if (check_wire_free(s) != 0)
+        return -1;
+    /* The reset's answer would arrive behind the statement's own unread
+     * rows; with rows still coming there is nothing to reset yet. */
+    if (response_on_wire(s)) {
+        QV_TRACE(s, LOG_DETAIL, "send_reset: the statement's rows are still being read");
+        return 0;
+    }
+    my_packet *p = create_reset(s);
+    if (!p)
+        return -1;
+    int rc = send_packet(s, p);
+    packet_free(p);
+    if (rc != 0)
+        return -1;
+    my_packet reply = {};
+    rc = -1;
+    if (read_into(s, &reply, "send_reset", nullptr) == 0) {
+        unsigned lead = lead_byte(&reply);
+        if (lead == 0xFF) {
+            decode_error_packet(s, &reply);
+        } else if (lead == 0x00) {
+            /* the OK's count belongs to no statement the application ran */
+            int64_t kept = s->status.affected_rows;
+            rc = decode_ok_packet(s, &reply, 0) == 0 ? 0 : -1;
+            s->status.affected_rows = kept;
+        } else {
+            post_error(s, ST_08S01, 0, "unexpected packet type %x", lead);
+            conn_mark_dead(handle_conn(s));
+        }
+    }
+    free(reply.data);
+    return rc;
+}
+
+void clear_fields(my_statement *s)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird || ird->field_count == 0)
+        return;
+    QV_TRACE(s, LOG_DETAIL, "clear_fields: clearing ird fields");
+    desc_truncate(ird, 0);
+}
+
+int check_select_limit(my_statement *s)
+{
+    my_connection *c = handle_conn(s);
+    if (!c || c->select_limit == s->max_rows)
+        return 0;
+    return select_limit_for(s, s->max_rows);
 }

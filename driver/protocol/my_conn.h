@@ -42,22 +42,98 @@ int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int timeout_m
 const unsigned char *net_peek(my_connection *c, size_t n, int timeout_ms, int *rc);
 void net_consume(my_connection *c, size_t n);
 
-/* ---- commands ---- */
+/* ---- commands (driver/protocol/my_conn.cpp; following a response to its
+ * end, the queue and the conversation's state: my_response.cpp) ----
+ * handle is the statement (or, for the driver's own statements, the
+ * connection) that issues the command; diagnostics land on it.
+ *
+ * With caching (the default; NoCache off) a statement's whole response is
+ * read into its packet queue right after the command is sent, so the wire is
+ * free again before the first row is looked at. With NoCache the rows are
+ * read from the wire as they are fetched.
+ *
+ * A read that times out posts HYT00 and then brings the connection back in
+ * step: a second, short-lived connection sends KILL QUERY for this one and
+ * the interrupted response is read and discarded. Where that cannot be done
+ * (or the stream lost its place: a failed read, malformed framing), the
+ * connection is closed (conn_mark_dead): every later call fails at once
+ * with 08S01 and SQL_ATTR_CONNECTION_DEAD reports it. */
+
+/* Sends p and frees it; no response is read. 0 or -1. */
 int send_only(void *handle, my_packet *p);
+/* Sends p (the caller keeps it) and reads the start of the response: an
+ * update count (row_count_valid), a result set (the IRD described,
+ * data_waiting and the busy mark set) or an error (-1, posted). */
 int send_and_execute(void *handle, my_packet *p);
+/* The next response of a multi-result command. 0 or -1. */
 int next_result_set(void *handle);
+/* COM_QUERY text through send_and_execute: the driver's own statements. A
+ * result set such a statement produces is read and discarded. */
 int execute_query(void *handle, const my_string *text);
+/* COM_FIELD_LIST: the columns of table into the IRD. */
 int table_field_list(my_statement *s, const my_string *table);
+/* Server-side prepare (or, with Text_Prepare, only the mark). */
 int prepare_stmt(my_statement *s, const my_string *text);
+/* Parameter descriptions of a text-prepared statement: VARCHAR(255) each. */
 int describe_params(my_statement *s, const my_string *text);
+/* Column descriptions of a text-prepared SELECT: runs it with a select limit
+ * of 1 and keeps only the description. */
 int text_describe(my_statement *s, const my_string *text);
+/* COM_STMT_FETCH for one row of a server cursor (no response read). */
 int read_next_row(my_statement *s);
+/* COM_STMT_RESET and its answer; the affected-row count is kept. */
 int send_reset(my_statement *s);
+/* Reads the whole response of the command just sent into the queue. */
 int pull_data_locally(my_statement *s);
+/* Empties the queue and frees its memory and the row packets. */
 void release_data_list(my_statement *s);
+/* Frees the IRD's records (a result without columns). */
 void clear_fields(my_statement *s);
-/* Next packet for a statement: its queue first, then the wire. */
-my_packet *stmt_next_packet(my_statement *s);
+/* Brings the connection's select limit in line with the statement's max rows. */
 int check_select_limit(my_statement *s);
+
+/* ---- the statement's packets ---- */
+/* Next packet for a statement: its queue first, then the wire. The caller
+ * owns the packet (packet_free). Null on failure (posted, or the time-out
+ * flag set). */
+my_packet *stmt_next_packet(my_statement *s);
+/* The next row packet for the row readers, owned by the statement: a view
+ * into the queue or, when the queue is empty, a read from the wire into a
+ * buffer reused from row to row. Valid until the next call. op names the
+ * caller in log lines ("my_fetch_row: timeout reading packet"). Null on
+ * failure, with HYT00 or 08S01 posted. */
+my_packet *stmt_next_row(my_statement *s, const char *op);
+/* Forgets the statement's current row. The row packets the statement owns
+ * are kept for the next row; a packet a caller put there is freed. */
+void stmt_drop_row(my_statement *s);
+/* 1 when p ends a result's rows (EOF, or the OK packet that replaces it). */
+int is_end_of_rows(const my_statement *s, const my_packet *p);
+/* Appends a packet (payload as received, with its sequence number) to the
+ * statement's queue: for callers that hold a response in hand, and tests.
+ * 0, or -1 when memory runs out (nothing posted). */
+int queue_append(my_statement *s, const void *payload, size_t n, unsigned seq);
+
+/* ---- the conversation's state ---- */
+/* 1 when part of the statement's response is still on the wire (not
+ * queued): no other command may be sent before it is read. */
+int response_on_wire(const my_statement *s);
+/* 0 when handle may send a command; else HY000 "connection is busy with
+ * results of another hstmt" is posted and -1 returned: another statement's
+ * response is still on the wire. */
+int check_wire_free(void *handle);
+/* Reads and discards what is left of the statement's response (rows of the
+ * open result and every further result), wherever it lies, and empties the
+ * queue. Clears data_waiting and more_results. 0, or -1 (posted; the
+ * connection is then closed). */
+int discard_response(my_statement *s);
+/* Sets or releases the connection's busy mark after the statement read a
+ * part of its response: an open result keeps it, as does a further result
+ * still on the wire. */
+void refresh_busy(my_statement *s);
+/* Closes the connection's link: the conversation is out of step. */
+void conn_mark_dead(my_connection *c);
+/* Sends KILL QUERY for c's session over a second connection with c's
+ * settings. 0, or -1 (the reason is in the trace log). */
+int kill_running_query(my_connection *c);
 
 #endif

@@ -670,20 +670,3 @@ int decode_field_list(my_statement *s, my_packet *p, int index)
         abandon_description(s, DEF_COLUMNS);
     return rc;
 }
-
-/* ------------------------------------------------- stand-ins until merged */
-
-/* Stand-in for the command layer's stmt_next_packet (my_conn.cpp): its
- * definition replaces this weak one at link time. The caller owns the packet
- * it gets: the head of the statement's queue, else one from the wire. */
-__attribute__((weak)) my_packet *stmt_next_packet(my_statement *s)
-{
-    my_packet *p = s->queue.head;
-    if (!p)
-        return packet_read(s);
-    s->queue.head = p->next;
-    if (!s->queue.head)
-        s->queue.tail = nullptr;
-    p->next = nullptr;
-    return p;
-}

@@ -334,7 +334,7 @@ int decode_handshake_packet(my_connection *c, my_packet *p)
         return rc;
 
     trace_handshake(c);
-    if (c->charset == 33 || c->charset == 83) {
+    if (charset_is_utf8(c, c->charset)) {
         QV_TRACE(c, LOG_DETAIL, "Setting ConvToUtf");
         c->ConvToUtf = 1;
     }

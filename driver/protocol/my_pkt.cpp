@@ -20,9 +20,32 @@ enum { PACKET_STEP = 1024 };
 
 static my_connection *pkt_conn(const my_packet *p) { return handle_conn(p->owner); }
 
+int charset_is_utf8(const my_connection *c, int cs)
+{
+    if (c && c->collations) {
+        for (const collation_entry &e : *c->collations)
+            if (e.id == cs)
+                return strncmp(e.charset_name, "utf8", 4) == 0;
+    }
+    /* Without the server's list: the numbers MySQL and MariaDB give the
+     * utf8/utf8mb3 and utf8mb4 collations (MariaDB's NO PAD variants are the
+     * same numbers plus 1024; its UCA 14 collations use 2048..2559). */
+    if (cs >= 2048 && cs <= 2559)
+        return 1;
+    if (cs >= 1024 && cs < 2048)
+        cs -= 1024;
+    return cs == 33 || cs == 83 || cs == 45 || cs == 46 || cs == 76 || cs == 223 ||
+           (cs >= 192 && cs <= 215) || (cs >= 224 && cs <= 247) || (cs >= 255 && cs <= 323) ||
+           (cs >= 576 && cs <= 578) || (cs >= 608 && cs <= 610);
+}
+
+/* The session's text is UTF-8 whenever its character set is one of the UTF-8
+ * sets: not only utf8_general_ci and utf8_bin (33, 83) but utf8mb4, which
+ * current servers announce (MariaDB 45, MySQL 8 255). Treating those as
+ * Latin-1 would send wide text as its low bytes. */
 int conn_wire_utf8(const my_connection *c)
 {
-    return c && (c->charset == 33 || c->charset == 83);
+    return c && charset_is_utf8(c, c->charset);
 }
 
 /* Servers older than 3.23 use 4-byte values where newer ones use 8. */
@@ -487,9 +510,15 @@ static int read_header(my_connection *c, unsigned char hdr[4], int timeout_ms)
 
 /* A failed read at one of the four places a packet is read from (header,
  * payload, continuation header, continuation payload). A time-out only sets
- * the handle's flag: the command layer decides what the application sees. */
-static int read_failed(void *handle, my_connection *c, int stage, int rc)
+ * the handle's flag: the command layer decides what the application sees.
+ * Only a time-out while waiting for a packet's first header that took
+ * nothing (took_nothing) leaves the stream in step; after any other failure
+ * the next bytes on the wire are the middle of a packet, and whoever reads
+ * on would misread them. */
+static int read_failed(void *handle, my_connection *c, int stage, int rc, int took_nothing = 0)
 {
+    if (!took_nothing || rc != -2)
+        c->link_broken = 1;
     if (rc == -2) {
         handle_hdr(handle)->timed_out = 1;
         return -2;
@@ -502,6 +531,16 @@ static int check_sequence(void *handle, unsigned seq)
 {
     int *counter = seq_counter(handle);
     unsigned expected = (unsigned)*counter & 0xFF;
+    const my_connection *c = handle_conn(handle);
+    if (seq != expected && c && c->compress_active) {
+        /* Inside compressed frames a server renumbers its packets to follow
+         * the frame numbers whenever it flushes, as it does between the
+         * results of one response: the frames keep the order, the count
+         * follows the server. */
+        QV_TRACE(handle, LOG_DETAIL, "compressed: packet sequence %d follows the frames, not %d",
+                 (int)seq, (int)expected);
+        expected = seq;
+    }
     if (seq != expected) {
         if (as_stmt(handle))
             QV_TRACE(handle, LOG_ERROR, "Unexpected stmt sequence %d != %d", (int)seq, (int)expected);
@@ -539,32 +578,48 @@ static uint32_t u24(const unsigned char *b)
     return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16;
 }
 
-int packet_read_into(void *handle, my_packet *p)
+/* Room for total bytes from the sink; a refusal is out of memory, and the
+ * payload then stays unread on the wire. */
+static unsigned char *sink_room(void *handle, my_connection *c, const packet_sink *sink,
+                                int64_t total)
+{
+    unsigned char *b = sink->reserve(sink->ctx, total);
+    if (!b) {
+        c->link_broken = 1;
+        post_error(handle, ST_HY001, 0, nullptr);
+    }
+    return b;
+}
+
+int packet_read_to(void *handle, const packet_sink *sink, int64_t *total)
 {
     my_connection *c = handle_conn(handle);
-    p->owner = handle;
-    p->next = nullptr;
-    p->pos = p->limit = 4;
-    p->length = 0;
+    *total = 0;
     if (!c || !seq_counter(handle))
         return -1;
     int timeout_ms = read_timeout_ms(handle);
 
     unsigned char hdr[4];
+    /* Compressed, a header read took nothing only when no decompressed byte
+     * was waiting and no frame header was consumed (which counts a frame). */
+    uint32_t comp_waiting = c->comp_len;
+    int32_t frames = c->comp_seq;
     int rc = read_header(c, hdr, timeout_ms);
-    if (rc < 1)
-        return read_failed(handle, c, 1, rc);
+    if (rc < 1) {
+        int took_nothing = !c->compress_active || (comp_waiting == 0 && frames == c->comp_seq);
+        return read_failed(handle, c, 1, rc, took_nothing);
+    }
     uint32_t len = u24(hdr);
     QV_TRACE(handle, LOG_DETAIL, "Packet: len=%d, seq=%d", (int)len, (int)hdr[3]);
-    if (check_sequence(handle, hdr[3]) != 0)
-        return -1;
-    if (reserve(p, 4 + (int64_t)len) != 0) {
-        post_error(handle, ST_HY001, 0, nullptr);
+    if (check_sequence(handle, hdr[3]) != 0) {
+        c->link_broken = 1;
         return -1;
     }
-    memcpy(p->data, hdr, 4);
-    p->seq = hdr[3];
-    rc = stream_read(c, p->data + 4, len, timeout_ms);
+    unsigned char *buf = sink_room(handle, c, sink, 4 + (int64_t)len);
+    if (!buf)
+        return -1;
+    memcpy(buf, hdr, 4);
+    rc = stream_read(c, buf + 4, len, timeout_ms);
     if (rc < 1)
         return read_failed(handle, c, 2, rc);
     int64_t end = 4 + (int64_t)len;
@@ -579,22 +634,45 @@ int packet_read_into(void *handle, my_packet *p)
         QV_TRACE(handle, LOG_DETAIL, "Packet: len=%d, seq=%d, extend to=%l", (int)len, (int)hdr[3],
                  (int64_t)(end - 4 + len));
         if (end - 4 + (int64_t)len > MAX_ASSEMBLED_PAYLOAD) {
+            c->link_broken = 1;
             post_error(handle, ST_08S01, 0, "packet too large: %l bytes", (int64_t)(end - 4 + len));
             return -1;
         }
-        if (check_sequence(handle, hdr[3]) != 0)
-            return -1;
-        if (reserve(p, end + len) != 0) {
-            post_error(handle, ST_HY001, 0, nullptr);
+        if (check_sequence(handle, hdr[3]) != 0) {
+            c->link_broken = 1;
             return -1;
         }
-        p->seq = hdr[3];
-        rc = stream_read(c, p->data + end, len, timeout_ms);
+        if (!(buf = sink_room(handle, c, sink, end + len)))
+            return -1;
+        buf[3] = hdr[3];   /* the header keeps the last piece's sequence number */
+        rc = stream_read(c, buf + end, len, timeout_ms);
         if (rc < 1)
             return read_failed(handle, c, 4, rc);
         end += len;
     }
-    p->limit = (int32_t)end;
+    *total = end;
+    return 0;
+}
+
+static unsigned char *reserve_in_packet(void *ctx, int64_t total)
+{
+    my_packet *p = (my_packet *)ctx;
+    return reserve(p, total) == 0 ? p->data : nullptr;
+}
+
+int packet_read_into(void *handle, my_packet *p)
+{
+    p->owner = handle;
+    p->next = nullptr;
+    p->pos = p->limit = 4;
+    p->length = 0;
+    packet_sink sink = {reserve_in_packet, p};
+    int64_t total;
+    int rc = packet_read_to(handle, &sink, &total);
+    if (rc != 0)
+        return rc;
+    p->seq = p->data[3];
+    p->limit = (int32_t)total;
     return 0;
 }
 

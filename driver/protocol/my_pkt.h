@@ -90,7 +90,10 @@ int packet_is_lenenc_only(const my_packet *p);
 /* 1 when at least n bytes remain. */
 static inline int packet_need(const my_packet *p, int32_t n) { return p->limit - p->pos >= n; }
 
-/* Text encoding of the wire for a connection: 1 when UTF-8 (charset 33 or 83). */
+/* 1 when a character-set (collation) number names a UTF-8 set, from the
+ * server's collation list when loaded, else from the known numbers. */
+int charset_is_utf8(const my_connection *c, int charset_number);
+/* Text encoding of the wire for a connection: 1 when its character set is UTF-8. */
 int conn_wire_utf8(const my_connection *c);
 
 /* ---- sending and reading ---- */
@@ -102,6 +105,21 @@ my_packet *packet_read(void *handle);              /* null: failure (posted) or 
  * sets them. 0 success; -2 time-out (flag set, nothing posted); -1 failure
  * (posted). After a failure the packet holds no payload (limit = pos = 4). */
 int packet_read_into(void *handle, my_packet *reuse);
+/* Where packet_read_to puts a packet: reserve(ctx, total) returns a buffer
+ * of at least total bytes (4-byte header included) that keeps the bytes
+ * written into it by earlier calls for the same packet, or null when memory
+ * runs out. The command layer uses it to read a response straight into a
+ * statement's queue. */
+struct packet_sink {
+    unsigned char *(*reserve)(void *ctx, int64_t total);
+    void *ctx;
+};
+/* As packet_read_into, into the sink's buffer: the header (with the last
+ * piece's sequence number) and the reassembled payload; *total receives 4 +
+ * payload length. Same return codes. A failure that leaves the byte stream
+ * out of step (anything but a time-out while waiting for a packet's header)
+ * sets the connection's link_broken. */
+int packet_read_to(void *handle, const packet_sink *sink, int64_t *total);
 /* Sequence counter of the handle (statement's, else connection's). */
 void packet_reset_seq(void *handle);
 

@@ -7,6 +7,7 @@
  * range is 22003, a dropped non-zero fraction is 01S07.
  */
 #include "results/my_convert.h"
+#include "protocol/my_pkt.h"
 
 #include <float.h>
 #include <math.h>
@@ -682,25 +683,6 @@ int scan_number_text(const char *text, size_t len, int *digits, int *fraction_di
     *digits = n + f;
     *fraction_digits = f;
     return 0;
-}
-
-int charset_is_utf8(const my_connection *c, int cs)
-{
-    if (c && c->collations) {
-        for (const collation_entry &e : *c->collations)
-            if (e.id == cs)
-                return strncmp(e.charset_name, "utf8", 4) == 0;
-    }
-    /* Without the server's list: the numbers MySQL and MariaDB give the
-     * utf8/utf8mb3 and utf8mb4 collations (MariaDB's NO PAD variants are the
-     * same numbers plus 1024; its UCA 14 collations use 2048..2559). */
-    if (cs >= 2048 && cs <= 2559)
-        return 1;
-    if (cs >= 1024 && cs < 2048)
-        cs -= 1024;
-    return cs == 33 || cs == 83 || cs == 45 || cs == 46 || cs == 76 || cs == 223 ||
-           (cs >= 192 && cs <= 215) || (cs >= 224 && cs <= 247) || (cs >= 255 && cs <= 323) ||
-           (cs >= 576 && cs <= 578) || (cs >= 608 && cs <= 610);
 }
 
 SQLRETURN get_char(conv_ctx &c)

@@ -64,8 +64,5 @@ SQLRETURN get_guid(conv_ctx &c);
  * of all digits and of fraction digits, or -1. Nothing past len is read. */
 int scan_number_text(const char *text, size_t len, int *digits, int *fraction_digits);
 
-/* Whether text of character set `charset_number` is UTF-8 on connection c
- * (by the server's collation list, else by the numbers servers use). */
-int charset_is_utf8(const my_connection *c, int charset_number);
 
 #endif

@@ -18,3 +18,14 @@ int my_append_params(my_statement *s, my_packet *p)
     post_error(s, ST_07002, 0, nullptr);
     return -1;
 }
+
+/* PLACEHOLDER until parameter binding exists: a statement without markers
+ * needs nothing; one with markers has no way to get its values yet. */
+int my_check_params(my_statement *s, int op)
+{
+    (void)op;
+    if (s->found_param_count <= 0)
+        return SQL_SUCCESS;
+    post_error(s, ST_07002, 0, nullptr);
+    return SQL_ERROR;
+}

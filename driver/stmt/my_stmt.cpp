@@ -1,13 +1,303 @@
 /*
- * Statement lifecycle: closing, unpreparing, cursor state.
+ * Statement lifecycle: closing a result, unpreparing, the cursor downgrade,
+ * and the execution routines behind SQLExecDirect and SQLExecute.
  */
-#include "frame/my_handle.h"
+#include "stmt/my_stmt.h"
 
-int my_close_stmt(my_statement *stmt, int unprepare)
+#include "frame/my_handle.h"
+#include "protocol/my_conn.h"
+#include "results/my_data.h"
+#include "stmt/my_desc.h"
+#include "stmt/my_param.h"
+#include "stmt/my_sql.h"
+
+/* ================================================================ closing */
+
+int my_close_stmt(my_statement *s, int unprepare)
 {
-    (void)unprepare;
-    release_data_list(stmt);
-    internal_rs_free(stmt);
-    stmt->described = stmt->executed = stmt->data_waiting = 0;
+    my_connection *c = handle_conn(s);
+    QV_TRACE(s, LOG_DETAIL,
+             "my_close_stmt, closing statement=%p, unprepare=%d, prepared=%d, data_waiting %d, "
+             "executed %d",
+             s, unprepare, s->prepared, s->data_waiting, s->executed);
+    /* Further results count as well: left on the wire, they would be read as
+     * the answer to the next command. */
+    if (s->data_waiting || s->more_results) {
+        QV_TRACE(s, LOG_DETAIL, "Flush one or more result set(s)");
+        if (s->internal_rs)
+            internal_rs_free(s);
+        else
+            discard_response(s);
+        s->data_waiting = 0;
+        s->more_results = 0;
+        if (c && (c->busy_owner == s || !c->busy_owner)) {
+            c->busy = 0;
+            c->busy_owner = nullptr;
+        }
+    }
+    if (s->prepared && c && !c->Text_Prepare && unprepare) {
+        QV_TRACE(s, LOG_DETAIL, "my_close_stmt: unprepare");
+        /* a closed link took the server's statement with it */
+        if (!c->link_broken) {
+            my_packet *p = create_close(s);
+            if (!p || send_only(s, p) != 0)
+                return -1;
+        }
+        s->prepared = 0;
+        ms_free(s->sql_text);
+        s->sql_text = nullptr;
+    }
+    if (s->internal_rs)
+        internal_rs_free(s);
+    s->described = 0;
+    s->executed = 0;
+    s->data_waiting = 0;
     return 0;
+}
+
+SQLRETURN apply_cursor_downgrade(my_statement *s, SQLRETURN rc)
+{
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+        return rc;
+    if (!s->data_waiting || (s->cursor_type == 0 && s->cursor_scrollable == 0))
+        return rc;
+    s->cursor_type = 0;
+    s->cursor_scrollable = 0;
+    post_error(s, ST_01S02, 0, "Cursor type changed");
+    return SQL_SUCCESS_WITH_INFO;
+}
+
+void close_cursor(my_statement *s)
+{
+    my_close_stmt(s, 0);
+    reset_column_values(s);
+    my_descriptor *ird = s->ird;
+    desc_truncate(ird, 0);
+    ird->described_valid = 0;
+    ird->described_count = 0;
+}
+
+/* ============================================== running parameter rows */
+
+/* What differs between the two executions: how a row's command is built
+ * and what the trace calls things. */
+struct execution {
+    int direct;
+    my_packet *(*build)(my_statement *s);
+};
+
+static my_packet *build_direct(my_statement *s) { return create_exec_string(s, s->sql_text); }
+
+static const execution DIRECT = {1, build_direct};
+static const execution PREPARED = {0, create_execute};
+
+/* SQL_PARAM_IGNORE and the other operation values that leave a row out. */
+static int skipped_row(const my_statement *s, uint64_t row)
+{
+    const SQLUSMALLINT *ops = (const SQLUSMALLINT *)s->apd->array_status_ptr;
+    if (!ops)
+        return 0;
+    SQLUSMALLINT op = ops[row];
+    return op == 1 || op == 2 || op == 3 || op == 5;
+}
+
+static void set_param_status(my_statement *s, uint64_t row, SQLUSMALLINT status)
+{
+    if (SQLUSMALLINT *st = (SQLUSMALLINT *)s->ipd->array_status_ptr)
+        st[row] = status;
+}
+
+/* Sends one row's command and reads its response into *v. -1 when the
+ * command could not be built (the row is marked, the reason posted). */
+static int run_one_row(my_statement *s, const execution &e, uint64_t row, SQLRETURN *v)
+{
+    my_packet *p = e.build(s);
+    if (!p) {
+        set_param_status(s, row, SQL_PARAM_ERROR);
+        if (e.direct)
+            QV_TRACE(s, LOG_ERROR, "SQLExecDirectWide: create_exec_string failed");
+        else
+            QV_TRACE(s, LOG_ERROR, "SQLExecute: create_prepared_command failed");
+        return -1;
+    }
+    if (!e.direct)
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute: sending request");
+    int rc = send_and_execute(s, p);
+    packet_free(p);
+    if (rc == 0)
+        s->executed = 1;
+    *v = apply_cursor_downgrade(s, rc == 0 ? SQL_SUCCESS : SQL_ERROR);
+    return 0;
+}
+
+/* The call's result from the rows' results: any row that worked makes it a
+ * success, with info when another row failed or warned. */
+static SQLRETURN rows_result(const my_statement *s, SQLRETURN last)
+{
+    if (s->ok_count > 0 || s->info_count > 0)
+        return s->error_count > 0 || s->info_count > 0 ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    if (s->error_count > 0)
+        return SQL_ERROR;
+    return last;
+}
+
+/* Every parameter row in turn, each as a command of its own (a parameter
+ * array sends all its rows: sending only the last would lose the others). */
+static SQLRETURN run_rows(my_statement *s, const execution &e)
+{
+    /* An array size of 0 still means one execution: nothing sent would be
+     * a statement reported as run that never ran. */
+    uint64_t rows = s->apd->array_size ? s->apd->array_size : 1;
+    SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr;
+    SQLRETURN last = SQL_SUCCESS;
+    for (uint64_t row = (uint64_t)s->param_row; row < rows; row++) {
+        s->param_row = (int32_t)row;
+        if (e.direct)
+            QV_TRACE(s, LOG_DETAIL, "SQLExecDirectWide: chaining execute string");
+        else
+            QV_TRACE(s, LOG_DETAIL, "SQLExecute: execute %d of %d", (int)row, (int)rows);
+        if (processed)
+            *processed = row + 1;
+        if (skipped_row(s, row)) {
+            set_param_status(s, row, SQL_PARAM_UNUSED);
+            continue;
+        }
+        /* the last row's further results must not be read as this one's */
+        if (response_on_wire(s) && discard_response(s) != 0)
+            return SQL_ERROR;
+        SQLRETURN v;
+        if (run_one_row(s, e, row, &v) != 0)
+            return SQL_ERROR;
+        if (s->data_waiting && rows >= 2) {
+            QV_TRACE(s, LOG_ERROR, "SQLExecute: Array of data statements not supported");
+            post_error(s, ST_HY000, 0, "Array of data statements not supported");
+            return SQL_ERROR;
+        }
+        if (v == SQL_ERROR)
+            s->error_count++;
+        else if (v == SQL_SUCCESS)
+            s->ok_count++;
+        else if (v == SQL_SUCCESS_WITH_INFO)
+            s->info_count++;
+        if (s->row_count_valid) {
+            s->total_row_count = (s->total_row_count < 0 ? 0 : s->total_row_count) + s->row_count;
+            QV_TRACE(s, LOG_DETAIL, "SQLExecute: row count = %d", (int)s->row_count);
+        }
+        set_param_status(s, row,
+                         v == SQL_SUCCESS ? SQL_PARAM_SUCCESS
+                         : v == SQL_SUCCESS_WITH_INFO ? SQL_PARAM_SUCCESS_WITH_INFO
+                                                      : SQL_PARAM_ERROR);
+        last = v;
+    }
+    if (s->total_row_count > 0) {
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute: total row count = %d", (int)s->total_row_count);
+        s->row_count = s->total_row_count;
+    }
+    QV_TRACE(s, LOG_DETAIL, "SQLExecute: ok_count=%d, info_count=%d, error_count=%d",
+             (int)s->ok_count, (int)s->info_count, (int)s->error_count);
+    return rows_result(s, last);
+}
+
+static void start_rows(my_statement *s)
+{
+    s->total_row_count = -1;
+    s->ok_count = s->info_count = s->error_count = 0;
+    s->param_row = 0;
+}
+
+/* ======================================================= direct execution */
+
+SQLRETURN my_exec_direct(my_statement *s, my_string *text)
+{
+    my_connection *c = handle_conn(s);
+    s->params_described = 0;
+    s->described = 0;
+    if (c->busy) {
+        if (c->busy_owner && c->busy_owner != s) {
+            ms_free(text);
+            QV_TRACE(s, LOG_ERROR, "connection is busy with results of another hstmt");
+            post_error(s, ST_HY000, 0, "connection is busy with results of another hstmt");
+            return SQL_ERROR;
+        }
+        c->busy = 0;
+        c->busy_owner = nullptr;
+        s->data_waiting = 0;
+    }
+    s->more_results = 0;
+    s->prepared = 0;
+    internal_rs_free(s);
+    ms_free(s->sql_text);
+    s->sql_text = nullptr;
+
+    my_string *sql = my_process_sql(s, text);
+    ms_free(text);
+    if (!sql) {
+        QV_TRACE(s, LOG_ERROR, "SQLExecDirectWide: failed processing string");
+        return SQL_ERROR;
+    }
+    s->ird = s->implicit_ird;
+    start_rows(s);
+    int checked = my_check_params(s, 11);
+    if (checked == SQL_NEED_DATA) {
+        s->sql_text = sql;
+        return SQL_NEED_DATA;
+    }
+    if (checked == SQL_ERROR) {
+        ms_free(sql);
+        return SQL_ERROR;
+    }
+    s->sql_text = sql;
+    return exec_direct_rows(s);
+}
+
+SQLRETURN exec_direct_rows(my_statement *s)
+{
+    SQLRETURN rc = SQL_ERROR;
+    if (check_select_limit(s) == 0) {
+        if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
+            *processed = 0;
+        rc = run_rows(s, DIRECT);
+    }
+    /* a directly executed statement keeps no text */
+    ms_free(s->sql_text);
+    s->sql_text = nullptr;
+    return rc;
+}
+
+/* ================================================== prepared execution */
+
+SQLRETURN my_execute(my_statement *s)
+{
+    internal_rs_free(s);
+    if (!s->sql_text) {
+        QV_TRACE(s, LOG_ERROR, "SQLExecute: No prepared statement");
+        post_error(s, ST_HY000, 0, "no prepared statement");
+        return SQL_ERROR;
+    }
+    /* The last execution's result, if still open, is read to its end first:
+     * the new response would otherwise be read behind it. */
+    if ((s->data_waiting || s->more_results) && my_close_stmt(s, 0) != 0)
+        return SQL_ERROR;
+    if (check_wire_free(s) != 0)
+        return SQL_ERROR;
+    if (!s->prepared && prepare_stmt(s, s->sql_text) != 0) {
+        QV_TRACE(s, LOG_ERROR, "SQLPrepare: failed preparing statement");
+        return SQL_ERROR;
+    }
+    start_rows(s);
+    int checked = my_check_params(s, 12);
+    if (checked == SQL_NEED_DATA || checked == SQL_ERROR)
+        return (SQLRETURN)checked;
+    return execute_rows(s);
+}
+
+SQLRETURN execute_rows(my_statement *s)
+{
+    if (check_select_limit(s) != 0)
+        return SQL_ERROR;
+    s->ird = s->implicit_ird;
+    if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
+        *processed = 0;
+    QV_TRACE(s, LOG_DETAIL, "SQLExecute: statement prepared");
+    return run_rows(s, PREPARED);
 }

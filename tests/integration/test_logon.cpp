@@ -258,9 +258,11 @@ TEST_F(Logon, DriverConnectNarrowAndWide)
 {
     const qv::server_info &s = qv::server();
     const std::string cs = qv::conn_str();
+    // the test server's character set is utf8mb4, so the logon switches
+    // narrow text to UTF-8 and the completed string says so
     const std::string expect = DRIVER + "UID=" + s.user + ";PWD=" + s.password +
                                ";SERVER=127.0.0.1;DATABASE=" + s.database +
-                               ";PORT=" + std::to_string(s.port) + ";";
+                               ";PORT=" + std::to_string(s.port) + ";ConvToUtf=yes;";
     {
         qv::connection c;
         std::string out;
@@ -309,7 +311,7 @@ TEST_F(Logon, ConnectWithTheDsnNarrowAndWide)
         QV_ASSERT_SUCCEEDED(rc, c.dbc);
         EXPECT_EQ(out, "DSN=" + s.dsn + ";UID=" + s.user + ";PWD=" + s.password +
                            ";SERVER=127.0.0.1;DATABASE=" + s.database +
-                           ";PORT=" + std::to_string(s.port) + ";");
+                           ";PORT=" + std::to_string(s.port) + ";ConvToUtf=yes;");
     }
 }
 
@@ -334,7 +336,7 @@ TEST_F(Logon, ServerEntriesAndTheOutputString)
         EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
         EXPECT_TRUE(a.diags.empty()) << "nothing of a failed entry stays: " << qv::describe(a.diags);
         EXPECT_EQ(a.out, DRIVER + "UID=" + s.user + ";PWD=" + s.password + ";SERVER=" + c.server +
-                             ";DATABASE=" + s.database + ";");
+                             ";DATABASE=" + s.database + ";ConvToUtf=yes;");
     }
 }
 
@@ -358,19 +360,26 @@ TEST_F(Logon, OutputStringCutIntoAShortBuffer)
 // holds the first session.
 TEST_F(Logon, DisconnectAndConnectAgain)
 {
-    const std::string user = qv::server().user;
+    // A user of its own: other tests log on as the shared user at the same time.
+    const std::string user = "qvlogon_again", password = "again-Secret_1";
+    qv::server_rows("CREATE OR REPLACE USER '" + user + "'@'%' IDENTIFIED BY '" + password +
+                    "'; GRANT SELECT ON `" + qv::server().database + "`.* TO '" + user +
+                    "'@'%'; SELECT 1");
+    const std::string cs =
+        user_conn("SERVER=127.0.0.1;PORT=" + std::to_string(qv::server().port) + ";", user, password);
     qv::connection c;
-    QV_ASSERT_SUCCEEDED(c.connect(qv::conn_str()), c.dbc);
-    int before = sessions_of(user);
+    QV_ASSERT_SUCCEEDED(c.connect(cs), c.dbc);
+    EXPECT_EQ(sessions_of(user), 1);
     QV_ASSERT_SUCCEEDED(c.disconnect(), c.dbc);
     // the server notices the close asynchronously
-    int after = before;
-    for (int i = 0; i < 50 && after >= before; i++) {
+    int after = 1;
+    for (int i = 0; i < 50 && after != 0; i++) {
         usleep(100 * 1000);
         after = sessions_of(user);
     }
-    EXPECT_EQ(after, before - 1);
-    QV_ASSERT_SUCCEEDED(c.connect(qv::conn_str()), c.dbc);
+    EXPECT_EQ(after, 0);
+    QV_ASSERT_SUCCEEDED(c.connect(cs), c.dbc);
+    EXPECT_EQ(sessions_of(user), 1);
 }
 
 // ================================================================ failures

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
 #include "stmt/my_desc.h"
@@ -98,23 +99,15 @@ my_packet *incoming(void *owner, const bytes &payload, size_t n = SIZE_MAX)
     return p;
 }
 
+// Queues the packet's payload on the statement, as the command layer would
+// have pulled it, and frees the packet.
 void enqueue(my_statement *s, my_packet *p)
 {
-    p->next = nullptr;
-    if (s->queue.tail)
-        s->queue.tail->next = p;
-    else
-        s->queue.head = p;
-    s->queue.tail = p;
+    ASSERT_EQ(queue_append(s, p->data + 4, (size_t)(p->limit - 4), p->seq), 0);
+    packet_free(p);
 }
 
-int queued(const my_statement *s)
-{
-    int n = 0;
-    for (my_packet *p = s->queue.head; p; p = p->next)
-        n++;
-    return n;
-}
+int queued(const my_statement *s) { return (int)s->queue.count; }
 
 bytes ok_packet(uint64_t affected, uint64_t insert_id, unsigned status, unsigned warnings,
                 const std::string &info)

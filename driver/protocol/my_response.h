@@ -1,0 +1,46 @@
+/*
+ * Following a response (my_response.cpp), for the command layer: where a
+ * response stands, reading its packets with the failure handling that keeps
+ * the conversation in step, and the statement's queue.
+ */
+#ifndef QV_MY_RESPONSE_H
+#define QV_MY_RESPONSE_H
+
+#include <stdint.h>
+
+#include "my_handles.h"
+#include "protocol/my_pkt.h"
+
+/* Where a response stands: waiting for its next part (an OK, an error, a
+ * LOCAL INFILE request or a column count), inside the column definitions,
+ * or inside the rows. */
+enum { RS_START, RS_DEFS, RS_ROWS };
+
+struct response_tracker {
+    int state;
+    int64_t defs_left;
+};
+
+extern const response_tracker AT_START;
+extern const response_tracker IN_ROWS;
+
+/* The first unread byte of p, or 0x100 when none is left. */
+unsigned lead_byte(const my_packet *p);
+/* 1 when p ends a result's rows for handle h's connection. */
+int end_of_rows(const void *h, const my_packet *p);
+
+/* Reads the next packet for h from the wire into p (its buffer reused).
+ * On failure posts HYT00 or 08S01 (op names the caller in the log line)
+ * and brings the conversation back in step from where (null: a place no
+ * tracker follows) or closes it. 0 or the packet layer's failure. */
+int read_into(void *h, my_packet *p, const char *op, const response_tracker *where);
+/* The statement's next packet, owned by the statement: a view into its
+ * queue, or read from the wire (read_into) into a reused buffer. */
+my_packet *take_packet(my_statement *s, const char *op, const response_tracker *where);
+/* Reads and drops packets of h's response up to its end. 0; -2 a read timed
+ * out (nothing posted); -1 failure (posted). */
+int drain_wire(void *h, response_tracker *t);
+/* Empties the statement's queue for the next response. */
+void queue_clear(my_statement *s);
+
+#endif

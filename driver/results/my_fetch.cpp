@@ -1,0 +1,305 @@
+/*
+ * Fetching rows into the value holders and the application's bound buffers.
+ *
+ * The hot path: per row, the next packet is a view into the statement's
+ * queue (or one read into a buffer reused from row to row), each column is
+ * decoded where it lies, and the bound columns are converted. Nothing here
+ * allocates per row.
+ */
+#include "results/my_fetch.h"
+
+#include "frame/my_handle.h"
+#include "protocol/my_conn.h"
+#include "protocol/my_decode.h"
+#include "protocol/my_proto.h"
+#include "results/my_bin_data.h"
+#include "results/my_data.h"
+#include "results/my_internalrs.h"
+#include "stmt/my_desc.h"
+
+/* ============================================================ row readers */
+
+static unsigned first_byte(const my_packet *p)
+{
+    return packet_remaining(p) > 0 ? p->data[p->pos] : 0x100;
+}
+
+/* The end-of-rows packet: its status says whether more results follow.
+ * A malformed one leaves the rest of the response unplaceable. */
+static int take_end_of_rows(my_statement *s, my_packet *p, int quiet)
+{
+    if (decode_eof_packet(s, p, quiet) != 0) {
+        conn_mark_dead(handle_conn(s));
+        return -1;
+    }
+    if (s->status.server_status & SERVER_MORE_RESULTS_EXISTS)
+        s->more_results = 1;
+    return 0;
+}
+
+/* The server sent an error instead of the next row: the result ends. */
+static SQLRETURN row_error(my_statement *s, my_packet *p)
+{
+    decode_error_packet(s, p);
+    s->data_waiting = 0;
+    return SQL_ERROR;
+}
+
+SQLRETURN my_fetch_row(my_statement *s)
+{
+    stmt_drop_row(s);
+    my_packet *p = stmt_next_row(s, "my_fetch_row");
+    if (!p)
+        return SQL_ERROR;
+    if (first_byte(p) == 0xFF)
+        return row_error(s, p);
+    if (is_end_of_rows(s, p)) {
+        s->data_waiting = 0;
+        return take_end_of_rows(s, p, 0) == 0 ? SQL_NO_DATA : SQL_ERROR;
+    }
+    s->current_row = p;
+    int n = desc_column_count(s->ird);
+    for (int i = 0; i < n; i++) {
+        /* 1: a value that did not decode (the row is still delivered);
+         * -1: the row is unusable. Both are SQLRETURN values already. */
+        int rc = read_text_column(s, i);
+        if (rc != 0)
+            return (SQLRETURN)rc;
+    }
+    return SQL_SUCCESS;
+}
+
+SQLRETURN my_fetch_row_binary(my_statement *s)
+{
+    for (;;) {
+        stmt_drop_row(s);
+        if (s->cursor_exists) {
+            if (read_next_row(s) != 0)
+                return SQL_ERROR;
+            s->cursor_exists = 0;
+        }
+        my_packet *p = stmt_next_row(s, "my_fetch_row_binary");
+        if (!p)
+            return SQL_ERROR;
+        unsigned lead = first_byte(p);
+        if (lead == 0xFF)
+            return row_error(s, p);
+        if (lead == 0x00) {
+            s->current_row = p;
+            return decode_binary_row(s);
+        }
+        if (!is_end_of_rows(s, p)) {
+            QV_TRACE(s, LOG_ERROR, "my_fetch_row_binary: unexpected first byte %x", lead);
+            post_error(s, ST_HY000, 0, "unexpecetd row start byte");
+            return SQL_ERROR;
+        }
+        if (take_end_of_rows(s, p, 0) != 0) {
+            s->data_waiting = 0;
+            return SQL_ERROR;
+        }
+        if (!(s->status.server_status & SERVER_STATUS_CURSOR_EXISTS)) {
+            s->data_waiting = 0;
+            return SQL_NO_DATA;
+        }
+        s->cursor_exists = 1;
+        QV_TRACE(s, LOG_DETAIL, "my_fetch_row_binary: read next cursor row");
+    }
+}
+
+void drain_result_rows(my_statement *s)
+{
+    stmt_drop_row(s);
+    while (s->data_waiting) {
+        my_packet *p = stmt_next_row(s, "drain_result_rows");
+        if (!p)
+            break;
+        /* an error ends the result; nobody asked for its rows any more */
+        if (first_byte(p) == 0xFF) {
+            s->data_waiting = 0;
+        } else if (is_end_of_rows(s, p)) {
+            s->data_waiting = 0;
+            take_end_of_rows(s, p, 1);
+        }
+    }
+}
+
+/* ======================================================== bound columns */
+
+int64_t bound_element_size(const my_descriptor *ard, const field *rec, int64_t buffer_length)
+{
+    if (ard->bind_type != 0)
+        return buffer_length;
+    switch (rec->concise_type) {
+    case SQL_C_NUMERIC:
+        return 19;
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+    case SQL_C_FLOAT:
+        return 4;
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT:
+        return 2;
+    case SQL_C_DOUBLE:
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+        return 8;
+    case SQL_C_DATE:
+    case SQL_C_TIME:
+    case SQL_C_TYPE_DATE:
+    case SQL_C_TYPE_TIME:
+        return 6;
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_TIMESTAMP:
+        return 16;
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT:
+    case SQL_C_UTINYINT:
+    case SQL_C_BIT:
+        return 1;
+    default:
+        return buffer_length;
+    }
+}
+
+void get_pointers_from_cols(my_statement *s, const field *rec, const my_descriptor *ard,
+                            void **data, SQLLEN **octet_length, SQLLEN **indicator,
+                            int64_t element_size)
+{
+    int64_t row = s->row_offset;
+    int64_t offset = ard->bind_offset_ptr ? *(const SQLLEN *)ard->bind_offset_ptr : 0;
+    /* Row-wise binding steps by the row structure for every pointer;
+     * column-wise by the value's size, and by SQLLEN for the lengths. */
+    int64_t data_step = ard->bind_type > 0 ? ard->bind_type : element_size;
+    int64_t len_step = ard->bind_type > 0 ? ard->bind_type : (int64_t)sizeof(SQLLEN);
+    *data = rec->data_ptr ? (char *)rec->data_ptr + row * data_step + offset : nullptr;
+    *indicator = rec->indicator_ptr
+                     ? (SQLLEN *)((char *)rec->indicator_ptr + row * len_step + offset)
+                     : nullptr;
+    *octet_length = rec->octet_length_ptr
+                        ? (SQLLEN *)((char *)rec->octet_length_ptr + row * len_step + offset)
+                        : nullptr;
+    if (*octet_length == *indicator)
+        *octet_length = nullptr;
+}
+
+SQLRETURN transfer_bound_columns(my_statement *s)
+{
+    my_descriptor *ard = s->ard;
+    if (ard->field_count == 0)
+        return SQL_SUCCESS;
+    int limit = s->described ? s->ird->described_count : s->ird->field_count;
+    SQLRETURN result = SQL_SUCCESS;
+    for (int n = s->use_bookmarks ? 0 : 1; n <= ard->field_count && n <= limit; n++) {
+        field *rec = n == 0 ? &ard->bookmark_record : &ard->records[n - 1];
+        if (!rec->data_ptr && !rec->indicator_ptr && !rec->octet_length_ptr)
+            continue;
+        int64_t size = bound_element_size(ard, rec, rec->octet_length);
+        void *data;
+        SQLLEN *oct, *ind;
+        get_pointers_from_cols(s, rec, ard, &data, &oct, &ind, size);
+        if (!data && !oct && !ind)
+            continue;
+        SQLRETURN rc = my_get_data(s, n, rec->concise_type, data, (SQLLEN)rec->octet_length, ind,
+                                   oct);
+        if (rc == SQL_ERROR)
+            return SQL_ERROR;
+        if (rc == SQL_SUCCESS_WITH_INFO)
+            result = SQL_SUCCESS_WITH_INFO;
+    }
+    return result;
+}
+
+/* ================================================================ my_fetch */
+
+static int binary_rows(const my_statement *s)
+{
+    const my_connection *c = handle_conn(s);
+    return s->prepared && !(c && c->Text_Prepare);
+}
+
+/* One row of the rowset: read, decode, fill the bound columns. A row that
+ * could not be read is not converted: its buffers would get stale values. */
+static SQLRETURN next_row(my_statement *s)
+{
+    if (s->internal_rs)
+        return internal_rs_fetch(s, SQL_FETCH_NEXT);   /* fills the bound columns itself */
+    SQLRETURN rc = binary_rows(s) ? my_fetch_row_binary(s) : my_fetch_row(s);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+        return rc;
+    SQLRETURN t = transfer_bound_columns(s);
+    if (t == SQL_ERROR)
+        return t;
+    return rc == SQL_SUCCESS ? t : SQL_SUCCESS_WITH_INFO;
+}
+
+static void set_row_status(my_descriptor *ird, uint64_t row, SQLUSMALLINT status)
+{
+    if (ird->array_status_ptr)
+        ((SQLUSMALLINT *)ird->array_status_ptr)[row] = status;
+}
+
+/* The rows ran out: the result is closed, and unless further results wait
+ * on the wire for this statement, the connection is free again. */
+static void end_of_data(my_statement *s)
+{
+    s->data_waiting = 0;
+    refresh_busy(s);
+}
+
+SQLRETURN my_fetch(my_statement *s, int orientation, int64_t offset)
+{
+    my_descriptor *ird = s->ird;
+    SQLULEN *fetched = (SQLULEN *)ird->rows_processed_ptr;
+    uint64_t n = s->ard->array_size;
+    if (!s->data_waiting) {
+        QV_TRACE(s, LOG_ERROR, "my_fetch: No current resutset");
+        /* the counts of the last rowset must not pass for this call's */
+        if (fetched)
+            *fetched = 0;
+        for (uint64_t r = 0; r < n; r++)
+            set_row_status(ird, r, SQL_ROW_NOROW);
+        return SQL_NO_DATA;
+    }
+    if (orientation != SQL_FETCH_NEXT) {
+        post_error(s, ST_HY106, 0, nullptr);
+        return SQL_ERROR;
+    }
+    if (offset > 1) {
+        post_error(s, ST_HY107, 0, nullptr);
+        return SQL_ERROR;
+    }
+    if (fetched)
+        *fetched = 0;
+    s->row_offset = 0;
+    if (n == 0) {
+        post_error(s, ST_HY024, 0, "row array size is 0");
+        return SQL_ERROR;
+    }
+
+    SQLRETURN rc = SQL_SUCCESS;
+    int with_info = 0;
+    uint64_t row = 0;
+    for (; row < n; row++) {
+        s->row_offset = (int32_t)row;
+        rc = next_row(s);
+        if (rc == SQL_NO_DATA)
+            end_of_data(s);
+        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+            break;
+        with_info |= rc == SQL_SUCCESS_WITH_INFO;
+        set_row_status(ird, row, rc == SQL_SUCCESS ? SQL_ROW_SUCCESS : SQL_ROW_SUCCESS_WITH_INFO);
+        if (fetched)
+            (*fetched)++;
+    }
+    s->row_offset = (int32_t)row;
+    for (uint64_t r = row; r < n; r++)
+        set_row_status(ird, r, rc == SQL_ERROR ? SQL_ROW_ERROR : SQL_ROW_NOROW);
+    /* A rowset that delivered rows succeeded; a warning or an error on one
+     * of its rows (their diagnostics are posted) must still reach an
+     * application that only looks at the return code. */
+    if (row > 0 && n > 1)
+        return with_info || rc == SQL_ERROR ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    return rc;
+}

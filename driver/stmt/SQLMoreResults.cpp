@@ -1,0 +1,25 @@
+/*
+ * SQLMoreResults: the next result of a statement that produced several.
+ */
+#include "frame/my_handle.h"
+#include "protocol/my_conn.h"
+#include "results/my_fetch.h"
+
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT h)
+{
+    QV_STMT_ENTRY(h, s, "SQLMoreResults", "SQLMoreResults: statement_handle=%p", h);
+    /* Rows of the current result that were not fetched are skipped: the
+     * next result comes after them, and only their end says whether there
+     * is one. */
+    if (s->data_waiting) {
+        if (s->internal_rs)
+            internal_rs_free(s);
+        else
+            drain_result_rows(s);
+        s->data_waiting = 0;
+        refresh_busy(s);
+    }
+    if (!s->more_results)
+        return QV_LEAVE_D(SQL_NO_DATA);
+    return QV_LEAVE_D(next_result_set(s) == 0 ? SQL_SUCCESS : SQL_ERROR);
+}

@@ -1,0 +1,14 @@
+/*
+ * SQLRowCount: the affected-row count of the last update, or -1.
+ */
+#include "frame/my_handle.h"
+
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT h, SQLLEN *count)
+{
+    QV_STMT_ENTRY(h, s, "SQLRowCount", "SQLRowCount: statement_handle=%p, row_count=%p", h, count);
+    if (count) {
+        *count = s->row_count_valid ? (SQLLEN)s->row_count : -1;
+        QV_TRACE(s, LOG_DETAIL, "SQLRowCount: count=%d", (int)*count);
+    }
+    return QV_LEAVE_D(SQL_SUCCESS);
+}

@@ -1,0 +1,35 @@
+/*
+ * Statement lifecycle: closing a statement's result, the executions shared
+ * by the entry points (and by the driver's own inner statements), and
+ * closing a cursor.
+ *
+ * my_close_stmt and apply_cursor_downgrade are declared in frame/my_handle.h.
+ */
+#ifndef QV_MY_STMT_H
+#define QV_MY_STMT_H
+
+#include <sql.h>
+
+#include "my_handles.h"
+
+/* Direct execution of text (the application's SQL as a driver string; it is
+ * taken over and freed). The caller has closed the statement. SQL_SUCCESS,
+ * SQL_SUCCESS_WITH_INFO, SQL_NEED_DATA (the processed text is kept as
+ * sql_text) or SQL_ERROR. The cursor downgrade is the caller's. */
+SQLRETURN my_exec_direct(my_statement *s, my_string *text);
+/* The sending half of a direct execution once the parameters are complete:
+ * every parameter row's command, one after another. sql_text is freed. */
+SQLRETURN exec_direct_rows(my_statement *s);
+
+/* SQLExecute's work: prepares when needed, checks the parameters and runs
+ * execute_rows. */
+SQLRETURN my_execute(my_statement *s);
+/* The sending half of SQLExecute: the prepared statement for every row of
+ * the parameter array, with per-row status and the summed row count. */
+SQLRETURN execute_rows(my_statement *s);
+
+/* SQLFreeStmt(SQL_CLOSE) and SQLCloseCursor: the result is closed and the
+ * IRD emptied. */
+void close_cursor(my_statement *s);
+
+#endif
