@@ -107,4 +107,14 @@ typedef int (*complete_info_fn)(my_connection *conn, void *window, my_prompt *re
 typedef void (*complete_error_fn)(my_connection *conn, const char *text, void *window);
 }
 
+/* Exported by the driver for the setup dialog's Test button: tries a logon
+ * with the record's settings and writes what happened into message, a buffer
+ * of DRIVER_TEST_MESSAGE_SIZE bytes that the caller owns (the text is cut to
+ * fit and always terminated). 0 when the logon succeeded, else 1. */
+enum { DRIVER_TEST_MESSAGE_SIZE = 1024 };
+extern "C" {
+typedef int (*driver_test_fn)(const my_prompt *record, char *message);
+int driver_test(const my_prompt *record, char *message);
+}
+
 #endif

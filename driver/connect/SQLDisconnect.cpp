@@ -5,21 +5,6 @@
  */
 #include "connect/my_connect.h"
 #include "frame/my_handle.h"
-#include "protocol/my_pkt.h"
-
-enum { COM_QUIT = 1 };
-
-/* The server closes the connection without answering COM_QUIT, so nothing is
- * read; a send that fails changes nothing, the socket is closed anyway. */
-static void send_quit(my_connection *c)
-{
-    c->status.affected_rows = 0;
-    packet_reset_seq(c);   /* a new command starts at sequence 0 */
-    my_packet *p = packet_new(c);
-    if (p && packet_put_u8(p, COM_QUIT) == 0 && packet_send(c, p) != 0)
-        clear_diagnostics(c);
-    packet_free(p);
-}
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC h)
 {
@@ -27,9 +12,10 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC h)
     /* Statements and descriptors go with the connection: the driver manager
      * forgets its handles for them once the disconnect succeeds. */
     conn_release_children(c);
-    if (c->connected)
-        send_quit(c);
+    disconnect_server(c);
     conn_reset(c);
+    /* Unlike SQLDriverConnect's reset, a disconnect also returns the
+     * attributes to their allocation values; auto-IPD reads 1 afterwards. */
     conn_default_attributes(c);
     c->auto_ipd = 1;
     return QV_LEAVE(SQL_SUCCESS);

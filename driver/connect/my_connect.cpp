@@ -9,6 +9,7 @@
 
 #include "frame/my_handle.h"
 #include "protocol/my_logon.h"
+#include "protocol/my_pkt.h"
 
 /* Session fields the handshake and the packet layer fill; none of them may
  * leak into the next session on this handle. */
@@ -55,6 +56,27 @@ void conn_reset(my_connection *c)
     c->TimeAsTime = 0;
     c->NoCache = 0;
     c->statement_counter = 0;
+}
+
+enum { COM_QUIT = 1 };
+
+/* The server closes the connection without answering COM_QUIT, so nothing is
+ * read; a send that fails changes nothing, the socket is closed anyway. */
+static void send_quit(my_connection *c)
+{
+    c->status.affected_rows = 0;
+    packet_reset_seq(c);   /* a new command starts at sequence 0 */
+    my_packet *p = packet_new(c);
+    if (p && packet_put_u8(p, COM_QUIT) == 0 && packet_send(c, p) != 0)
+        clear_diagnostics(c);
+    packet_free(p);
+}
+
+void disconnect_server(my_connection *c)
+{
+    if (c->connected)
+        send_quit(c);
+    conn_close_session(c);   /* TLS, collations, socket; connected becomes 0 */
 }
 
 SQLRETURN connect_hand_over(my_connection *c)

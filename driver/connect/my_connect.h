@@ -32,6 +32,10 @@
  * starts with this reset; SQLDisconnect restores them itself. */
 void conn_reset(my_connection *c);
 
+/* Ends the server session, as SQLDisconnect and driver_test do: COM_QUIT
+ * (no reply is read; a send that fails is not an error here), then TLS, the
+ * collation table and the socket go. Nothing else of the handle changes. */
+void disconnect_server(my_connection *c);
 
 /* ---- value forms (my_settings.cpp) ---- */
 /* Decimal up to the first non-digit after optional blanks and sign ("12abc"

@@ -1,32 +1,360 @@
 /*
  * Session operations: commit, rollback, select limit, autocommit, catalog,
- * isolation and the current database.
+ * isolation and the current database. Every statement goes out through
+ * execute_query, which posts the server's error on the connection.
  */
 #include "connect/my_session.h"
 
+#include "connect/my_inner_query.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
+#include "protocol/my_decode.h"
+#include "protocol/my_pkt.h"
 
-int set_select_limit(my_connection *c, int64_t limit)
+#include <algorithm>
+
+enum { COM_INIT_DB = 2 };
+
+/* Database names are at most 64 characters on every server we speak to. */
+enum { DATABASE_NAME_MAX = 64 };
+
+/* Composes and sends one statement of the driver's own. */
+static int send_statement(my_connection *c, my_string *text)
 {
-    QV_TRACE(c, LOG_ENTRY, "set_select_limit %d", (int)limit);
-    my_string *sql = limit ? compose_text("SET @@sql_select_limit=%l", limit)
-                           : compose_text("SET @@sql_select_limit=DEFAULT");
-    if (!sql) {
+    if (!text) {
         post_error(c, ST_HY001, 0, nullptr);
         return -1;
     }
-    int rc = execute_query(c, sql);
-    ms_free(sql);
-    /* Only a limit the server took is in force: after a failure the next
-     * statement must send its own again, or it would run under an unknown
-     * limit. */
-    c->select_limit = rc == 0 ? limit : -1;
+    int rc = execute_query(c, text);
+    ms_free(text);
     return rc;
+}
+
+/* A server session exists or is being set up: my_connect runs the post-logon
+ * sequence on the open socket before the connection counts as connected. A
+ * session whose link broke still counts, so that its commands fail loudly. */
+static int has_session(const my_connection *c)
+{
+    return c->connected || c->sock >= 0;
+}
+
+static int send_literal(my_connection *c, const char *sql)
+{
+    return send_statement(c, compose_text("%s", sql));
+}
+
+int my_commit(my_connection *c)
+{
+    QV_TRACE(c, LOG_ENTRY, "my_commit");
+    return send_literal(c, "COMMIT");
+}
+
+int my_rollback(my_connection *c)
+{
+    QV_TRACE(c, LOG_ENTRY, "my_rollback");
+    return send_literal(c, "ROLLBACK");
+}
+
+int set_select_limit(my_connection *c, int64_t limit)
+{
+    QV_TRACE(c, LOG_ENTRY, "set_select_limit %l", limit);
+    /* Without a session there is nothing to send it to and no limit in
+     * force: the next execution sends its own. */
+    if (!has_session(c)) {
+        c->select_limit = -1;
+        return 0;
+    }
+    c->select_limit = limit;
+    my_string *text = limit ? compose_text("SET @@sql_select_limit=%l", limit)
+                            : compose_text("SET @@sql_select_limit=DEFAULT");
+    int rc = send_statement(c, text);
+    /* The server may or may not have taken it: make the next statement
+     * send its limit again rather than trust a value that is not in force. */
+    if (rc != 0)
+        c->select_limit = -1;
+    return rc;
+}
+
+int set_autocommit(my_connection *c, int value, int force)
+{
+    QV_TRACE(c, LOG_ENTRY, "set_autocommit %d", value);
+    value = value == 1 ? 1 : 0;
+    if (value == c->autocommit && !force)
+        return 0;
+    /* ODBC lets the application choose autocommit before connecting; the
+     * post-logon sequence sends the stored value, so keeping it is enough. */
+    if (!has_session(c)) {
+        c->autocommit = value;
+        return 0;
+    }
+    int rc = send_literal(c, value == 1 ? "SET AUTOCOMMIT=1" : "SET AUTOCOMMIT=0");
+    if (rc == 0)
+        c->autocommit = value;
+    return rc;
+}
+
+/* The name with every backquote doubled, so that it cannot end the quoted
+ * identifier it is placed in. */
+static my_string *quote_identifier_body(const my_string *name)
+{
+    uint32_t extra = 0;
+    for (uint32_t i = 0; i < name->length; i++)
+        extra += name->data[i] == '`';
+    my_string *out = ms_new(name->length + extra);
+    if (!out)
+        return nullptr;
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < name->length; i++) {
+        out->data[n++] = name->data[i];
+        if (name->data[i] == '`')
+            out->data[n++] = '`';
+    }
+    return out;
+}
+
+int my_set_catalog_msg(my_connection *c, const my_string *name)
+{
+    QV_TRACE(c, LOG_ENTRY, "my_set_catalog_msg '%S'", name);
+    my_string *body = name ? quote_identifier_body(name) : nullptr;
+    my_string *copy = ms_copy(name);
+    if (!body || !copy) {
+        ms_free(body);
+        ms_free(copy);
+        post_error(c, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = send_statement(c, compose_text("USE `%F`", body));
+    if (rc != 0) {
+        ms_free(copy);
+        return rc;
+    }
+    ms_free(c->current_database);
+    c->current_database = copy;
+    return 0;
+}
+
+const char *isolation_statement(int level)
+{
+    if (level & SQL_TXN_REPEATABLE_READ)
+        return "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ";
+    if (level & SQL_TXN_READ_COMMITTED)
+        return "SET TRANSACTION ISOLATION LEVEL READ COMMITTED";
+    if (level & SQL_TXN_READ_UNCOMMITTED)
+        return "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED";
+    if (level & SQL_TXN_SERIALIZABLE)
+        return "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE";
+    return nullptr;
+}
+
+int my_set_transaction_isolation(my_connection *c, int level)
+{
+    QV_TRACE(c, LOG_ENTRY, "my_set_transaction_isolation %d", level);
+    /* Without a session the capability is unknown (0): the level is only
+     * stored, and the post-logon sequence sends it. */
+    if (!(c->server_caps & SERVER_CAP_TRANSACTIONS))
+        return 0;
+    const char *sql = isolation_statement(level);
+    return sql ? send_literal(c, sql) : 0;
+}
+
+/* ------------------------------------------------------ current database */
+
+static void take_database(my_connection *c, my_statement *s, void *)
+{
+    my_string *name = inner_column_text(s, 1, DATABASE_NAME_MAX);
+    if (!name)
+        return;   /* NULL: no database selected */
+    ms_free(c->current_database);
+    c->current_database = name;
+    QV_TRACE(c, LOG_DETAIL, "get_current_daatabase: new db = '%S'", name);
+}
+
+int get_current_daatabase(my_connection *c)
+{
+    QV_TRACE(c, LOG_ENTRY, "get_current_daatabase");
+    return run_inner_query(c, "select database()", take_database, nullptr, 1);
+}
+
+static void clear_affected_rows(void *handle)
+{
+    if (my_statement *s = as_stmt(handle))
+        s->status.affected_rows = 0;
+    else if (my_connection *c = as_conn(handle))
+        c->status.affected_rows = 0;
+}
+
+/* The reply to COM_INIT_DB: OK or the server's error. */
+static int init_db_reply(void *handle)
+{
+    my_connection *c = handle_conn(handle);
+    handle_header *hd = handle_hdr(handle);
+    hd->timed_out = 0;
+    int posted = diag_count(handle);
+    my_packet *p = packet_read(handle);
+    if (!p) {
+        if (hd->timed_out) {
+            QV_TRACE(c, LOG_ERROR, "set_currrent_database: timeout reading packet");
+            post_error(handle, ST_HYT00, 0, nullptr);
+        } else {
+            QV_TRACE(c, LOG_ERROR, "set_currrent_database: failed reading packet");
+            if (diag_count(handle) == posted)
+                post_error(handle, ST_08S01, 0, nullptr);
+        }
+        return -1;
+    }
+    int rc;
+    switch (packet_type(p) & 0xFF) {
+    case 0x00:
+        rc = decode_ok_packet(handle, p, 0) == 0 ? 0 : -1;
+        break;
+    case 0xFF:
+        decode_error_packet(handle, p);
+        rc = -1;
+        break;
+    default:
+        QV_TRACE(c, LOG_ERROR, "set_currrent_database: unexpected packet type %x",
+                 (unsigned)(packet_type(p) & 0xFF));
+        post_error(handle, ST_08S01, 0, "unexpected reply to a change of database");
+        rc = -1;
+        break;
+    }
+    packet_free(p);
+    return rc;
+}
+
+int set_currrent_database(void *handle, const my_string *name)
+{
+    my_connection *c = handle_conn(handle);
+    if (!c || !name)
+        return -1;
+    QV_TRACE(c, LOG_DETAIL, "set_currrent_database: hand=%p", handle);
+    QV_TRACE(c, LOG_CONTINUE, "db: '%S'", name);
+    clear_affected_rows(handle);
+    my_string *copy = ms_copy(name);
+    packet_reset_seq(handle);
+    my_packet *p = packet_new(handle);
+    if (!copy || !p || packet_put_u8(p, COM_INIT_DB) != 0 || packet_put_string(p, name) != 0) {
+        ms_free(copy);
+        packet_free(p);
+        post_error(handle, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = packet_send(handle, p);
+    packet_free(p);
+    if (rc == 0)
+        rc = init_db_reply(handle);
+    if (rc != 0) {
+        ms_free(copy);
+        return -1;
+    }
+    ms_free(c->current_database);
+    c->current_database = copy;
+    return 0;
+}
+
+/* ------------------------------------------------------ post-logon sequence */
+
+/* The session statements the settings ask for, in their order; the first one
+ * the server refuses ends the list. Values go in as the settings hold them:
+ * they are the user's own SQL fragments (a character-set name, an sql_mode
+ * expression with its quotes). */
+static int session_statements(my_connection *c)
+{
+    if (c->version_major < 4)
+        return 0;
+    if (c->character_set_client &&
+        send_statement(c, compose_text("SET character_set_client = %S", c->character_set_client)))
+        return -1;
+    my_string *results = c->character_set_results
+        ? compose_text("SET character_set_results = %S", c->character_set_results)
+        : compose_text("SET character_set_results = NULL");
+    if (send_statement(c, results))
+        return -1;
+    if (c->collation_connection &&
+        send_statement(c, compose_text("SET collation_connection = %S", c->collation_connection)))
+        return -1;
+    if (c->AnsiMode) {
+        if (send_literal(c, "SET sql_mode='ANSI_QUOTES'"))
+            return -1;
+    } else if (c->SQLMode) {
+        if (send_statement(c, compose_text("SET sql_mode = %S", c->SQLMode)))
+            return -1;
+    }
+    if (c->server_caps & SERVER_CAP_TRANSACTIONS) {
+        const char *sql = isolation_statement(c->txn_isolation);
+        if (sql && send_literal(c, sql))
+            return -1;
+    }
+    return 0;
+}
+
+static void add_collation(my_connection *c, my_statement *s, void *)
+{
+    collation_entry e{};
+    if (inner_column_int(s, 1, &e.id) != 0)
+        return;
+    my_string *name = inner_column_text(s, 2, sizeof e.charset_name - 1);
+    if (!name)
+        return;
+    /* Character-set names are ASCII identifiers. */
+    for (uint32_t i = 0; i < name->length; i++)
+        e.charset_name[i] = (char)(name->data[i] < 0x80 ? name->data[i] : '?');
+    ms_free(name);
+    try {
+        c->collations->push_back(e);
+    } catch (...) {
+        /* out of memory: the table stays as far as it got */
+    }
+}
+
+void load_collations(my_connection *c)
+{
+    if (!c->collations) {
+        c->collations = new (std::nothrow) std::vector<collation_entry>();
+        if (!c->collations)
+            return;
+    }
+    run_inner_query(c, "select id, character_set_name from information_schema.collations ORDER BY id",
+                    add_collation, nullptr, 0);
+    /* The table is kept newest first: each row goes on the front. */
+    std::reverse(c->collations->begin(), c->collations->end());
+}
+
+static void check_version_comment(my_connection *c, my_statement *s, void *)
+{
+    static const uint16_t memsql[] = {'M', 'e', 'm', 'S', 'Q', 'L'};
+    my_string *comment = inner_column_text(s, 1, 127);
+    if (comment && comment->length >= 7 &&
+        std::equal(memsql, memsql + 6, comment->data)) {
+        c->memsql = 1;
+        QV_TRACE(c, LOG_DETAIL, "Server is MemSQL");
+    }
+    ms_free(comment);
+}
+
+void detect_server_kind(my_connection *c)
+{
+    int before = c->memsql;
+    c->memsql = 0;
+    if (run_inner_query(c, "select @@version_comment", check_version_comment, nullptr, 0) != 0)
+        c->memsql = before;
+}
+
+static int same_database(const my_string *wanted, const my_string *current)
+{
+    return current && ms_compare(wanted, current) == 0;
 }
 
 int session_setup(my_connection *c)
 {
-    QV_TRACE(c, LOG_DETAIL, "session_setup");
-    return 0;   /* the session statements arrive with the command layer */
+    set_autocommit(c, c->autocommit, 1);
+    if (!c->current_database)
+        get_current_daatabase(c);
+    if (c->DATABASE && !same_database(c->DATABASE, c->current_database))
+        set_currrent_database(c, c->DATABASE);
+    if (session_statements(c) != 0)
+        return 1;
+    load_collations(c);
+    detect_server_kind(c);
+    return 0;
 }
