@@ -264,9 +264,14 @@ static type_attrs binary_attrs(int concise, int64_t display, int64_t len, const 
             name, name};
 }
 
+/* Whether a TEXT/BLOB column holds bytes rather than text. The binary
+ * character set says so; the binary flag does not, since the server also
+ * sets it on text in a binary collation (utf8mb4_bin, and MariaDB's JSON). */
+static int blob_is_binary(const column_shape &s) { return s.C == BINARY_CHARSET_NUMBER; }
+
 static type_attrs long_blob_attrs(const column_shape &s, const char *name)
 {
-    if (s.F & BINARY_FLAG)
+    if (blob_is_binary(s))
         return {SQL_LONGVARBINARY, SQL_LONGVARBINARY, BLOB_DISPLAY_MAX, TEXT_MAX, 0, TEXT_MAX,
                 TEXT_MAX, 0, SQL_PRED_BASIC, "0x", nullptr, name, name};
     return {SQL_LONGVARCHAR, SQL_LONGVARCHAR, TEXT_MAX, TEXT_MAX, 0, TEXT_MAX, TEXT_MAX, 0,
@@ -278,7 +283,7 @@ static type_attrs blob_attrs(const column_shape &s)
 {
     int unlimited = s.L == L_UNLIMITED;
     int64_t prec = unlimited ? TEXT_MAX : s.L;
-    if (s.F & BINARY_FLAG)
+    if (blob_is_binary(s))
         return {SQL_LONGVARBINARY, SQL_LONGVARBINARY, unlimited ? BLOB_DISPLAY_MAX : 2 * s.L,
                 prec, 0, prec, prec, 0, SQL_PRED_BASIC, "0x", nullptr, "blob", "blob"};
     return {SQL_LONGVARCHAR, SQL_LONGVARCHAR, unlimited ? BLOB_DISPLAY_MAX : s.L, prec, 0,
@@ -304,7 +309,7 @@ static int string_attrs(const column_shape &s, type_attrs *a)
         *a = text_attrs(SQL_CHAR, s.L, s.L, "char");
         return 0;
     case MYSQL_TYPE_TINY_BLOB:
-        *a = (s.F & BINARY_FLAG) ? binary_attrs(SQL_VARBINARY, 2 * s.L, s.L, "tiny_blob")
+        *a = blob_is_binary(s) ? binary_attrs(SQL_VARBINARY, 2 * s.L, s.L, "tiny_blob")
                                  : text_attrs(SQL_VARCHAR, s.L, s.L, "varchar");
         return 0;
     case MYSQL_TYPE_MEDIUM_BLOB:

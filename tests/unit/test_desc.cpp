@@ -137,6 +137,11 @@ const column_case column_cases[] = {
     {"BLOB", 252, 65535, 0, BIN, 63, 0, 0, -4, -4, 0, 131070, 65535, 0, 65535, 65535, 0, 2, "0x", NONE, "blob", "blob"},
     {"LONGTEXT as BLOB", 252, LMAX, 0, 0, 45, 0, 0, -1, -1, 0, 4294967294LL, 2147483647, 0, 2147483647, 2147483647, 0, 1, "'", "'", "text", "text"},
     {"LONGBLOB as BLOB", 252, LMAX, 0, BIN, 63, 0, 0, -4, -4, 0, 4294967294LL, 2147483647, 0, 2147483647, 2147483647, 0, 2, "0x", NONE, "blob", "blob"},
+    // text in a binary collation carries the binary flag too: still text
+    {"TINYTEXT utf8mb4_bin", 249, 255, 0, BIN, 46, 0, 0, 12, 12, 0, 255, 255, 0, 255, 255, 0, 3, "'", "'", "varchar", "varchar"},
+    {"TEXT utf8mb4_bin", 252, 65535, 0, BIN, 46, 0, 0, -1, -1, 0, 65535, 65535, 0, 65535, 65535, 0, 1, "'", "'", "text", "text"},
+    {"LONGTEXT utf8mb4_bin (JSON)", 252, LMAX, 0, BIN, 46, 0, 0, -1, -1, 0, 4294967294LL, 2147483647, 0, 2147483647, 2147483647, 0, 1, "'", "'", "text", "text"},
+    {"MEDIUMTEXT utf8mb4_bin", 250, 16777215, 0, BIN, 46, 0, 0, -1, -1, 0, 2147483647, 2147483647, 0, 2147483647, 2147483647, 0, 1, "'", "'", "text", "text"},
     {"GEOMETRY", 255, LMAX, 0, BIN, 63, 0, 0, -2, -2, 0, 50, 25, 0, 15, 4294967295LL, 0, 3, "0x", "", "geometry", "binary"},
 };
 

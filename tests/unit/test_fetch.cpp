@@ -336,6 +336,39 @@ TEST_F(fetch_fixture, BindColGrowsShrinksAndChecksTypes)
     EXPECT_EQ(stmt->ard->bookmark_record.data_ptr, nullptr);
 }
 
+// SQL_C_DEFAULT binds integer columns by their sign: the extremes of
+// signed and unsigned columns fetch whole.
+TEST_F(fetch_fixture, BoundDefaultTypeFollowsTheSign)
+{
+    env->odbc_version = SQL_OV_ODBC3;   // BIGINT binds as text under ODBC 2
+    result({col("t", MYSQL_TYPE_TINY, 4), col("s", MYSQL_TYPE_SHORT, 5, UNSIGNED_FLAG),
+            col("i", MYSQL_TYPE_LONG, 10, UNSIGNED_FLAG),
+            col("b", MYSQL_TYPE_LONGLONG, 20, UNSIGNED_FLAG),
+            col("n", MYSQL_TYPE_LONG, 11)},
+           {{"-128", "65535", "4294967295", "18446744073709551615", "-2147483648"}});
+    int8_t t = 0;
+    uint16_t sh = 0;
+    uint32_t i = 0;
+    uint64_t b = 0;
+    int32_t n = 0;
+    SQLLEN ind[5];
+    void *targets[] = {&t, &sh, &i, &b, &n};
+    for (SQLUSMALLINT c = 1; c <= 5; c++)
+        ASSERT_EQ(SQLBindCol(stmt, c, SQL_C_DEFAULT, targets[c - 1], 0, &ind[c - 1]), SQL_SUCCESS)
+            << c;
+    EXPECT_EQ(stmt->ard->records[0].concise_type, SQL_C_STINYINT);
+    EXPECT_EQ(stmt->ard->records[1].concise_type, SQL_C_USHORT);
+    EXPECT_EQ(stmt->ard->records[2].concise_type, SQL_C_ULONG);
+    EXPECT_EQ(stmt->ard->records[3].concise_type, SQL_C_UBIGINT);
+    EXPECT_EQ(stmt->ard->records[4].concise_type, SQL_C_SLONG);
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << state(stmt);
+    EXPECT_EQ(t, -128);
+    EXPECT_EQ(sh, 65535);
+    EXPECT_EQ(i, 4294967295u);
+    EXPECT_EQ(b, UINT64_MAX);
+    EXPECT_EQ(n, INT32_MIN);
+}
+
 // ------------------------------------------------------------- metadata
 
 TEST_F(fetch_fixture, ColumnMetadataOfAResult)
