@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 #include "stmt/my_desc.h"
 
 /* ------------------------------------------------------------------ roles */
@@ -224,30 +225,6 @@ field *desc_record_for_set(my_descriptor *d, desc_role role, int rec, const char
 
 /* ------------------------------------------------- describing on demand */
 
-/* PENDING(exec): the command layer's prepare and describe steps
- * (prepare_stmt, text_describe, describe_params in protocol/my_conn.h) are
- * declared but not yet built on main. Until they are, these report that
- * nothing was done, so an implementation descriptor answers what the
- * decoders last put into it. When the command layer lands, the bodies
- * become the three calls named in the comments. */
-static int command_prepare(my_statement *s)
-{
-    (void)s;   /* return prepare_stmt(s, s->sql_text); */
-    return 0;
-}
-
-static int command_describe_columns(my_statement *s)
-{
-    (void)s;   /* return text_describe(s, s->sql_text); */
-    return 0;
-}
-
-static int command_describe_params(my_statement *s)
-{
-    (void)s;   /* return describe_params(s, s->sql_text); */
-    return 0;
-}
-
 /* The command layer reports on the statement; the application asked the
  * descriptor, so the records this describing added are copied there. */
 static void copy_new_diagnostics(my_descriptor *d, my_statement *s,
@@ -303,7 +280,7 @@ SQLRETURN desc_describe_on_demand(my_descriptor *d, const char *fname)
         return SQL_SUCCESS;
     std::vector<const diag_record *> before = diagnostics_of(s);
     if (!s->prepared) {
-        int rc = command_prepare(s);
+        int rc = prepare_stmt(s, s->sql_text);
         if (rc != 0) {
             QV_TRACE(d, LOG_ERROR, "%s: failed preparing statement", fname);
             post_error(d, ST_HY007, 0, nullptr);
@@ -313,9 +290,9 @@ SQLRETURN desc_describe_on_demand(my_descriptor *d, const char *fname)
     }
     int rc = 0;
     if (columns && !s->described)
-        rc = command_describe_columns(s);
+        rc = text_describe(s, s->sql_text);
     else if (!columns && !s->params_described)
-        rc = command_describe_params(s);
+        rc = describe_params(s, s->sql_text);
     if (rc != 0) {
         QV_TRACE(d, LOG_ERROR, "%s: failed describing statement", fname);
         return describe_failed(d, s, rc, before);
