@@ -118,6 +118,8 @@ int kill_running_query(my_connection *c)
     if (!k)
         return -1;
     int rc = copy_logon_settings(k, c);
+    /* KILL needs only the logon: none of the session statements */
+    k->bare_logon = 1;
     if (rc == 0 && my_connect(k) < 0)
         rc = -1;
     if (rc == 0) {

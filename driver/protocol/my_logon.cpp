@@ -978,6 +978,8 @@ int my_connect(my_connection *c)
         return -1;
     }
     QV_TRACE(c, LOG_DETAIL, "my_connect: logged on to '%S'", c->server_in_use);
+    if (c->bare_logon)
+        return 0;
     if (session_setup(c) != 0)
         return 1;
     return 0;
