@@ -503,10 +503,6 @@ const exec_mode MODES[] = {
     {"ServerPrepare", "", true, true},
 };
 
-// Binary result rows for server-side prepared SELECTs are being written on
-// another branch; until they are in the driver these modes are skipped.
-const bool BINARY_ROWS_AVAILABLE = false;
-
 class Conversion : public ::testing::TestWithParam<exec_mode> {
 protected:
     qv::connection c;
@@ -514,10 +510,6 @@ protected:
 
     void SetUp() override
     {
-        if (GetParam().binary_rows && !BINARY_ROWS_AVAILABLE)
-            GTEST_SKIP() << "server-side prepared SELECTs need binary result rows, which are "
-                            "not in the driver yet (branch params); enable this mode with "
-                            "BINARY_ROWS_AVAILABLE when they land";
         SQLRETURN rc = c.connect(qv::conn_str(GetParam().settings));
         ASSERT_TRUE(SQL_SUCCEEDED(rc)) << qv::describe(qv::diagnostics(c.dbc));
         stmt = qv::alloc_stmt(c.dbc);
