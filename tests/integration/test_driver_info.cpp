@@ -433,4 +433,283 @@ TEST(DriverInfo, GetInfoTruncationAndRefusals)
     }
 }
 
+// ------------------------------------------------------------ SQLGetTypeInfo
+
+// The type rows, one per line: TYPE_NAME, DATA_TYPE, COLUMN_SIZE,
+// LITERAL_PREFIX, LITERAL_SUFFIX, CREATE_PARAMS, NULLABLE, UNSIGNED_ATTRIBUTE,
+// AUTO_UNIQUE_VALUE, LOCAL_TYPE_NAME, MINIMUM_SCALE, MAXIMUM_SCALE,
+// SQL_DATA_TYPE, SQL_DATETIME_SUB, NUM_PREC_RADIX ("-" is NULL).
+// CASE_SENSITIVE and FIXED_PREC_SCALE are 0, INTERVAL_PRECISION NULL and
+// SEARCHABLE 3 (0 for float) in every row.
+const char *const TYPE_ROWS[] = {
+    "bit|-7|1|-|-|-|1|-|-|bit(1)|-|-|-7|-|-",
+    "tinyint|-6|3|-|-|-|1|0|0|tinyint|-|-|-6|-|10",
+    "tinyint unsigned|-6|3|-|-|-|1|1|0|tinyint unsigned|-|-|-6|-|10",
+    "tinyint auto_increment|-6|3|-|-|-|0|0|1|tinyint auto_increment|-|-|-6|-|10",
+    "tinyint unsigned auto_increment|-6|3|-|-|-|0|1|1|tinyint unsigned auto_increment|-|-|-6|-|10",
+    "bigint|-5|19|-|-|-|1|0|0|bigint|-|-|-5|-|10",
+    "bigint unsigned|-5|20|-|-|-|1|1|0|bigint unsigned|-|-|-5|-|10",
+    "bigint auto_increment|-5|19|-|-|-|0|0|1|bigint auto_increment|-|-|-5|-|10",
+    "bigint unsigned auto_increment|-5|20|-|-|-|0|1|1|bigint unsigned auto_increment|-|-|-5|-|10",
+    "long varbinary|-4|16777215|0x|-|-|1|-|-|mediumblob|-|-|-4|-|-",
+    "blob|-4|65535|'|'|-|1|-|-|binary large object (0-65535)|-|-|-4|-|-",
+    "longblob|-4|2147483647|'|'|-|1|-|-|binary large object, use mediumblob instead|-|-|-4|-|-",
+    "tinyblob|-4|255|'|'|-|1|-|-|binary large object (0-255)|-|-|-4|-|-",
+    "mediumblob|-4|16777215|'|'|-|1|-|-|binary large object|-|-|-4|-|-",
+    "varbinary|-3|255|'|'|length|1|-|-|varbinary|-|-|-3|-|-",
+    "binary|-2|255|'|'|length|1|-|-|binary|-|-|-2|-|-",
+    "long varchar|-1|16777215|'|'|-|1|-|-|mediumtext|-|-|-1|-|-",
+    "text|-1|65535|'|'|-|1|-|-|text(0-65535)|-|-|-1|-|-",
+    "mediumtext|-1|16777215|'|'|-|1|-|-|mediumtext|-|-|-1|-|-",
+    "longtext|-1|2147483647|'|'|-|1|-|-|longtext|-|-|-1|-|-",
+    "tinytext|-1|255|'|'|-|1|-|-|tinytext|-|-|-1|-|-",
+    "char|1|255|'|'|length|1|-|-|char|-|-|1|-|-",
+    "numeric|2|19|-|-|precision,scale|1|0|0|numeric|0|19|2|-|10",
+    "decimal|3|19|-|-|precision,scale|1|0|0|decimal|0|19|3|-|10",
+    "integer|4|10|-|-|-|1|0|0|integer|-|-|4|-|10",
+    "integer unsigned|4|10|-|-|-|1|1|0|integer unsigned|-|-|4|-|10",
+    "int|4|10|-|-|-|1|0|0|integer|-|-|4|-|10",
+    "int unsigned|4|10|-|-|-|1|1|0|integer unsigned|-|-|4|-|10",
+    "mediumint|4|7|-|-|-|1|0|0|Medium integer|-|-|4|-|10",
+    "mediumint unsigned|4|8|-|-|-|1|1|0|Medium integer unsigned|-|-|4|-|10",
+    "integer auto_increment|4|10|-|-|-|0|0|1|integer auto_increment|-|-|4|-|10",
+    "integer unsigned auto_increment|4|10|-|-|-|0|1|1|integer unsigned auto_increment|-|-|4|-|10",
+    "int auto_increment|4|10|-|-|-|0|0|1|integer auto_increment|-|-|4|-|10",
+    "int unsigned auto_increment|4|10|-|-|-|0|1|1|integer unsigned auto_increment|-|-|4|-|10",
+    "mediumint auto_increment|4|7|-|-|-|0|0|1|Medium integer auto_increment|-|-|4|-|10",
+    "mediumint unsigned auto_increment|4|8|-|-|-|0|1|1|Medium integer unsigned auto_increment|-|-|4|-|10",
+    "smallint|5|5|-|-|-|1|0|0|smallint|-|-|5|-|10",
+    "smallint unsigned|5|5|-|-|-|1|1|0|smallint unsigned|-|-|5|-|10",
+    "smallint auto_increment|5|5|-|-|-|0|0|1|smallint auto_increment|-|-|5|-|10",
+    "smallint unsigned auto_increment|5|5|-|-|-|0|1|1|smallint unsigned auto_increment|-|-|5|-|10",
+    "double|6|15|-|-|-|1|0|0|double|0|4|6|-|10",
+    "double auto_increment|6|15|-|-|-|0|0|1|double auto_increment|0|4|6|-|10",
+    "float|7|7|-|-|-|1|0|0|float|0|2|7|-|10",
+    "float auto_increment|7|7|-|-|-|0|0|1|float auto_increment|0|2|7|-|10",
+    "double|8|15|-|-|-|1|0|0|double|0|4|8|-|10",
+    "double auto_increment|8|15|-|-|-|0|0|1|double auto_increment|0|4|8|-|10",
+    "year|5|4|-|-|-|1|0|0|year|-|-|5|-|10",
+    "time|1|10|'|'|fractional precision|1|0|-|time|0|6|1|-|-",
+    "varchar|12|255|'|'|length|1|-|-|varchar|-|-|12|-|-",
+    "datetime|93|26|'|'|fractional precision|1|-|-|datetime|0|6|9|93|-",
+    "timestamp|93|26|'|'|fractional precision|1|-|-|timestamp|0|6|9|93|-",
+    "date|91|10|'|'|-|1|-|-|date|-|-|9|91|-",
+    "datetime|11|26|'|'|fractional precision|1|-|-|datetime|0|6|9|11|-",
+    "timestamp|11|26|'|'|fractional precision|1|-|-|timestamp|0|6|9|11|-",
+    "date|9|10|'|'|-|1|-|-|date|-|-|9|9|-",
+    // the wide call's Unicode rows
+    "text|-10|65535|'|'|-|1|-|-|text(0-65535)|-|-|-10|-|-",
+    "mediumtext|-10|16777215|'|'|-|1|-|-|mediumtext|-|-|-10|-|-",
+    "longtext|-10|2147483647|'|'|-|1|-|-|longtext|-|-|-10|-|-",
+    "tinytext|-10|255|'|'|-|1|-|-|tinytext|-|-|-10|-|-",
+    "char|-8|255|'|'|length|1|-|-|char|-|-|-8|-|-",
+    "varchar|-9|255|'|'|length|1|-|-|varchar|-|-|-9|-|-",
+};
+enum { R_LONG_VARCHAR = 16, R_TEXT = 17, R_TINYTEXT = 20, R_CHAR = 21, R_NUMERIC = 22,
+       R_DOUBLE8_AI = 45, R_YEAR, R_TIME, R_VARCHAR, R_DT3, R_TS3, R_DATE3, R_DT2, R_TS2, R_DATE2,
+       R_WTEXT, R_WTINYTEXT = R_WTEXT + 3, R_WCHAR, R_WVARCHAR, R_COUNT };
+static_assert(R_COUNT == sizeof TYPE_ROWS / sizeof TYPE_ROWS[0], "row names out of step");
+
+using row = std::vector<std::string>;
+
+// A table row as the 19 column values of the result.
+row full_row(int i)
+{
+    std::vector<std::string> c;
+    std::string line = TYPE_ROWS[i];
+    for (size_t start = 0;;) {
+        size_t bar = line.find('|', start);
+        c.push_back(line.substr(start, bar - start));
+        if (bar == std::string::npos)
+            break;
+        start = bar + 1;
+    }
+    const char *searchable = c[0] == "float" || c[0] == "float auto_increment" ? "0" : "3";
+    return {c[0], c[1], c[2],  c[3],  c[4],  c[5],  c[6],  "0",   searchable, c[7],
+            "0",  c[8], c[9],  c[10], c[11], c[12], c[13], c[14], "-"};
+}
+
+void add_range(std::vector<int> &v, int first, int last)
+{
+    for (int i = first; i <= last; i++)
+        v.push_back(i);
+}
+
+// The SQL_ALL_TYPES rows in the order the listing names them.
+std::vector<int> listing(bool odbc3, bool wide)
+{
+    std::vector<int> v;
+    int dt[] = {odbc3 ? R_DT3 : R_DT2, odbc3 ? R_TS3 : R_TS2, odbc3 ? R_DATE3 : R_DATE2};
+    if (!wide) {
+        add_range(v, 0, R_DOUBLE8_AI);
+        v.push_back(R_YEAR);
+        v.push_back(R_TIME);
+        if (odbc3)
+            v.push_back(R_VARCHAR);
+        v.insert(v.end(), dt, dt + 3);
+        if (!odbc3)
+            v.push_back(R_VARCHAR);
+        return v;
+    }
+    add_range(v, 0, R_LONG_VARCHAR);
+    add_range(v, R_TEXT, R_TINYTEXT);
+    add_range(v, R_WTEXT, R_WTINYTEXT);
+    v.push_back(R_CHAR);
+    v.push_back(R_WCHAR);
+    add_range(v, R_NUMERIC, R_DOUBLE8_AI);
+    v.push_back(R_YEAR);
+    v.push_back(R_TIME);
+    v.insert(v.end(), dt, dt + 3);
+    v.push_back(R_VARCHAR);
+    v.push_back(R_WVARCHAR);
+    return v;
+}
+
+// What the application must receive: the listing's rows whose DATA_TYPE is
+// the type asked for (the date/time codes of either ODBC version name the
+// behaviour's own type), ordered on DATA_TYPE as ODBC requires, rows of one
+// DATA_TYPE in the listing's order.
+std::vector<row> expected_types(SQLSMALLINT data_type, bool odbc3, bool wide)
+{
+    int want = data_type;
+    if (data_type == SQL_DATE || data_type == SQL_TYPE_DATE)
+        want = odbc3 ? SQL_TYPE_DATE : SQL_DATE;
+    if (data_type == SQL_TIMESTAMP || data_type == SQL_TYPE_TIMESTAMP)
+        want = odbc3 ? SQL_TYPE_TIMESTAMP : SQL_TIMESTAMP;
+    if (data_type == SQL_TIME || data_type == SQL_TYPE_TIME)
+        want = 9999;   // no time type is listed under its own code
+    std::vector<row> out;
+    for (int i : listing(odbc3, wide)) {
+        row r = full_row(i);
+        if (data_type == SQL_ALL_TYPES || std::stoi(r[1]) == want)
+            out.push_back(r);
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const row &a, const row &b) { return std::stoi(a[1]) < std::stoi(b[1]); });
+    return out;
+}
+
+// Every row and column of the open result, as text ("-" for NULL), read
+// with SQL_C_CHAR or SQL_C_WCHAR.
+std::vector<row> read_rows(const qv::handle &stmt, bool wide)
+{
+    std::vector<row> out;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+        row r;
+        for (SQLUSMALLINT col = 1; col <= 19; col++) {
+            SQLWCHAR w[128];
+            char n[128];
+            SQLLEN ind = 0;
+            SQLRETURN g = wide ? SQLGetData(stmt, col, SQL_C_WCHAR, w, sizeof w, &ind)
+                               : SQLGetData(stmt, col, SQL_C_CHAR, n, sizeof n, &ind);
+            EXPECT_EQ(g, SQL_SUCCESS) << qv::describe(qv::diagnostics(stmt));
+            if (ind == SQL_NULL_DATA)
+                r.push_back("-");
+            else
+                r.push_back(wide ? utf8(w, ind / sizeof(SQLWCHAR)) : std::string(n, ind));
+        }
+        out.push_back(r);
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA) << qv::describe(qv::diagnostics(stmt));
+    return out;
+}
+
+std::string show(const std::vector<row> &rows)
+{
+    std::string s;
+    for (const row &r : rows) {
+        for (const std::string &c : r)
+            s += c + "|";
+        s += "\n";
+    }
+    return s;
+}
+
+TEST(DriverInfo, GetTypeInfoRowsNarrowWideOdbc2And3)
+{
+    // The result's columns, as SQLDescribeCol reports them.
+    const char *const names[19] = {"TYPE_NAME", "DATA_TYPE", "COLUMN_SIZE", "LITERAL_PREFIX",
+                                   "LITERAL_SUFFIX", "CREATE_PARAMS", "NULLABLE", "CASE_SENSITIVE",
+                                   "SEARCHABLE", "UNSIGNED_ATTRIBUTE", "FIXED_PREC_SCALE",
+                                   "AUTO_UNIQUE_VALUE", "LOCAL_TYPE_NAME", "MINIMUM_SCALE",
+                                   "MAXIMUM_SCALE", "SQL_DATA_TYPE", "SQL_DATETIME_SUB",
+                                   "NUM_PREC_RADIX", "INTERVAL_PRECISION"};
+    const SQLSMALLINT types[19] = {12, 5, 4, 12, 12, 12, 5, 5, 5, 5, 5, 5, 12, 5, 5, 5, 5, 4, 5};
+    const SQLSMALLINT always[] = {1, 2, 7, 8, 9, 11, 16};   // never NULL
+
+    const SQLSMALLINT asked[] = {SQL_ALL_TYPES, SQL_LONGVARBINARY, SQL_LONGVARCHAR, SQL_WLONGVARCHAR,
+                                 SQL_CHAR, SQL_WCHAR, SQL_VARCHAR, SQL_WVARCHAR, SQL_INTEGER,
+                                 SQL_SMALLINT, SQL_DOUBLE, SQL_REAL, SQL_DATE, SQL_TYPE_TIMESTAMP,
+                                 SQL_TYPE_TIME, SQL_BINARY, SQL_BIT};
+    for (SQLINTEGER behaviour : {SQL_OV_ODBC3, SQL_OV_ODBC2}) {
+        connected s(qv::conn_str(), behaviour);
+        qv::handle stmt = qv::alloc_stmt(s.c.dbc);
+        ASSERT_TRUE(stmt);
+        bool odbc3 = behaviour == SQL_OV_ODBC3;
+        for (int wide = 0; wide < 2; wide++) {
+            for (SQLSMALLINT t : asked) {
+                SCOPED_TRACE(testing::Message() << "ODBC " << (odbc3 ? 3 : 2)
+                                                << (wide ? " SQLGetTypeInfoW " : " SQLGetTypeInfo ") << t);
+                SQLRETURN rc = wide ? SQLGetTypeInfoW(stmt, t) : SQLGetTypeInfo(stmt, t);
+                ASSERT_EQ(rc, SQL_SUCCESS) << qv::describe(qv::diagnostics(stmt));
+                if (t == SQL_ALL_TYPES) {
+                    SQLSMALLINT cols = 0;
+                    ASSERT_EQ(SQLNumResultCols(stmt, &cols), SQL_SUCCESS);
+                    ASSERT_EQ(cols, 19);
+                    for (SQLUSMALLINT c = 1; c <= 19; c++) {
+                        char name[64];
+                        SQLSMALLINT len, type, digits, nullable;
+                        SQLULEN size;
+                        ASSERT_EQ(SQLDescribeCol(stmt, c, (SQLCHAR *)name, sizeof name, &len, &type, &size,
+                                                 &digits, &nullable),
+                                  SQL_SUCCESS);
+                        EXPECT_STREQ(name, names[c - 1]);
+                        EXPECT_EQ(type, types[c - 1]) << name;
+                        bool never_null = std::count(std::begin(always), std::end(always), c) > 0;
+                        EXPECT_EQ(nullable, never_null ? SQL_NO_NULLS : SQL_NULLABLE) << name;
+                    }
+                }
+                std::vector<row> want = expected_types(t, odbc3, wide);
+                std::vector<row> got = read_rows(stmt, wide);
+                EXPECT_EQ(got, want) << "got:\n" << show(got) << "want:\n" << show(want);
+                SQLFreeStmt(stmt, SQL_CLOSE);
+            }
+        }
+    }
+}
+
+// A few answers spelled out, so that a change of the expected-row rule above
+// cannot hide a change of what applications see.
+TEST(DriverInfo, GetTypeInfoLandmarks)
+{
+    struct {
+        SQLINTEGER behaviour;
+        int wide;
+        SQLSMALLINT type;
+        size_t rows;
+        const char *first, *last;   // TYPE_NAME/DATA_TYPE
+    } cases[] = {
+        {SQL_OV_ODBC3, 0, SQL_ALL_TYPES, 52, "bit/-7", "timestamp/93"},
+        {SQL_OV_ODBC2, 0, SQL_ALL_TYPES, 52, "bit/-7", "varchar/12"},
+        {SQL_OV_ODBC3, 1, SQL_ALL_TYPES, 58, "text/-10", "timestamp/93"},
+        {SQL_OV_ODBC3, 0, SQL_TYPE_DATE, 1, "date/91", "date/91"},
+        {SQL_OV_ODBC2, 0, SQL_TYPE_DATE, 1, "date/9", "date/9"},
+        {SQL_OV_ODBC3, 1, SQL_WVARCHAR, 1, "varchar/-9", "varchar/-9"},
+        {SQL_OV_ODBC3, 0, SQL_TYPE_TIME, 0, "", ""},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.behaviour << " " << c.wide << " " << c.type);
+        connected s(qv::conn_str(), c.behaviour);
+        qv::handle stmt = qv::alloc_stmt(s.c.dbc);
+        ASSERT_EQ(c.wide ? SQLGetTypeInfoW(stmt, c.type) : SQLGetTypeInfo(stmt, c.type), SQL_SUCCESS);
+        std::vector<row> got = read_rows(stmt, c.wide);
+        ASSERT_EQ(got.size(), c.rows);
+        if (!got.empty()) {
+            EXPECT_EQ(got.front()[0] + "/" + got.front()[1], c.first);
+            EXPECT_EQ(got.back()[0] + "/" + got.back()[1], c.last);
+        }
+    }
+}
+
 } // namespace
