@@ -7,6 +7,7 @@
 
 #include <odbcinst.h>
 #include <openssl/ssl.h>
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -21,6 +22,11 @@ static uint32_t tag_of(const void *h)
         memcpy(&tag, h, sizeof tag);
     return tag;
 }
+
+/* handle_log_flags reads the header in place: it must come first. */
+static_assert(offsetof(my_environment, hdr) == 0 && offsetof(my_connection, hdr) == 0 &&
+                  offsetof(my_statement, hdr) == 0 && offsetof(my_descriptor, hdr) == 0,
+              "every handle record begins with its header");
 
 handle_header *handle_hdr(const void *h)
 {

@@ -247,12 +247,6 @@ size_t qv_format(char *buf, size_t capacity, const char *fmt, ...)
 
 /* ----------------------------------------------------------------- helpers */
 
-uint32_t handle_log_flags(const void *h)
-{
-    const handle_header *hd = handle_hdr(h);
-    return hd ? hd->log_flags : 0;
-}
-
 uint32_t parse_logging_value(const char *v, int words)
 {
     if (!v)

@@ -193,8 +193,8 @@ static int read_floating(my_statement *s, my_packet *p, field *f, int column, in
  * decimal as its text, which keeps every digit the server sent. */
 static int read_bytes(my_statement *s, my_packet *p, field *f, int column)
 {
-    const unsigned char *b;
-    size_t n;
+    const unsigned char *b = nullptr;
+    size_t n = 0;
     if (get_bytes(s, p, column, &b, &n) != 0)
         return -1;
     switch (kind_of(f->concise_type)) {
