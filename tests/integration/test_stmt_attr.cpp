@@ -15,7 +15,7 @@
 
 namespace {
 
-struct attrs : ::testing::Test {
+struct StmtAttr : ::testing::Test {
     qv::connection c;
     qv::handle stmt;
 
@@ -59,7 +59,7 @@ struct attrs : ::testing::Test {
     SQLRETURN exec(const char *sql) { return SQLExecDirect(stmt, (SQLCHAR *)sql, SQL_NTS); }
 };
 
-TEST_F(attrs, EverySettableAttributeReadsBack)
+TEST_F(StmtAttr, EverySettableAttributeReadsBack)
 {
     SQLULEN offset = 0, processed = 0, fetched = 0;
     SQLUSMALLINT row_status[4], row_ops[4], param_status[4], param_ops[4];
@@ -139,7 +139,7 @@ TEST_F(attrs, EverySettableAttributeReadsBack)
 }
 
 // The cursor attributes follow one another (each row: set, then read).
-TEST_F(attrs, TiedCursorAttributes)
+TEST_F(StmtAttr, TiedCursorAttributes)
 {
     const struct {
         SQLINTEGER attr;
@@ -180,7 +180,7 @@ TEST_F(attrs, TiedCursorAttributes)
 
 // A scrollable cursor is not offered: executing a query turns it back into
 // a forward-only one and says so.
-TEST_F(attrs, CursorTypeChangesAtExecution)
+TEST_F(StmtAttr, CursorTypeChangesAtExecution)
 {
     ASSERT_EQ(set(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC), SQL_SUCCESS);
     EXPECT_EQ(exec("SELECT 1"), SQL_SUCCESS_WITH_INFO);
@@ -198,7 +198,7 @@ TEST_F(attrs, CursorTypeChangesAtExecution)
 }
 
 // The maximum row count limits what the server sends, statement by statement.
-TEST_F(attrs, MaxRowsLimitsTheResult)
+TEST_F(StmtAttr, MaxRowsLimitsTheResult)
 {
     qv::handle other = qv::alloc_stmt(c.dbc);
     const char *sql = "SELECT seq FROM seq_1_to_5";
@@ -221,7 +221,7 @@ TEST_F(attrs, MaxRowsLimitsTheResult)
 
 // Descriptor handles pass through the driver manager, which hands out its
 // own: what is read back must be the handle the application gave.
-TEST_F(attrs, ExplicitDescriptors)
+TEST_F(StmtAttr, ExplicitDescriptors)
 {
     SQLHDESC implicit_ard = SQL_NULL_HDESC, implicit_apd = SQL_NULL_HDESC;
     ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &implicit_ard, 0, nullptr), SQL_SUCCESS);
@@ -285,7 +285,7 @@ TEST_F(attrs, ExplicitDescriptors)
     ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_APP_PARAM_DESC, SQL_NULL_HDESC, 0), SQL_SUCCESS);
 }
 
-TEST_F(attrs, Refusals)
+TEST_F(StmtAttr, Refusals)
 {
     qv::handle other = qv::alloc_stmt(c.dbc);
     SQLHDESC other_ard = SQL_NULL_HDESC, own_ird = SQL_NULL_HDESC;
@@ -371,7 +371,7 @@ TEST(StmtAttrOdbc2, UnknownOptionIsS1092)
 }
 
 // The ODBC 2 calls, which the driver manager passes on or maps.
-TEST_F(attrs, Odbc2Options)
+TEST_F(StmtAttr, Odbc2Options)
 {
     EXPECT_EQ(SQLSetStmtOption(stmt, SQL_BIND_TYPE, 40), SQL_SUCCESS)
         << qv::describe(qv::diagnostics(stmt));
