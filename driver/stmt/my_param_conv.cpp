@@ -52,6 +52,20 @@ static const unsigned char *at_row(void *base, int64_t stride, int64_t row, int6
     return (const unsigned char *)base + stride * row + offset;
 }
 
+/* A record filled through the descriptor functions instead of
+ * SQLBindParameter has no SQL type of its own: the implementation
+ * descriptor's record says what the application meant, and without one the
+ * C type decides, as for SQL_DEFAULT. */
+static int bound_sql_type(const my_statement *s, int index, const field *f)
+{
+    if (f->param_sql_type != 0)
+        return f->param_sql_type;
+    const my_descriptor *ipd = s->ipd;
+    if (ipd && index < ipd->field_count && ipd->records[index].concise_type != 0)
+        return ipd->records[index].concise_type;
+    return SQL_DEFAULT;
+}
+
 int param_locate(my_statement *s, int index, int binary, param_ref *r)
 {
     memset(r, 0, sizeof *r);
@@ -68,7 +82,7 @@ int param_locate(my_statement *s, int index, int binary, param_ref *r)
     r->index = index;
     r->c_type = f->concise_type;
     r->wide_utf8 = wide_is_utf8(c);
-    r->sql_type = effective_sql_type(f->param_sql_type, f->concise_type, binary,
+    r->sql_type = effective_sql_type(bound_sql_type(s, index, f), f->concise_type, binary,
                                      env && env->odbc_version == SQL_OV_ODBC2);
     r->precision = f->precision;
     r->scale = f->scale;
