@@ -31,7 +31,8 @@ extern "C" BOOL INSTAPI ConfigDriver(HWND parent, WORD request, LPCSTR driver, L
         memcpy(message, FAREWELL, n);
         message[n] = 0;
     }
+    /* the whole text's length, as the installer API counts it */
     if (message_out)
-        *message_out = (WORD)sizeof FAREWELL;
+        *message_out = (WORD)strlen(FAREWELL);
     return TRUE;
 }

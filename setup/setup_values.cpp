@@ -203,20 +203,30 @@ void values_as_shown(dsn_values &v)
 
 /* -------------------------------------------------------------- saving */
 
+/* The queue is read whole before anything is posted: posting appends to the
+ * queue being read. Indexes count from 1, as SQLInstallerError takes them. */
 void repost_installer_errors(void)
 {
-    for (WORD i = 0; i < 8; i++) {
-        DWORD code = 0;
-        char text[INSTALLER_TEXT_SIZE] = "";
+    struct queued {
+        DWORD code;
+        char text[INSTALLER_TEXT_SIZE];
+    } errors[8];
+    int n = 0;
+    for (WORD i = 1; i <= 8; i++) {
+        queued &e = errors[n];
+        e.code = 0;
+        e.text[0] = 0;
         WORD len = 0;
-        RETCODE rc = SQLInstallerError(i, &code, text, sizeof text, &len);
+        RETCODE rc = SQLInstallerError(i, &e.code, e.text, sizeof e.text, &len);
         if (rc == SQL_NO_DATA)
             break;
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
             continue;
-        text[sizeof text - 1] = 0;
-        SQLPostInstallerError(code, text);
+        e.text[sizeof e.text - 1] = 0;
+        n++;
     }
+    for (int i = 0; i < n; i++)
+        SQLPostInstallerError(errors[i].code, errors[i].text);
 }
 
 struct ini_pair {
