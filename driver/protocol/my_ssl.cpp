@@ -537,27 +537,15 @@ void tls_stop(my_connection *c)
 
 /* ============================================================ TLS request */
 
-static bool given(const my_string *s) { return s && s->length > 0; }
-
-static uint32_t ssl_request_flags(const my_connection *c, const my_string *password,
-                                  const my_string *database)
-{
-    const uint32_t mirrored = CLIENT_TRANSACTIONS | CLIENT_DEPRECATE_EOF | CLIENT_MULTI_RESULTS |
-                              CLIENT_MULTI_STATEMENTS | CLIENT_PS_MULTI_RESULTS;
-    uint32_t flags = CLIENT_PROTOCOL_41 | CLIENT_ODBC | CLIENT_FOUND_ROWS | CLIENT_SSL;
-    flags |= c->server_caps & mirrored;
-    if (given(password))
-        flags |= CLIENT_PLUGIN_AUTH | CLIENT_SECURE_CONNECTION;
-    if (given(database))
-        flags |= CLIENT_CONNECT_WITH_DB;
-    return flags;
-}
-
-int create_ssl_req(my_connection *c, const my_string *, const my_string *password,
+/* The request's flags are those of the response that follows over TLS, not
+ * a smaller set: a server may settle compression, LOCAL INFILE and the
+ * authentication plugin from the request alone (MariaDB does), so a flag
+ * missing here is missing for the whole session. */
+int create_ssl_req(my_connection *c, const my_string *, const my_string *,
                    const my_string *database)
 {
     QV_TRACE(c, LOG_DETAIL, "create_ssl_req_packet");
-    uint32_t flags = ssl_request_flags(c, password, database);
+    uint32_t flags = client_flags_41(c, database) | CLIENT_SSL;
     c->client_caps = flags;   /* until the full response replaces them */
     int charset = request_charset(c, "ssl_req_packet");
     my_packet *p = packet_new(c);

@@ -20,7 +20,11 @@
 
 namespace {
 
-const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
+// Diagnostics read "[Quorvane][MySQL Driver][MySQL]<default text>: <message>".
+bool ends_with(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
 const char X509_USER[] = "qvtls_x509", X509_PASSWORD[] = "x509-Secret_3";
 
 std::string ca_setting() { return "CertificateFile=" + qv::server().ssl_ca + ";"; }
@@ -125,7 +129,7 @@ TEST_F(tls_logon, LargeResultsOverTlsPlainAndCompressed)
         }
         qv::handle stmt = qv::alloc_stmt(k.dbc);
         const size_t ROW = 1000000;
-        const char *sql = "SELECT n, REPEAT(CHAR(65 + n), 1000000) FROM (SELECT 0 n UNION ALL SELECT 1 "
+        const char *sql = "SELECT n, REPEAT(ELT(n + 1, 'A', 'B', 'C', 'D', 'E'), 1000000) FROM (SELECT 0 n UNION ALL SELECT 1 "
                           "UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) t ORDER BY n";
         QV_ASSERT_SUCCEEDED(SQLExecDirect(stmt, (SQLCHAR *)sql, SQL_NTS), stmt);
         std::vector<char> buf(ROW + 1);
@@ -188,10 +192,10 @@ TEST_F(tls_logon, CertificateJudgement)
         EXPECT_EQ(rc, SQL_ERROR);
         ASSERT_FALSE(d.empty());
         EXPECT_EQ(d[0].sqlstate, "08001") << all_texts(d);
-        EXPECT_EQ(d[0].text, PREFIX + t.text) << all_texts(d);
+        EXPECT_TRUE(ends_with(d[0].text, ": " + t.text)) << all_texts(d);
         if (t.name == std::string("missing CA file")) {
             ASSERT_GE(d.size(), 2u) << "OpenSSL's reasons follow";
-            EXPECT_EQ(d[1].text.rfind(PREFIX + "SSL error '", 0), 0u) << all_texts(d);
+            EXPECT_NE(d[1].text.find(": SSL error '"), std::string::npos) << all_texts(d);
         }
     }
 }
@@ -227,7 +231,8 @@ TEST_F(tls_logon, ClientCertificateIsSent)
     EXPECT_EQ(bad_key.connect(base + "PrivateKeyFile=/nonexistent/key.pem;"), SQL_ERROR);
     d = qv::diagnostics(bad_key.dbc);
     ASSERT_FALSE(d.empty());
-    EXPECT_EQ(d[0].text, PREFIX + "Loading Private Key file '/nonexistent/key.pem' failed") << all_texts(d);
+    EXPECT_TRUE(ends_with(d[0].text, ": Loading Private Key file '/nonexistent/key.pem' failed"))
+        << all_texts(d);
 
     qv::server_sql(std::string("DROP USER IF EXISTS '") + X509_USER + "'@'%'; DROP USER IF EXISTS '" +
                    X509_USER + "'@'localhost';");
