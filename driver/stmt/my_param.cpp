@@ -577,13 +577,14 @@ static void literal_release(literal *l) { free(l->bytes.owned); }
 /* With backslash escapes on, the server reads \ inside a literal as an
  * escape; under NO_BACKSLASH_ESCAPES it is a plain character, and only a
  * doubled quote keeps the value inside its literal. */
-static int escape_mode(const my_statement *s)
+int literal_escape_mode(const my_connection *c)
 {
-    const my_connection *c = handle_conn(s);
     if (c && (c->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES))
         return ESC_QUOTES;
     return ESC_BACKSLASH;
 }
+
+static int escape_mode(const my_statement *s) { return literal_escape_mode(handle_conn(s)); }
 
 /* Hexadecimal literal. X'' is the empty binary string; a bare 0x is no
  * literal at all. */

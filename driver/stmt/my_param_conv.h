@@ -107,6 +107,9 @@ int param_number_span(const param_ref *r, const param_chars *t, int64_t *from, i
 
 /* ---- text onto the wire ---- */
 enum { ESC_NONE = 0, ESC_BACKSLASH = 1, ESC_QUOTES = 2 };
+/* How text inside a '...' literal must be escaped for the connection's
+ * session: ESC_QUOTES under NO_BACKSLASH_ESCAPES, else ESC_BACKSLASH. */
+int literal_escape_mode(const my_connection *c);
 
 /* Writes text into a packet (or only counts it when p is null): narrow bytes
  * as they are, UTF-16 in the connection's text encoding (UTF-8; otherwise one
