@@ -323,7 +323,10 @@ struct my_connection {
     /* TLS (set up during logon) and Kerberos */
     ssl_st *ssl;
     int32_t ssl_active;
-    void *krb_context;
+    void *krb_context;             /* krb_context record of my_winkrb, or null */
+    /* NTLM account chosen from UID / WindowsUser for the running logon */
+    my_string *ntlm_user;
+    my_string *ntlm_domain;
 
     /* ---- connection attributes ---- */
     int32_t autocommit;            /* 1 at allocation */
