@@ -48,6 +48,8 @@ struct my_packet;
 struct internal_rs;
 struct ssl_st;
 struct ssl_ctx_st;
+struct ssl_method_st;
+struct bio_method_st;
 
 typedef std::recursive_mutex qv_mutex;
 
@@ -76,6 +78,12 @@ struct my_environment {
     qv_mutex attr_lock;
     qv_mutex log_lock;
     ssl_ctx_st *tls_ctx;           /* TLS client context, created with the environment */
+
+    /* TLS information (my_ssl): made when the environment is allocated and
+     * shared by its connections. tls_method null: every TLS start fails. */
+    const ssl_method_st *tls_method;   /* version-flexible client method */
+    bio_method_st *tls_bio;        /* socket I/O with time-outs and no SIGPIPE */
+    int32_t tls_entropy_loaded;    /* Entropy is loaded once per environment (attr_lock) */
 };
 
 /* --------------------------------------------------------------------- */
@@ -323,6 +331,9 @@ struct my_connection {
     /* TLS (set up during logon) and Kerberos */
     ssl_st *ssl;
     int32_t ssl_active;
+    ssl_ctx_st *ssl_ctx;           /* the context ssl was made from; owned with it */
+    int64_t tls_deadline_ms;       /* monotonic end of the TLS handshake; 0 none */
+    int32_t tls_timed_out;         /* a TLS socket read gave up waiting */
     void *krb_context;             /* krb_context record of my_winkrb, or null */
     /* NTLM account chosen from UID / WindowsUser for the running logon */
     my_string *ntlm_user;

@@ -4,6 +4,7 @@
  */
 #include "my_handle.h"
 #include "my_settings.h"
+#include "protocol/my_ssl.h"
 
 #include <odbcinst.h>
 #include <openssl/ssl.h>
@@ -116,8 +117,9 @@ my_environment *env_create(void)
         return nullptr;
     env->hdr.handle_type = MY_ENVIRONMENT_HANDLE;
     env->odbc_version = SQL_OV_ODBC2;
-    /* Linux has no socket-library start-up step. The TLS client context is
-     * created by the TLS layer on first use and freed with the environment. */
+    /* Linux has no socket-library start-up step. Without TLS information
+     * the environment still works; only a logon asking for TLS fails. */
+    tls_prepare(env);
     return env;
 }
 
@@ -133,6 +135,7 @@ void env_release(my_environment *env)
     clear_diagnostics(env);
     if (env->tls_ctx)
         SSL_CTX_free(env->tls_ctx);
+    tls_release(env);
     env->hdr.handle_type = 0;
     delete env;
 }
@@ -200,11 +203,7 @@ void krb_free_context(my_connection *c);
 
 void conn_close_session(my_connection *c)
 {
-    if (c->ssl) {
-        SSL_free(c->ssl);
-        c->ssl = nullptr;
-    }
-    c->ssl_active = 0;
+    tls_stop(c);
     if (c->sock >= 0) {
         close(c->sock);
         c->sock = -1;

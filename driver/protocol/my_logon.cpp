@@ -426,7 +426,7 @@ static int put_database(my_connection *c, my_packet *p, const my_string *databas
     return rc;
 }
 
-static uint32_t client_flags_41(const my_connection *c, const my_string *database)
+uint32_t client_flags_41(const my_connection *c, const my_string *database)
 {
     const uint32_t mirrored = CLIENT_TRANSACTIONS | CLIENT_DEPRECATE_EOF | CLIENT_PLUGIN_AUTH |
                               CLIENT_LONG_PASSWORD | CLIENT_MULTI_RESULTS |

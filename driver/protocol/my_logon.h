@@ -49,6 +49,10 @@ int request_charset(my_connection *c, const char *who);
  * they send and, with CLIENT_CONNECT_WITH_DB, the current database. New
  * packet (sequence from the connection), or null with diagnostics posted:
  * HY001, or 08S01 when the server's scramble is too short for the password. */
+/* The capability flags the 4.1 response sends (CLIENT_SSL once TLS is up).
+ * The TLS request carries the same set: a server may take its flags from
+ * the request and never look at the response's again. */
+uint32_t client_flags_41(const my_connection *c, const my_string *database);
 my_packet *create_handshake_packet_41(my_connection *c, const my_string *user,
                                       const my_string *password, const my_string *database);
 my_packet *create_handshake_packet_40(my_connection *c, const my_string *user,

@@ -952,7 +952,6 @@ TEST_F(logon, EncryptAgainstServersWithAndWithoutTls)
     } cases[] = {
         {"yes without server TLS", 1, false, false, "08S01",
          "Client requesting SSL, not offered by server"},
-        {"yes with server TLS reaches the TLS request", 1, true, false, "08001", "SSL"},
         {"optional without server TLS goes on unencrypted", 2, false, true, "", ""},
         {"no never asks", 0, true, true, "", ""},
     };
