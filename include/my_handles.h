@@ -334,7 +334,10 @@ struct my_connection {
     ssl_ctx_st *ssl_ctx;           /* the context ssl was made from; owned with it */
     int64_t tls_deadline_ms;       /* monotonic end of the TLS handshake; 0 none */
     int32_t tls_timed_out;         /* a TLS socket read gave up waiting */
-    void *krb_context;
+    void *krb_context;             /* krb_context record of my_winkrb, or null */
+    /* NTLM account chosen from UID / WindowsUser for the running logon */
+    my_string *ntlm_user;
+    my_string *ntlm_domain;
 
     /* ---- connection attributes ---- */
     int32_t autocommit;            /* 1 at allocation */

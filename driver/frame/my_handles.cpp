@@ -221,7 +221,7 @@ void conn_close_session(my_connection *c)
     delete c->collations;
     c->collations = nullptr;
     my_string **texts[] = {&c->current_database, &c->server_in_use, &c->server_version,
-                           &c->auth_plugin_name};
+                           &c->auth_plugin_name, &c->ntlm_user, &c->ntlm_domain};
     for (my_string **p : texts) {
         ms_free(*p);
         *p = nullptr;

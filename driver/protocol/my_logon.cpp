@@ -23,10 +23,12 @@
 
 #include "connect/my_session.h"
 #include "frame/my_handle.h"
+#include "protocol/my_auth.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
 #include "protocol/my_ssl.h"
+#include "protocol/my_winkrb.h"
 
 enum {
     MAX_PACKET_SIZE_SENT = 0xFFFFFF,
@@ -545,9 +547,15 @@ my_packet *create_handshake_packet_40(my_connection *c, const my_string *user,
 
 /* State of the authentication rounds. */
 struct auth_state {
-    int rounds;
-    int awaiting_key;                      /* sha256_password sent 0x01 */
+    int rounds = 0;
+    int awaiting_key = 0;                  /* sha256_password sent 0x01 */
+    int ntlm = 0;                          /* NEGOTIATE sent, CHALLENGE awaited */
+    int krb = 0;                           /* Kerberos tokens being exchanged */
     std::vector<unsigned char> method_data;   /* of the latest auth switch */
+    /* A server packet an exchange has already read (the Kerberos steps read
+     * the server's answer themselves): the loop examines it next. */
+    my_packet *next = nullptr;
+    ~auth_state() { packet_free(next); }
 };
 
 static int send_answer(my_connection *c, const void *bytes, size_t n)
@@ -710,6 +718,48 @@ static int answer_sha256(my_connection *c, auth_state *st)
     return send_answer(c, &REQUEST_KEY, 1);
 }
 
+/* Sends a packet an authentication step built, and frees it. */
+static int send_built(my_connection *c, my_packet *p)
+{
+    if (!p)
+        return 0;
+    int rc = packet_send(c, p);
+    OPENSSL_cleanse(p->data, (size_t)p->length);
+    packet_free(p);
+    if (rc != 0) {
+        QV_TRACE(c, LOG_ERROR, "my_connect: failed sending packet");
+        post_error(c, ST_08S01, 0, nullptr);
+        return -1;
+    }
+    return 0;
+}
+
+/* NTLM computed here, or Kerberos through the security interface. */
+static int answer_windows(my_connection *c, auth_state *st)
+{
+    my_packet *out = nullptr;
+    if (c->Kerberos) {
+        if (krb_start(c, &out) != 0)
+            return -1;
+        st->krb = 1;
+    } else {
+        if (create_logon_packet(c, &out) != 0)
+            return -1;
+        st->ntlm = 1;
+    }
+    return send_built(c, out);
+}
+
+/* The exchange runs to the server's last packet, which the loop examines. */
+static int answer_gssapi(my_connection *c, auth_state *st)
+{
+    my_packet *final_packet = nullptr;
+    if (krb_gssapi_exchange(c, st->method_data.data(), st->method_data.size(), &final_packet) != 0)
+        return -1;
+    st->next = final_packet;
+    return 0;
+}
+
 static int answer_not_supported(my_connection *c, const std::string &method)
 {
     QV_TRACE(c, LOG_ERROR, "Authentication method '%s' not yet supported", method.c_str());
@@ -719,9 +769,8 @@ static int answer_not_supported(my_connection *c, const std::string &method)
 
 typedef int (*auth_answer)(my_connection *c, auth_state *st);
 
-/* The methods the driver answers itself. authentication_windows_client (NTLM
- * or Kerberos) and auth_gssapi_client (Kerberos) are not among them yet and
- * get the not-supported answer with every other name. */
+/* The methods the driver answers; any other name gets the not-supported
+ * answer. */
 static const struct {
     const char *name;
     auth_answer answer;
@@ -730,6 +779,8 @@ static const struct {
     {"mysql_old_password", answer_old},
     {"mysql_clear_password", answer_clear},
     {"sha256_password", answer_sha256},
+    {"authentication_windows_client", answer_windows},
+    {"auth_gssapi_client", answer_gssapi},
 };
 
 /* 0xFE from a server with plugin authentication: the method's name up to its
@@ -750,7 +801,9 @@ static int auth_switch(my_connection *c, auth_state *st, my_packet *p)
     st->method_data.resize((size_t)len);
     if (!st->method_data.empty())
         packet_get_bytes(p, st->method_data.data(), st->method_data.size());
-    st->awaiting_key = 0;
+    /* a switch starts a new exchange: nothing of an earlier one applies */
+    st->awaiting_key = st->ntlm = st->krb = 0;
+    krb_free_context(c);
     QV_TRACE(c, LOG_DETAIL, "my_connect: auth_switch '%s' data_len=%d", method.c_str(),
              (int)st->method_data.size());
     for (const auto &m : auth_methods)
@@ -759,10 +812,43 @@ static int auth_switch(my_connection *c, auth_state *st, my_packet *p)
     return answer_not_supported(c, method);
 }
 
-/* 0x01 carries extra data of the running method: for sha256_password the
- * server's public key (PEM) after the marker byte. */
-static int public_key_packet(my_connection *c, auth_state *st, my_packet *p)
+/* The CHALLENGE: answered with the AUTHENTICATE message; the server's next
+ * packet is its verdict. */
+static int ntlm_packet(my_connection *c, auth_state *st, my_packet *p)
 {
+    st->ntlm = 0;
+    my_packet *out = nullptr;
+    if (decode_auth_token(c, p, &out, 0) != 0)
+        return -1;
+    return send_built(c, out);
+}
+
+/* A server token: answered while the context needs rounds; once complete
+ * the continuation hands back the server's next packet for the loop. */
+static int krb_packet(my_connection *c, auth_state *st, my_packet *p)
+{
+    packet_get_u8(p, nullptr);   /* 0x01 */
+    my_packet *out = nullptr;
+    if (krb_continue(c, p, &out) != 0) {
+        st->krb = 0;
+        return -1;
+    }
+    if (krb_in_progress(c))
+        return send_built(c, out);
+    st->krb = 0;
+    st->next = out;
+    return 0;
+}
+
+/* 0x01 carries extra data of the running method: the NTLM challenge, a
+ * Kerberos token, or for sha256_password the server's public key (PEM)
+ * after the marker byte. */
+static int extra_data_packet(my_connection *c, auth_state *st, my_packet *p)
+{
+    if (st->ntlm)
+        return ntlm_packet(c, st, p);
+    if (st->krb)
+        return krb_packet(c, st, p);
     if (!st->awaiting_key) {
         QV_TRACE(c, LOG_ERROR, "my_connect: unexpected extra-data packet");
         post_error(c, ST_HY000, 0, "Unexpected packet");
@@ -837,7 +923,7 @@ static int auth_round(my_connection *c, auth_state *st, my_packet *p)
     case 0x00:
         return logon_complete(c, p);
     case 0x01:
-        rc = public_key_packet(c, st, p);
+        rc = extra_data_packet(c, st, p);
         break;
     case 0xFE:
         /* The old-password request is a lone 0xFE: servers without plugin
@@ -859,15 +945,16 @@ static int auth_round(my_connection *c, auth_state *st, my_packet *p)
 static int authenticate(my_connection *c)
 {
     auth_state st;
-    st.rounds = 0;
-    st.awaiting_key = 0;
     for (;;) {
         if (++st.rounds > MAX_AUTH_ROUNDS) {
             QV_TRACE(c, LOG_ERROR, "my_connect: too many authentication rounds");
             post_error(c, ST_08S01, 0, "too many authentication rounds");
             return -1;
         }
-        my_packet *p = read_auth_packet(c);
+        my_packet *p = st.next;
+        st.next = nullptr;
+        if (!p)
+            p = read_auth_packet(c);
         if (!p)
             return -1;
         int rc = auth_round(c, &st, p);
@@ -958,7 +1045,11 @@ static int logon(my_connection *c)
 {
     if (read_greeting(c) != 0 || start_tls(c) != 0 || send_response(c) != 0)
         return -1;
-    return authenticate(c);
+    int rc = authenticate(c);
+    /* the security context has served its purpose once the server has
+     * answered: nothing later signs or seals with it */
+    krb_free_context(c);
+    return rc;
 }
 
 int my_connect(my_connection *c)
