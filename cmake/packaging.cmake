@@ -60,13 +60,14 @@ set(CPACK_PACKAGE_NAME qvmysql)
 set(CPACK_PACKAGE_VENDOR "Quorvane")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Quorvane qvmysql developers <qvmysql@quorvane.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ODBC driver for MySQL-protocol servers")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Installs with DESTDIR, so the install-time template sees the real prefix
 # (/usr) rather than the staging directory.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX ${CPACK_PACKAGING_INSTALL_PREFIX})
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
+# Each package's description (below) starts with its own summary line.
 set(CPACK_COMPONENTS_ALL driver)
 if(TARGET qvmysqlS)
   list(APPEND CPACK_COMPONENTS_ALL setup)
@@ -80,10 +81,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_DRIVER_PACKAGE_NAME qvmysql)
 set(CPACK_DEBIAN_DRIVER_DESCRIPTION
 "ODBC driver for MySQL-protocol servers
- qvmysql (\"${QV_DRIVER_NAME}\") is an ODBC 3.52 driver for MySQL,
- MariaDB and MemSQL servers, loaded through the unixODBC driver manager.
- It speaks the MySQL client/server protocol itself, with TLS, compression,
- server-side prepared statements and Kerberos logon.")
+qvmysql, the ${QV_DRIVER_NAME}, is an ODBC 3.52 driver for MySQL,
+MariaDB and MemSQL servers, loaded through the unixODBC driver manager.
+It speaks the MySQL client/server protocol itself, with TLS, compression,
+server-side prepared statements and Kerberos logon.")
 # The driver manager (libodbc2) to load the driver; odbcinst for the
 # maintainer scripts that register it.
 set(CPACK_DEBIAN_DRIVER_PACKAGE_DEPENDS "libodbc2, odbcinst")
@@ -92,8 +93,8 @@ set(CPACK_DEBIAN_DRIVER_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_SETUP_PACKAGE_NAME qvmysql-setup)
 set(CPACK_DEBIAN_SETUP_DESCRIPTION
 "setup dialog for the qvmysql ODBC driver
- The Qt 5 dialog that ODBC administrators open to edit qvmysql data
- sources, and that the driver shows when a connection must prompt.")
+The Qt 5 dialog that ODBC administrators open to edit qvmysql data
+sources, and that the driver shows when a connection must prompt.")
 set(CPACK_DEBIAN_SETUP_PACKAGE_DEPENDS "qvmysql (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_SETUP_PACKAGE_SECTION database)
 if(TARGET qvmysqlS)
