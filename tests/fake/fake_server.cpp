@@ -444,7 +444,10 @@ bytes ok_packet(uint64_t affected_rows, uint64_t insert_id, uint16_t status, uin
     put_lenenc(b, insert_id);
     put_u16(b, status);
     put_u16(b, warnings);
-    put_str(b, info);
+    /* Servers send the information text length-encoded, and nothing at
+     * all when there is none. */
+    if (!info.empty())
+        put_lenenc_str(b, info);
     return b;
 }
 

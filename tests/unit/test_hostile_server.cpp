@@ -135,14 +135,6 @@ bytes binary_row(bool second)
 }
 
 // An OK packet as servers send it: the information text length-encoded.
-bytes ok_with_info(uint64_t affected, uint64_t insert_id, uint16_t status, uint16_t warnings,
-                   const std::string &info)
-{
-    bytes b = fake::ok_packet(affected, insert_id, status, warnings);
-    fake::put_lenenc_str(b, info);
-    return b;
-}
-
 std::vector<scenario> scenarios(const std::string &infile)
 {
     const uint16_t MORE = SERVER_MORE_RESULTS_EXISTS | SERVER_STATUS_AUTOCOMMIT;
@@ -164,7 +156,7 @@ std::vector<scenario> scenarios(const std::string &infile)
                   numbered({fake::ok_packet()}, 4)}});
 
     std::vector<bytes> q = text_result(MORE);
-    q.push_back(ok_with_info(1, 0, 2, 0, "Rows matched: 1  Changed: 1  Warnings: 0"));
+    q.push_back(fake::ok_packet(1, 0, 2, 0, "Rows matched: 1  Changed: 1  Warnings: 0"));
     v.push_back({"text result set and a second result", QUERY, {numbered(q)}});
 
     // prepare: OK (id 1, 4 columns, 1 parameter), parameter and column
@@ -185,7 +177,7 @@ std::vector<scenario> scenarios(const std::string &infile)
 
     v.push_back({"OK with info text",
                  OK_INFO,
-                 {numbered({ok_with_info(5, 77, 2, 1, "Records: 5  Duplicates: 0  Warnings: 1")})}});
+                 {numbered({fake::ok_packet(5, 77, 2, 1, "Records: 5  Duplicates: 0  Warnings: 1")})}});
     v.push_back({"error packet",
                  ERROR,
                  {numbered({fake::err_packet(1146, "42S02", "Table 'test.nope' doesn't exist")})}});
