@@ -1041,7 +1041,7 @@ static int send_response(my_connection *c)
     return 0;
 }
 
-static int logon(my_connection *c)
+int logon_exchange(my_connection *c)
 {
     if (read_greeting(c) != 0 || start_tls(c) != 0 || send_response(c) != 0)
         return -1;
@@ -1062,7 +1062,7 @@ int my_connect(my_connection *c)
         return -1;
     if (net_open(c, c->SERVER, c->PORT) != 0)
         return -1;
-    if (logon(c) != 0) {
+    if (logon_exchange(c) != 0) {
         /* nothing of a half-done logon may stay: the socket is mid-exchange
          * and would only hold a descriptor and a server thread */
         conn_close_session(c);

@@ -27,6 +27,12 @@
  * the socket again and leaves connected at 0. */
 int my_connect(my_connection *c);
 
+/* The logon over the link c->sock already holds, as my_connect runs it
+ * once the socket is open: greeting, optional TLS, handshake response and
+ * the authentication rounds. 0, or -1 with diagnostics posted; the caller
+ * closes the link after a failure. */
+int logon_exchange(my_connection *c);
+
 /* Decodes the server's initial handshake (protocol 10 or 9) in p into c:
  * protocol and server version, connection id, scramble, capability and
  * status flags, character set, auth plugin data length and name. Every field
