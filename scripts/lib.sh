@@ -11,7 +11,8 @@ QV_JOBS=${QV_JOBS:-2}
 # driver.  dpkg names, checked one by one so an installed machine pays nothing.
 QV_PACKAGES=(cmake g++ make pkg-config libssl-dev zlib1g-dev unixodbc
     unixodbc-dev odbcinst libgtest-dev googletest mariadb-server
-    mariadb-client openssl python3-pyodbc libkrb5-dev qtbase5-dev)
+    mariadb-client openssl python3-pyodbc libkrb5-dev qtbase5-dev clang
+    libclang-rt-14-dev)
 
 # The names the driver is registered and tested under.
 QV_DRIVER_NAME="Quorvane MySQL ODBC Driver"

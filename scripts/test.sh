@@ -4,8 +4,13 @@
 # and leak checks), and runs all tests of both through CTest, each tree
 # against its own private MariaDB.  Exits non-zero if anything fails.
 #
+# Last, unless ctest options select a part, every fuzz target runs for a
+# short time (scripts/fuzz.sh: build-fuzz/ with clang, address, leak and
+# undefined-behaviour checks).
+#
 # Usage: scripts/test.sh [ctest options...]   e.g. scripts/test.sh -L unit
-# QV_JOBS (default 2) sets build and test parallelism.
+# QV_JOBS (default 2) sets build and test parallelism; QV_FUZZ_SECONDS
+# (default 30) the time of each fuzz target, 0 to skip them.
 set -u -o pipefail
 QV_PROG=test
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" || exit 1
@@ -44,6 +49,22 @@ qv_build build -DQV_SANITIZE=OFF
 run_tests build
 qv_build build-asan -DQV_SANITIZE=ON
 run_tests build-asan
+
+fuzz_seconds=${QV_FUZZ_SECONDS:-30}
+if [ ${#ctest_args[@]} -eq 0 ] && [ "$fuzz_seconds" != 0 ]; then
+    # "fuzz: 5 passed, 0 failed"
+    mkdir -p "$QV_ROOT/build-fuzz"
+    fuzz_log=$QV_ROOT/build-fuzz/run.log
+    "$QV_ROOT/scripts/fuzz.sh" "$fuzz_seconds" 2>&1 | tee "$fuzz_log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' "$fuzz_log" | tail -n 1)
+    if [ -n "$line" ]; then
+        passed=$((passed + $(sed -E 's/^fuzz: ([0-9]+) passed.*/\1/' <<<"$line")))
+        failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
+    else
+        failed=$((failed + 1))
+    fi
+fi
 
 qv_log "finished in $((SECONDS - started)) s"
 echo "total: $passed passed, $failed failed"
