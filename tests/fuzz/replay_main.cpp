@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -34,11 +35,17 @@ static bool run_file(const std::string &path)
 
 int main(int argc, char **argv)
 {
+    // absolute first: a target may change its working directory
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; i++) {
+        char *full = realpath(argv[i], nullptr);
+        paths.push_back(full ? full : argv[i]);
+        free(full);
+    }
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
     int files = 0, status = 0;
-    for (int i = 1; i < argc; i++) {
-        std::string path = argv[i];
+    for (const std::string &path : paths) {
         struct stat st;
         if (stat(path.c_str(), &st) != 0) {
             fprintf(stderr, "replay: cannot read %s\n", path.c_str());
