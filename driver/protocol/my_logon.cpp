@@ -431,8 +431,10 @@ uint32_t client_flags_41(const my_connection *c, const my_string *database)
     const uint32_t mirrored = CLIENT_TRANSACTIONS | CLIENT_DEPRECATE_EOF | CLIENT_PLUGIN_AUTH |
                               CLIENT_LONG_PASSWORD | CLIENT_MULTI_RESULTS |
                               CLIENT_MULTI_STATEMENTS | CLIENT_PS_MULTI_RESULTS;
-    uint32_t flags = CLIENT_PROTOCOL_41 | CLIENT_ODBC | CLIENT_LOCAL_FILES | CLIENT_FOUND_ROWS |
-                     CLIENT_SECURE_CONNECTION;
+    uint32_t flags = CLIENT_PROTOCOL_41 | CLIENT_ODBC | CLIENT_FOUND_ROWS | CLIENT_SECURE_CONNECTION;
+    /* with LOCAL INFILE off the server is not even told the client could */
+    if (c->LocalInfile)
+        flags |= CLIENT_LOCAL_FILES;
     flags |= c->server_caps & mirrored;
     if (c->Compress && (c->server_caps & CLIENT_COMPRESS))
         flags |= CLIENT_COMPRESS;
@@ -510,6 +512,8 @@ static uint32_t client_flags_40(const my_connection *c, int has_password, const 
     flags |= (c->Compress && (c->server_caps & CLIENT_COMPRESS)) ? 0xE7 : 0xC7;
     if (!has_password)
         flags &= ~(uint32_t)CLIENT_LONG_PASSWORD;
+    if (!c->LocalInfile)
+        flags &= ~(uint32_t)CLIENT_LOCAL_FILES;
     flags |= c->server_caps & (CLIENT_MULTI_STATEMENTS | CLIENT_PS_MULTI_RESULTS);
     if (given(database))
         flags |= CLIENT_CONNECT_WITH_DB;
