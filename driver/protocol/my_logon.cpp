@@ -14,6 +14,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -638,8 +639,30 @@ static int answer_old(my_connection *c, auth_state *st)
     return send_old_answer(c, st->method_data.data());
 }
 
+/* A channel nobody else can read: TLS, or a socket on this machine. */
+static int private_channel(const my_connection *c)
+{
+    if (c->ssl_active)
+        return 1;
+    struct sockaddr_storage a;
+    socklen_t n = sizeof a;
+    return c->sock >= 0 && getsockname(c->sock, (struct sockaddr *)&a, &n) == 0 &&
+           a.ss_family == AF_UNIX;
+}
+
+/* The password itself, as the method asks: never onto an open network
+ * unless the DSN says so, since anyone on the path (or a server that only
+ * pretends to want this method) would read it. */
 static int answer_clear(my_connection *c, auth_state *)
 {
+    if (!private_channel(c) && !c->EnableCleartextPlugin) {
+        QV_TRACE(c, LOG_ERROR, "my_connect: mysql_clear_password refused without TLS");
+        post_error(c, ST_08001, 0,
+                   "The server asks for the password in clear text (mysql_clear_password) on "
+                   "a connection that is not encrypted; use Encrypt=yes, or set "
+                   "EnableCleartextPlugin=yes to send it anyway");
+        return -1;
+    }
     secret_bytes pw;
     wire_text(c, c->PWD, &pw);
     pw.b.push_back(0);
