@@ -432,7 +432,8 @@ uint32_t client_flags_41(const my_connection *c, const my_string *database)
     const uint32_t mirrored = CLIENT_TRANSACTIONS | CLIENT_DEPRECATE_EOF | CLIENT_PLUGIN_AUTH |
                               CLIENT_LONG_PASSWORD | CLIENT_MULTI_RESULTS |
                               CLIENT_MULTI_STATEMENTS | CLIENT_PS_MULTI_RESULTS;
-    uint32_t flags = CLIENT_PROTOCOL_41 | CLIENT_ODBC | CLIENT_FOUND_ROWS | CLIENT_SECURE_CONNECTION;
+    uint32_t flags =
+        CLIENT_PROTOCOL_41 | CLIENT_ODBC | CLIENT_FOUND_ROWS | CLIENT_SECURE_CONNECTION;
     /* with LOCAL INFILE off the server is not even told the client could */
     if (c->LocalInfile)
         flags |= CLIENT_LOCAL_FILES;

@@ -530,11 +530,11 @@ static int judge_certificate(my_connection *c, SSL *ssl, const std::string &expe
         return 0;
     if (code == X509_V_ERR_HOSTNAME_MISMATCH || code == X509_V_ERR_IP_ADDRESS_MISMATCH) {
         /* never with TrustServerCertificate: no name was set to check */
+        static const char MISMATCH[] =
+            "SSL Provider: the server certificate is not for '%s' (it names %s)";
         std::string names = certificate_names(SSL_get0_peer_certificate(ssl));
-        QV_TRACE(c, LOG_ERROR, "SSL Provider: the server certificate is not for '%s' (it names %s)",
-                 expected.c_str(), names.c_str());
-        post_error(c, ST_08001, 0, "SSL Provider: the server certificate is not for '%s' (it names %s)",
-                   expected.c_str(), names.c_str());
+        QV_TRACE(c, LOG_ERROR, MISMATCH, expected.c_str(), names.c_str());
+        post_error(c, ST_08001, 0, MISMATCH, expected.c_str(), names.c_str());
         return -6;
     }
     for (const verify_text &v : VERIFY_TEXTS) {

@@ -184,7 +184,8 @@ TEST(LocalInfile, ServedOnlyForTheApplicationsOwnStatement)
                 rc = SQLMoreResults(stmt);
             d = qv::diagnostics(stmt);
         } else if (c.when == CATALOG) {
-            rc = arm_then([&] { return SQLTables(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); });
+            rc = arm_then(
+                [&] { return SQLTables(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); });
             d = qv::diagnostics(stmt);
         }
         EXPECT_EQ(u.requests, 1);

@@ -526,7 +526,8 @@ TEST_F(Logon, ClearPasswordThroughPam)
     const std::string opt_in = "EnableCleartextPlugin=yes;";
     {   // on plain TCP with the opt-in; the proxy sees the server's switch
         auth_proxy proxy("", "");
-        attempt a = try_connect(user_conn(port_part(proxy.port()), PAM_USER, PAM_PASSWORD) + opt_in);
+        attempt a =
+            try_connect(user_conn(port_part(proxy.port()), PAM_USER, PAM_PASSWORD) + opt_in);
         EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
         EXPECT_TRUE(a.diags.empty()) << qv::describe(a.diags);
         EXPECT_EQ(proxy.reply(), std::string("\xFEmysql_clear_password\0", 22));

@@ -55,7 +55,8 @@ cert_ptr make_cert(EVP_PKEY *key, const std::string &cn, const std::string &sans
     X509_gmtime_adj(X509_getm_notAfter(x.get()), (long)to);
     X509_set_pubkey(x.get(), key);
     X509_NAME *name = X509_get_subject_name(x.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, (const unsigned char *)cn.c_str(), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, (const unsigned char *)cn.c_str(), -1,
+                               -1, 0);
     X509 *signer = issuer ? issuer : x.get();
     X509_set_issuer_name(x.get(), X509_get_subject_name(signer));
     if (!issuer) {
@@ -96,7 +97,8 @@ struct test_pki {
         EXPECT_EQ(system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
         ca_key.reset(EVP_EC_gen("P-256"));
         server_key.reset(EVP_EC_gen("P-256"));
-        ca = make_cert(ca_key.get(), "qvmysql identity CA", "", -DAY, 30 * DAY, nullptr, nullptr, 1);
+        ca = make_cert(ca_key.get(), "qvmysql identity CA", "", -DAY, 30 * DAY, nullptr, nullptr,
+                       1);
         ca_file = dir + "/ca.pem";
         key_file = dir + "/server-key.pem";
         EXPECT_TRUE(write_pem(ca_file, ca.get(), nullptr));
@@ -107,7 +109,8 @@ struct test_pki {
     peer::tls_identity server(const std::string &cn, const std::string &sans, int64_t from = -DAY,
                               int64_t to = 30 * DAY)
     {
-        cert_ptr c = make_cert(server_key.get(), cn, sans, from, to, ca.get(), ca_key.get(), serial);
+        cert_ptr c =
+            make_cert(server_key.get(), cn, sans, from, to, ca.get(), ca_key.get(), serial);
         std::string path = dir + "/server-" + std::to_string(serial++) + ".pem";
         EXPECT_TRUE(write_pem(path, c.get(), nullptr));
         return {path, key_file};
@@ -170,10 +173,12 @@ TEST(ServerIdentity, CertificateMustNameTheServer)
         {"common name when no alternative names", p.server("localhost", ""), "localhost", ca,
          "localhost", ""},
         {"another name, same CA", p.server("db.other.test", "DNS:db.other.test"), "localhost", ca,
-         "", MISMATCH + "the server certificate is not for 'localhost' (it names DNS:db.other.test)"},
+         "",
+         MISMATCH + "the server certificate is not for 'localhost' (it names DNS:db.other.test)"},
         {"an address the certificate lacks", p.server("localhost", "DNS:localhost,IP:10.1.2.3"),
          "127.0.0.1", ca, "",
-         MISMATCH + "the server certificate is not for '127.0.0.1' (it names DNS:localhost, IP:10.1.2.3)"},
+         MISMATCH +
+             "the server certificate is not for '127.0.0.1' (it names DNS:localhost, IP:10.1.2.3)"},
         {"common name ignored beside alternative names", p.server("localhost", "DNS:db.other.test"),
          "localhost", ca, "",
          MISMATCH + "the server certificate is not for 'localhost' (it names DNS:db.other.test)"},
@@ -214,7 +219,8 @@ TEST(ServerIdentity, FixtureServerByNameAndByAddress)
         qv::connection c;
         std::string cs = "DRIVER={" + s.driver_name + "};SERVER=" + host + ";PORT=" +
                          std::to_string(s.port) + ";UID=" + s.user + ";PWD=" + s.password +
-                         ";DATABASE=" + s.database + ";Encrypt=yes;CertificateFile=" + s.ssl_ca + ";";
+                         ";DATABASE=" + s.database + ";Encrypt=yes;CertificateFile=" + s.ssl_ca +
+                         ";";
         QV_EXPECT_SUCCEEDED(c.connect(cs), c.dbc);
     }
 }

@@ -573,7 +573,9 @@ TEST_F(ProcessSql, CountsLocalInfileStatements)
     } cases[] = {
         {u"LOAD DATA LOCAL INFILE '/tmp/a' INTO TABLE t", 1},
         {u"  load data local infile ? into table t ;", 1},
-        {u"select 1; LOAD XML LOCAL INFILE 'x' INTO TABLE t; LOAD DATA LOCAL INFILE 'y' INTO TABLE u", 2},
+        {u"select 1; LOAD XML LOCAL INFILE 'x' INTO TABLE t; LOAD DATA LOCAL INFILE 'y' INTO "
+         u"TABLE u",
+         2},
         {u"LOAD DATA INFILE '/srv/a' INTO TABLE t", 0},
         {u"select 'LOAD DATA LOCAL INFILE ''x'''", 0},
     };
@@ -588,7 +590,8 @@ TEST_F(ProcessSql, CountsLocalInfileStatements)
 // the driver's own statements and LocalInfile=0 get none.
 TEST_F(Builders, LocalInfileFilesFollowTheSentText)
 {
-    my_string *src = text16(u"LOAD DATA LOCAL INFILE ? INTO TABLE t; LOAD DATA LOCAL INFILE '/tmp/b' INTO TABLE u");
+    my_string *src = text16(u"LOAD DATA LOCAL INFILE ? INTO TABLE t; "
+                            u"LOAD DATA LOCAL INFILE '/tmp/b' INTO TABLE u");
     my_string *sql = my_process_sql(stmt, src);
     ASSERT_EQ(stmt->local_infile_statements, 2);
     my_packet *p = build_exec_string(stmt, sql, literal_path);
