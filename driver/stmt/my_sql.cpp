@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <new>
 #include <string>
 #include <vector>
 
@@ -279,7 +278,7 @@ static int infile_feed(infile_matcher *m, const sql_scanner *sc, const sql_token
         infile_flush(m, u);
         if (c == ';')
             m->state = INFILE_HEAD;
-        else if (!is_blank(c) && m->state != INFILE_NONE)
+        else if (!is_blank(c))
             m->state = INFILE_NONE;
         return 0;
     }
@@ -354,29 +353,11 @@ void sql_local_infile_names(const unsigned char *text, size_t n, int flags,
             names->push_back(unquote_name(u.data(), t.start, t.end, flags));
 }
 
-int allow_local_infile(my_statement *s, const my_packet *p)
+/* The names of text into s->local_infile_files. 0, or -1 with HY001 posted. */
+static int collect_infile_names(my_statement *s, const unsigned char *text, size_t n, int flags)
 {
-    s->local_infile_files.clear();
-    my_connection *c = handle_conn(s);
-    if (s->local_infile_statements <= 0 || s->driver_own || !c || !c->LocalInfile || !p)
-        return 0;
-    int flags = sql_scan_flags(c);
     try {
-        if (p->length > 4 && p->data[4] == COM_QUERY) {
-            /* the text the server parses, parameter values in place */
-            sql_local_infile_names(p->data + 5, (size_t)(p->length - 5), flags,
-                                   &s->local_infile_files);
-        } else if (s->sql_text) {
-            /* a server-side prepared statement: its text, in the encoding
-             * it was prepared in */
-            char *b = conn_wire_utf8(c) ? ms_to_utf8(s->sql_text) : ms_to_latin1(s->sql_text);
-            if (!b)
-                throw std::bad_alloc();
-            std::string text(b);
-            free(b);
-            sql_local_infile_names((const unsigned char *)text.data(), text.size(), flags,
-                                   &s->local_infile_files);
-        }
+        sql_local_infile_names(text, n, flags, &s->local_infile_files);
     } catch (...) {
         s->local_infile_files.clear();
         post_error(s, ST_HY001, 0, nullptr);
@@ -385,6 +366,30 @@ int allow_local_infile(my_statement *s, const my_packet *p)
     for (const std::string &f : s->local_infile_files)
         QV_TRACE(s, LOG_DETAIL, "allow_local_infile: '%s'", f.c_str());
     return 0;
+}
+
+int allow_local_infile(my_statement *s, const my_packet *p)
+{
+    s->local_infile_files.clear();
+    my_connection *c = handle_conn(s);
+    if (s->local_infile_statements <= 0 || s->driver_own || !c || !c->LocalInfile || !p)
+        return 0;
+    int flags = sql_scan_flags(c);
+    /* the text the server parses, parameter values in place */
+    if (p->length > 4 && p->data[4] == COM_QUERY)
+        return collect_infile_names(s, p->data + 5, (size_t)(p->length - 5), flags);
+    if (!s->sql_text)
+        return 0;
+    /* a server-side prepared statement: its text, in the encoding it was
+     * prepared in */
+    char *b = conn_wire_utf8(c) ? ms_to_utf8(s->sql_text) : ms_to_latin1(s->sql_text);
+    if (!b) {
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = collect_infile_names(s, (const unsigned char *)b, strlen(b), flags);
+    free(b);
+    return rc;
 }
 
 /* ======================================================== my_process_sql */
