@@ -16,6 +16,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "my_string.h"
@@ -276,6 +277,9 @@ struct my_connection {
     my_string *Principal;
     int32_t NullDatetimes;
     int32_t TimeAsTime;
+    int32_t LocalInfile;           /* 1: the application's own LOAD DATA LOCAL INFILE may upload */
+    int32_t EnableCleartextPlugin; /* mysql_clear_password also without TLS or a local socket */
+    my_string *HostNameInCertificate; /* name the server's certificate must carry; null: SERVER */
     int32_t Encrypt;               /* 0 no, 1 yes, 2 optional */
     int32_t LogonTimeout;          /* ms */
     int32_t ConnectionTimeout;     /* ms; read time-out */
@@ -427,6 +431,16 @@ struct my_statement {
     command_status status;
     int32_t param_row;
     int64_t total_row_count, ok_count, info_count, error_count;
+
+    /* LOCAL INFILE: the server may read a client file only while the
+     * application's own LOAD ... LOCAL INFILE runs, and only the file it
+     * names. local_infile_statements counts such statements in the text (set
+     * with found_param_count); local_infile_files holds the names the running
+     * execution gives, in the bytes the server will ask for them with. The
+     * driver's own statements (driver_own) never get any. */
+    int32_t local_infile_statements;
+    int32_t driver_own;
+    std::vector<std::string> local_infile_files;
 
     /* data at execution */
     int32_t current_dae_param;

@@ -36,6 +36,7 @@ enum setting_output : uint8_t {
     OUT_NONZERO,   /* out_form with %d, when not 0 */
     OUT_FLAG,      /* out_form as it stands, when not 0 */
     OUT_PORT,      /* out_form with %d, when above 0 and not the default 3306 */
+    OUT_CHANGED,   /* out_form with %d, when not the row's initial value */
 };
 
 /* How a connection string spells a Boolean. Strict keys take "yes" or "true"
@@ -51,7 +52,8 @@ enum setting_id {
     SET_character_set_client, SET_character_set_results, SET_ReqCharSet,
     SET_collation_connection, SET_Text_Prepare, SET_NoCache, SET_ConvToUtf, SET_ConvWToUtf,
     SET_AnsiMode, SET_SQLMode, SET_WindowsUser, SET_NTLMv2, SET_Kerberos, SET_GSSLIB,
-    SET_GSSFLAG, SET_Principal, SET_NullDatetimes, SET_TimeAsTime,
+    SET_GSSFLAG, SET_Principal, SET_NullDatetimes, SET_TimeAsTime, SET_LocalInfile,
+    SET_EnableCleartextPlugin, SET_HostNameInCertificate,
     /* never written out */
     SET_Encrypt, SET_LogonTimeout, SET_ConnectionTimeout, SET_Logging, SET_LogFile,
     SETTING_COUNT
@@ -67,12 +69,13 @@ struct setting_row {
     setting_bool_rule bool_rule;
     my_string *my_connection::*text;   /* FORM_TEXT */
     int32_t my_connection::*number;    /* FORM_INTEGER, FORM_BOOLEAN, FORM_ENCRYPT */
+    int32_t initial;          /* a number's value when nothing gives one (0 for most) */
 };
 
 #define QV_TEXT_ROW(id, kw, ini, out, field) \
-    {id, kw, ini, out, FORM_TEXT, OUT_TEXT, BOOL_STRICT, &my_connection::field, nullptr}
+    {id, kw, ini, out, FORM_TEXT, OUT_TEXT, BOOL_STRICT, &my_connection::field, nullptr, 0}
 #define QV_NUM_ROW(id, kw, ini, out, form, output, rule, field) \
-    {id, kw, ini, out, form, output, rule, nullptr, &my_connection::field}
+    {id, kw, ini, out, form, output, rule, nullptr, &my_connection::field, 0}
 
 inline constexpr setting_row setting_table[SETTING_COUNT] = {
     QV_TEXT_ROW(SET_DSN, "dsn", nullptr, "DSN=%S;", DSN),
@@ -133,6 +136,15 @@ inline constexpr setting_row setting_table[SETTING_COUNT] = {
                FORM_BOOLEAN, OUT_FLAG, BOOL_LENIENT, NullDatetimes),
     QV_NUM_ROW(SET_TimeAsTime, "TimeAsTime", "TimeAsTime", "TimeAsTime=yes;", FORM_BOOLEAN,
                OUT_FLAG, BOOL_STRICT, TimeAsTime),
+    /* On by default, for the application's own LOAD DATA LOCAL INFILE only;
+     * 0 refuses every file request and stops announcing CLIENT_LOCAL_FILES. */
+    {SET_LocalInfile, "LocalInfile", "LocalInfile", "LocalInfile=%d;", FORM_BOOLEAN, OUT_CHANGED,
+     BOOL_STRICT, nullptr, &my_connection::LocalInfile, 1},
+    QV_NUM_ROW(SET_EnableCleartextPlugin, "EnableCleartextPlugin", "EnableCleartextPlugin",
+               "EnableCleartextPlugin=yes;", FORM_BOOLEAN, OUT_FLAG, BOOL_STRICT,
+               EnableCleartextPlugin),
+    QV_TEXT_ROW(SET_HostNameInCertificate, "HostNameInCertificate", "HostNameInCertificate",
+                "HostNameInCertificate=%S;", HostNameInCertificate),
     QV_NUM_ROW(SET_Encrypt, "encrypt", "Encrypt", nullptr, FORM_ENCRYPT, OUT_NEVER,
                BOOL_STRICT, Encrypt),
     QV_NUM_ROW(SET_LogonTimeout, "LogonTimeout", "LogonTimeout", nullptr, FORM_INTEGER,
@@ -140,9 +152,9 @@ inline constexpr setting_row setting_table[SETTING_COUNT] = {
     QV_NUM_ROW(SET_ConnectionTimeout, "ConnectionTimeout", "ConnectionTimeout", nullptr,
                FORM_INTEGER, OUT_NEVER, BOOL_STRICT, ConnectionTimeout),
     {SET_Logging, "logging", "Logging", nullptr, FORM_LOGGING, OUT_NEVER, BOOL_STRICT, nullptr,
-     nullptr},
+     nullptr, 0},
     {SET_LogFile, "logfile", "LogFile", nullptr, FORM_LOGFILE, OUT_NEVER, BOOL_STRICT, nullptr,
-     nullptr},
+     nullptr, 0},
 };
 
 #undef QV_TEXT_ROW
@@ -163,5 +175,13 @@ inline const char *setting_name(const setting_row &r) { return r.ini_key ? r.ini
 
 /* Whether a row holds a number in my_connection (integer, Boolean, Encrypt). */
 inline bool setting_is_number(const setting_row &r) { return r.number != nullptr; }
+
+/* Every number and Boolean at its initial value, as on a new connection. */
+inline void settings_initial_numbers(my_connection *c)
+{
+    for (const setting_row &r : setting_table)
+        if (setting_is_number(r))
+            c->*(r.number) = r.initial;
+}
 
 #endif

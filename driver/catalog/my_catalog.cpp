@@ -164,6 +164,7 @@ my_statement *inner_create(my_statement *stmt)
      * defaults carry; the application's time-out still applies. */
     inner->max_rows = 0;
     inner->query_timeout = stmt->query_timeout;
+    inner->driver_own = 1;
     return inner;
 }
 

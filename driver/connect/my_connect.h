@@ -53,9 +53,9 @@ typedef std::bitset<SETTING_COUNT> setting_given;
 
 /* ---- SQLDriverConnect (my_settings.cpp) ---- */
 /* Parses the connection string into the settings. Every number and Boolean
- * starts at 0 and is marked in *given when the string sets it; texts keep
- * the first occurrence, numbers the last. fname prefixes the trace lines.
- * 0, or -1 with HY001 posted. */
+ * starts at its initial value (0 for most) and is marked in *given when the
+ * string sets it; texts keep the first occurrence, numbers the last. fname
+ * prefixes the trace lines. 0, or -1 with HY001 posted. */
 int parse_connect_string(my_connection *c, const my_string *in, int text_utf8,
                          setting_given *given, const char *fname);
 /* Fills what the connection string left open from the DSN named by c->DSN

@@ -15,6 +15,7 @@ int run_inner_query(my_connection *c, const char *sql, inner_row_fn fn, void *ct
     my_statement *s = stmt_create(c);
     if (!s)
         return -1;
+    s->driver_own = 1;
     int rc = -1;
     my_string *text = compose_text("%s", sql);
     if (text) {

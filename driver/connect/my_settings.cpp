@@ -40,7 +40,8 @@ static const setting_id connect_order[] = {
     SET_PublicKeyFile, SET_RCVBUFFER, SET_ReqCharSet, SET_SOKEEPALIVE,
     SET_character_set_client, SET_character_set_results, SET_collation_connection,
     SET_Compress, SET_Text_Prepare, SET_NoCache, SET_Principal, SET_GSSLIB, SET_GSSFLAG,
-    SET_NullDatetimes, SET_TimeAsTime,
+    SET_NullDatetimes, SET_TimeAsTime, SET_LocalInfile, SET_EnableCleartextPlugin,
+    SET_HostNameInCertificate,
 };
 
 static const setting_id complete_order[] = {
@@ -51,7 +52,8 @@ static const setting_id complete_order[] = {
     SET_PrivateKeyFile, SET_CertificateFile, SET_PublicKeyFile, SET_Entropy, SET_SQLMode,
     SET_character_set_client, SET_character_set_results, SET_collation_connection,
     SET_Encrypt, SET_TrustServerCertificate, SET_Compress, SET_Text_Prepare, SET_NoCache,
-    SET_TimeAsTime, SET_Logging, SET_LogFile,
+    SET_TimeAsTime, SET_LocalInfile, SET_EnableCleartextPlugin, SET_HostNameInCertificate,
+    SET_Logging, SET_LogFile,
 };
 
 setting_order dsn_connect_order(void)
@@ -255,9 +257,7 @@ int parse_connect_string(my_connection *c, const my_string *in, int text_utf8,
                          setting_given *given, const char *fname)
 {
     given->reset();
-    for (const setting_row &r : setting_table)
-        if (setting_is_number(r))
-            c->*(r.number) = 0;
+    settings_initial_numbers(c);
     if (!in || !in->length)
         return 0;
     const uint16_t *u = in->data;
@@ -461,9 +461,7 @@ int connect_read_dsn(my_connection *c, my_string *dsn, my_string *uid, my_string
      * certificate file left over from an earlier attempt on this handle would
      * otherwise be used with a different DSN. */
     conn_free_settings(c);
-    for (const setting_row &r : setting_table)
-        if (setting_is_number(r))
-            c->*(r.number) = 0;
+    settings_initial_numbers(c);
     c->DSN = dsn;
     /* Held until they take their places, so an early return cannot leak them. */
     std::unique_ptr<my_string, void (*)(my_string *)> user(uid, ms_free), pass(pwd, ms_free);
@@ -543,6 +541,11 @@ static int append_piece(my_string *out, const my_connection *c, const setting_ro
             piece = compose_text(r.out_form, v);
         break;
     }
+    case OUT_CHANGED:
+        if (c->*(r.number) == r.initial)
+            return 0;
+        piece = compose_text(r.out_form, (int)(c->*(r.number)));
+        break;
     case OUT_NONZERO:
     case OUT_FLAG:
     case OUT_PORT: {

@@ -183,6 +183,7 @@ my_connection *conn_create(my_environment *env, int behaviour)
     c->odbc_behaviour = env->odbc_version == SQL_OV_ODBC2 ? 2 : behaviour;
     c->wchar_type = 1;
     conn_default_attributes(c);
+    settings_initial_numbers(c);
     c->ConvWToUtf = profile_flag("MySQLUTF", "0");
     std::lock_guard<qv_mutex> g(env->list_lock);
     c->hdr.next = env->connections;

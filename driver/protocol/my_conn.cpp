@@ -84,7 +84,8 @@ static int copy_logon_settings(my_connection *k, const my_connection *c)
         &my_connection::CertificateFile, &my_connection::PublicKeyFile, &my_connection::Entropy,
         &my_connection::character_set_client, &my_connection::character_set_results,
         &my_connection::collation_connection, &my_connection::SQLMode,
-        &my_connection::WindowsUser, &my_connection::GSSLIB, &my_connection::Principal};
+        &my_connection::WindowsUser, &my_connection::GSSLIB, &my_connection::Principal,
+        &my_connection::HostNameInCertificate};
     static int32_t my_connection::*const numbers[] = {
         &my_connection::PORT, &my_connection::IPV6, &my_connection::RCVBUFFER,
         &my_connection::SOKEEPALIVE, &my_connection::PacketSize,
@@ -92,12 +93,14 @@ static int copy_logon_settings(my_connection *k, const my_connection *c)
         &my_connection::ReqCharSet, &my_connection::Text_Prepare, &my_connection::ConvToUtf,
         &my_connection::ConvWToUtf, &my_connection::AnsiMode, &my_connection::NTLMv2,
         &my_connection::Kerberos, &my_connection::GSSFLAG, &my_connection::NullDatetimes,
-        &my_connection::TimeAsTime, &my_connection::Encrypt, &my_connection::wchar_type};
+        &my_connection::TimeAsTime, &my_connection::Encrypt, &my_connection::wchar_type,
+        &my_connection::EnableCleartextPlugin};
     for (my_string *my_connection::*m : texts)
         if (c->*m && !(k->*m = ms_copy(c->*m)))
             return -1;
     for (int32_t my_connection::*m : numbers)
         k->*m = c->*m;
+    k->LocalInfile = 0;   /* KILL loads no file: the server is not told it could */
     /* a server list may name several servers: KILL must reach this one */
     k->SERVER = ms_copy(c->server_in_use ? c->server_in_use : c->SERVER);
     if (c->port_in_use > 0)
@@ -267,6 +270,25 @@ static int empty_packet(void *h)
     return rc;
 }
 
+/* Why the server may not have the file it asks for, or null when it may:
+ * LOCAL INFILE is on for the connection and the statement that issued the
+ * command named this very file in its own LOAD ... LOCAL INFILE. The
+ * driver's own statements (sent on the connection, or on private
+ * statements) name none. */
+static const char *infile_refusal(void *h, const std::string &path)
+{
+    my_connection *c = handle_conn(h);
+    if (c && !c->LocalInfile)
+        return "The server asked for a local file; LOCAL INFILE is off for this connection "
+               "(LocalInfile=0), nothing was sent";
+    if (my_statement *s = as_stmt(h))
+        for (const std::string &allowed : s->local_infile_files)
+            if (allowed == path)
+                return nullptr;
+    return "The server asked for a local file that the statement does not name in LOAD DATA "
+           "LOCAL INFILE; refused, nothing was sent";
+}
+
 /* The server asks for a file (0xFB, then its name). */
 static int local_infile(void *h, my_packet *p, int from_next)
 {
@@ -277,8 +299,17 @@ static int local_infile(void *h, my_packet *p, int from_next)
     QV_TRACE(h, LOG_DETAIL, "send_and_execute: infile '%S'", name);
 
     int rc;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const char *refused = infile_refusal(h, path);
+    int fd = refused ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (refused) {
+        /* the name goes to the trace only: a message may end up in front
+         * of other people than the one who runs the application */
+        QV_TRACE(h, LOG_ERROR, "send_and_execute: refused the request for '%S'", name);
+        post_error(h, ST_HY000, 0, "%s", refused);
+        if (empty_packet(h) == 0)
+            infile_reply(h, from_next);
+        rc = -1;
+    } else if (fd < 0) {
         int err = errno;
         post_error(h, ST_08S01, 0, "Failed to open '%S', eerrno=%d", name, err);
         /* The server waits for the upload: an empty one ends it, and the

@@ -19,6 +19,10 @@
 int net_open(my_connection *c, const my_string *servers, int port);
 int net_connect_ipv4(my_connection *c, const my_string *server, int port);
 int net_connect_ipv6(my_connection *c, const my_string *server, int port);
+/* The host part of one server-list entry ("host", "host:port", "host*port";
+ * IPv6 entries only split at '*'), blanks trimmed: malloc'd narrow text, or
+ * null with HY001 posted. */
+char *net_entry_host(my_connection *c, const my_string *entry);
 /* All count bytes, or -1 (08S01 posted). */
 int net_write(my_connection *c, const unsigned char *bytes, size_t count);
 /* At least 1 byte: count; -1 failure (posted); -2 time-out (nothing posted). */

@@ -14,6 +14,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -431,8 +432,11 @@ uint32_t client_flags_41(const my_connection *c, const my_string *database)
     const uint32_t mirrored = CLIENT_TRANSACTIONS | CLIENT_DEPRECATE_EOF | CLIENT_PLUGIN_AUTH |
                               CLIENT_LONG_PASSWORD | CLIENT_MULTI_RESULTS |
                               CLIENT_MULTI_STATEMENTS | CLIENT_PS_MULTI_RESULTS;
-    uint32_t flags = CLIENT_PROTOCOL_41 | CLIENT_ODBC | CLIENT_LOCAL_FILES | CLIENT_FOUND_ROWS |
-                     CLIENT_SECURE_CONNECTION;
+    uint32_t flags =
+        CLIENT_PROTOCOL_41 | CLIENT_ODBC | CLIENT_FOUND_ROWS | CLIENT_SECURE_CONNECTION;
+    /* with LOCAL INFILE off the server is not even told the client could */
+    if (c->LocalInfile)
+        flags |= CLIENT_LOCAL_FILES;
     flags |= c->server_caps & mirrored;
     if (c->Compress && (c->server_caps & CLIENT_COMPRESS))
         flags |= CLIENT_COMPRESS;
@@ -510,6 +514,8 @@ static uint32_t client_flags_40(const my_connection *c, int has_password, const 
     flags |= (c->Compress && (c->server_caps & CLIENT_COMPRESS)) ? 0xE7 : 0xC7;
     if (!has_password)
         flags &= ~(uint32_t)CLIENT_LONG_PASSWORD;
+    if (!c->LocalInfile)
+        flags &= ~(uint32_t)CLIENT_LOCAL_FILES;
     flags |= c->server_caps & (CLIENT_MULTI_STATEMENTS | CLIENT_PS_MULTI_RESULTS);
     if (given(database))
         flags |= CLIENT_CONNECT_WITH_DB;
@@ -634,8 +640,30 @@ static int answer_old(my_connection *c, auth_state *st)
     return send_old_answer(c, st->method_data.data());
 }
 
+/* A channel nobody else can read: TLS, or a socket on this machine. */
+static int private_channel(const my_connection *c)
+{
+    if (c->ssl_active)
+        return 1;
+    struct sockaddr_storage a;
+    socklen_t n = sizeof a;
+    return c->sock >= 0 && getsockname(c->sock, (struct sockaddr *)&a, &n) == 0 &&
+           a.ss_family == AF_UNIX;
+}
+
+/* The password itself, as the method asks: never onto an open network
+ * unless the DSN says so, since anyone on the path (or a server that only
+ * pretends to want this method) would read it. */
 static int answer_clear(my_connection *c, auth_state *)
 {
+    if (!private_channel(c) && !c->EnableCleartextPlugin) {
+        QV_TRACE(c, LOG_ERROR, "my_connect: mysql_clear_password refused without TLS");
+        post_error(c, ST_08001, 0,
+                   "The server asks for the password in clear text (mysql_clear_password) on "
+                   "a connection that is not encrypted; use Encrypt=yes, or set "
+                   "EnableCleartextPlugin=yes to send it anyway");
+        return -1;
+    }
     secret_bytes pw;
     wire_text(c, c->PWD, &pw);
     pw.b.push_back(0);

@@ -516,6 +516,18 @@ static int split_entry(my_connection *c, const my_string *entry, const char *sep
     return 0;
 }
 
+char *net_entry_host(my_connection *c, const my_string *entry)
+{
+    server_address a;
+    if (split_entry(c, entry, c->IPV6 ? "*" : ":*", &a) != 0)
+        return nullptr;
+    char *host = strdup(a.host);
+    free(a.text);
+    if (!host)
+        post_error(c, ST_HY001, 0, nullptr);
+    return host;
+}
+
 /* A port text is all digits and names a TCP port; anything else (empty,
  * trailing junk, 0, beyond 65535) is rejected rather than half-parsed. */
 static int parse_port(const char *s)

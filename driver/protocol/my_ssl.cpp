@@ -6,7 +6,10 @@
  * OpenSSL does the cryptography; the driver keeps three decisions to itself:
  * - The certificate is judged after the handshake from the verification
  *   result, so that TrustServerCertificate can let a known class of problem
- *   through with a log line while anything unknown still fails.
+ *   through with a log line while anything unknown still fails. OpenSSL's
+ *   verification includes the server's name (the host connected to, or
+ *   HostNameInCertificate), checked by OpenSSL's own rules; without a CA of
+ *   the user's, the system's trusted certificates are the CA.
  * - The socket I/O goes through the driver's own BIO: reads wait with the
  *   connection's time-out (a peer that stops in the middle of a TLS record
  *   must not hang the application), and writes use MSG_NOSIGNAL (OpenSSL's
@@ -16,6 +19,7 @@
  */
 #include "protocol/my_ssl.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -35,6 +39,7 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
@@ -48,6 +53,8 @@ enum {
     ERROR_TEXT_SIZE = 256,
     ENTROPY_BYTES = 255,            /* one EGD answer at most; plenty as a seed */
     EGD_WAIT_MS = 5000,
+    NAMES_SHOWN = 8,                /* names of a certificate a message lists */
+    NAME_TEXT_MAX = 255,            /* characters shown of one name */
 };
 
 struct ctx_free { void operator()(SSL_CTX *x) const { SSL_CTX_free(x); } };
@@ -284,8 +291,18 @@ static int load_entropy(my_connection *c, my_environment *env)
  * OpenSSL's own reason. */
 static int load_ca(my_connection *c, SSL_CTX *ctx)
 {
-    if (!c->CertificateFile || c->CertificateFile->length == 0)
+    if (!c->CertificateFile || c->CertificateFile->length == 0) {
+        /* A server with a publicly issued certificate needs no CA setting;
+         * without verification there is nothing to load. */
+        if (!c->TrustServerCertificate) {
+            QV_TRACE(c, LOG_DETAIL, "Loading the system's trusted certificates");
+            if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
+                QV_TRACE(c, LOG_ERROR, "no system trust store could be loaded");
+                ERR_clear_error();   /* verification then fails with its own reason */
+            }
+        }
         return 0;
+    }
     QV_TRACE(c, LOG_DETAIL, "Loading Certificate file '%S'", c->CertificateFile);
     char *path = ms_to_narrow(c->CertificateFile, c);
     if (!path) {
@@ -346,6 +363,124 @@ static int load_client_identity(my_connection *c, SSL *ssl)
     return 0;
 }
 
+/* ============================================================== identity */
+
+static int is_ip_address(const char *s)
+{
+    unsigned char addr[sizeof(struct in6_addr)];
+    return inet_pton(AF_INET, s, addr) == 1 || inet_pton(AF_INET6, s, addr) == 1;
+}
+
+/* The name the server's certificate must carry: HostNameInCertificate, else
+ * the host of the server-list entry connected to. 0, or -6 with diagnostics
+ * posted. */
+static int expected_name(my_connection *c, std::string *out)
+{
+    int own = c->HostNameInCertificate && c->HostNameInCertificate->length;
+    char *name = own ? ms_to_narrow(c->HostNameInCertificate, c)
+                     : net_entry_host(c, c->server_in_use ? c->server_in_use : c->SERVER);
+    if (!name) {
+        if (own)   /* net_entry_host posts its own */
+            post_error(c, ST_HY001, 0, nullptr);
+        return -6;
+    }
+    out->assign(name);
+    free(name);
+    if (out->empty()) {
+        post_error(c, ST_08001, 0, "SSL Provider: no server name to check the certificate for");
+        return -6;
+    }
+    return 0;
+}
+
+/* Who the server must be: the name goes out as SNI (a host name; never an
+ * address) and, unless TrustServerCertificate skips verification, becomes
+ * part of OpenSSL's verification: DNS names and addresses of the subject
+ * alternative names, the common name only when there are none. 0, or -6
+ * with diagnostics posted. */
+static int set_server_identity(my_connection *c, SSL *ssl, const std::string &name)
+{
+    int ip = is_ip_address(name.c_str());
+    if (!ip && SSL_set_tlsext_host_name(ssl, name.c_str()) != 1) {
+        QV_TRACE(c, LOG_ERROR, "SNI: '%s' not sent", name.c_str());
+        ERR_clear_error();   /* a courtesy to the server, not a check */
+    }
+    if (c->TrustServerCertificate)
+        return 0;
+    QV_TRACE(c, LOG_DETAIL, "Expecting the server certificate for '%s'", name.c_str());
+    X509_VERIFY_PARAM *param = SSL_get0_param(ssl);
+    int ok;
+    if (ip) {
+        ok = X509_VERIFY_PARAM_set1_ip_asc(param, name.c_str());
+    } else {
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        ok = SSL_set1_host(ssl, name.c_str());
+    }
+    if (ok != 1) {
+        post_error(c, ST_08001, 0, "SSL Provider: cannot check the certificate for '%s'",
+                   name.c_str());
+        post_ssl_errors(c);
+        return -6;
+    }
+    return 0;
+}
+
+/* A name from a certificate as plain text: what a hostile certificate
+ * carries must not reach a message as control characters. */
+static std::string shown(const unsigned char *p, int n)
+{
+    std::string out;
+    for (int i = 0; i < n && i < NAME_TEXT_MAX; i++)
+        out += p[i] >= 0x20 && p[i] < 0x7F ? (char)p[i] : '?';
+    return out;
+}
+
+static std::string address_text(const ASN1_OCTET_STRING *a)
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    int n = ASN1_STRING_length(a);
+    const unsigned char *p = ASN1_STRING_get0_data(a);
+    if ((n == 4 && inet_ntop(AF_INET, p, text, sizeof text)) ||
+        (n == 16 && inet_ntop(AF_INET6, p, text, sizeof text)))
+        return text;
+    return "?";
+}
+
+/* The names a certificate is for, as the host check reads them: "DNS:x",
+ * "IP:a" from its subject alternative names, else "CN=x". */
+static std::string certificate_names(X509 *cert)
+{
+    std::string out;
+    int listed = 0;
+    GENERAL_NAMES *names =
+        (GENERAL_NAMES *)X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr);
+    for (int i = 0; names && i < sk_GENERAL_NAME_num(names); i++) {
+        const GENERAL_NAME *g = sk_GENERAL_NAME_value(names, i);
+        std::string one;
+        if (g->type == GEN_DNS)
+            one = "DNS:" + shown(ASN1_STRING_get0_data(g->d.dNSName),
+                                 ASN1_STRING_length(g->d.dNSName));
+        else if (g->type == GEN_IPADD)
+            one = "IP:" + address_text(g->d.iPAddress);
+        else
+            continue;
+        if (listed++ == NAMES_SHOWN) {
+            out += ", ...";
+            break;
+        }
+        out += (out.empty() ? "" : ", ") + one;
+    }
+    GENERAL_NAMES_free(names);
+    if (!out.empty())
+        return out;
+    X509_NAME *subject = X509_get_subject_name(cert);
+    int at = subject ? X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
+    if (at < 0)
+        return "no name";
+    const ASN1_STRING *cn = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at));
+    return "CN=" + shown(ASN1_STRING_get0_data(cn), ASN1_STRING_length(cn));
+}
+
 /* ============================================================= judgement */
 
 struct verify_text {
@@ -376,8 +511,9 @@ static const verify_text VERIFY_TEXTS[] = {
     {X509_V_ERR_KEYUSAGE_NO_CERTSIGN, "key usage does not include certificate signing"},
 };
 
-/* 0 when the server's certificate is accepted, else -6 with 08001 posted. */
-static int judge_certificate(my_connection *c, SSL *ssl)
+/* 0 when the server's certificate is accepted, else -6 with 08001 posted.
+ * expected is the name it had to carry. */
+static int judge_certificate(my_connection *c, SSL *ssl, const std::string &expected)
 {
     /* A handshake without a server certificate (an anonymous cipher) leaves
      * the verification result at "ok": nothing was checked, so it is not. */
@@ -392,6 +528,15 @@ static int judge_certificate(my_connection *c, SSL *ssl)
     long code = SSL_get_verify_result(ssl);
     if (code == X509_V_OK)
         return 0;
+    if (code == X509_V_ERR_HOSTNAME_MISMATCH || code == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+        /* never with TrustServerCertificate: no name was set to check */
+        static const char MISMATCH[] =
+            "SSL Provider: the server certificate is not for '%s' (it names %s)";
+        std::string names = certificate_names(SSL_get0_peer_certificate(ssl));
+        QV_TRACE(c, LOG_ERROR, MISMATCH, expected.c_str(), names.c_str());
+        post_error(c, ST_08001, 0, MISMATCH, expected.c_str(), names.c_str());
+        return -6;
+    }
     for (const verify_text &v : VERIFY_TEXTS) {
         if (v.code != code)
             continue;
@@ -507,10 +652,13 @@ int tls_start(my_connection *c)
     }
     if (load_client_identity(c, ssl.get()) != 0)
         return -6;
+    std::string expected;
+    if (expected_name(c, &expected) != 0 || set_server_identity(c, ssl.get(), expected) != 0)
+        return -6;
     int rc = run_handshake(c, ssl.get());
     if (rc != 0)
         return rc;
-    if (judge_certificate(c, ssl.get()) != 0)
+    if (judge_certificate(c, ssl.get(), expected) != 0)
         return -6;
     c->ssl = ssl.release();
     c->ssl_ctx = ctx.release();

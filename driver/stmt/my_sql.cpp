@@ -7,6 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 #include "frame/my_handle.h"
 #include "stmt/my_param.h"
 
@@ -173,6 +176,222 @@ int sql_scan_next(sql_scanner *sc, sql_token *t)
     return 1;
 }
 
+/* ============================================================ LOCAL INFILE */
+
+/* "LOAD {DATA | XML} [LOW_PRIORITY | CONCURRENT] LOCAL INFILE 'name'" makes
+ * the server ask the client for that file. The matcher follows the head of
+ * every statement of a text, token by token as the scanner gives them (so
+ * comments, literals and case are read as the server reads them), and points
+ * at the token that names the file. */
+struct infile_matcher {
+    int state;
+    uint32_t word_start, word_end;   /* the word being collected; empty when equal */
+};
+
+enum {
+    INFILE_HEAD,      /* at a statement's start: wants LOAD */
+    INFILE_LOAD,      /* wants DATA or XML */
+    INFILE_OPTIONS,   /* wants LOW_PRIORITY, CONCURRENT, LOCAL or INFILE */
+    INFILE_LOCAL,     /* after LOCAL: wants INFILE */
+    INFILE_NAME,      /* after LOCAL INFILE: wants the name */
+    INFILE_NONE,      /* not such a statement: waits for the next ';' */
+};
+
+/* A word of plain text, as far as the keywords go: letters, digits, '_',
+ * '$' and anything beyond ASCII (part of an identifier to the server). */
+static int is_word_unit(uint16_t c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c) || c == '_' ||
+           c == '$' || c > 0x7F;
+}
+
+static int word_is(const uint16_t *u, uint32_t from, uint32_t to, const char *kw)
+{
+    uint32_t n = (uint32_t)strlen(kw);
+    if (to - from != n)
+        return 0;
+    for (uint32_t i = 0; i < n; i++)
+        if (ascii_lower(u[from + i]) != (uint16_t)kw[i])
+            return 0;
+    return 1;
+}
+
+static void infile_word(infile_matcher *m, const uint16_t *u, uint32_t from, uint32_t to)
+{
+    int next = INFILE_NONE;
+    switch (m->state) {
+    case INFILE_HEAD:
+        if (word_is(u, from, to, "load"))
+            next = INFILE_LOAD;
+        break;
+    case INFILE_LOAD:
+        if (word_is(u, from, to, "data") || word_is(u, from, to, "xml"))
+            next = INFILE_OPTIONS;
+        break;
+    case INFILE_OPTIONS:
+        if (word_is(u, from, to, "low_priority") || word_is(u, from, to, "concurrent"))
+            next = INFILE_OPTIONS;
+        else if (word_is(u, from, to, "local"))
+            next = INFILE_LOCAL;
+        /* INFILE without LOCAL: the server reads a file of its own */
+        break;
+    case INFILE_LOCAL:
+        if (word_is(u, from, to, "infile"))
+            next = INFILE_NAME;
+        break;
+    }
+    m->state = next;
+}
+
+static void infile_matcher_init(infile_matcher *m)
+{
+    m->state = INFILE_HEAD;
+    m->word_start = m->word_end = 0;
+}
+
+/* Ends the word being collected, if any. */
+static void infile_flush(infile_matcher *m, const uint16_t *u)
+{
+    if (m->word_end > m->word_start)
+        infile_word(m, u, m->word_start, m->word_end);
+    m->word_start = m->word_end = 0;
+}
+
+/* Feeds one token; 1 when it names the file of a LOCAL INFILE statement (a
+ * literal, or a parameter marker standing for one). */
+static int infile_feed(infile_matcher *m, const sql_scanner *sc, const sql_token *t)
+{
+    const uint16_t *u = sc->units;
+    if (t->kind == SQL_TOKEN_TEXT) {
+        uint16_t c = u[t->start];
+        if (m->state == INFILE_NONE) {   /* the common case: one test per unit */
+            if (c == ';')
+                m->state = INFILE_HEAD;
+            return 0;
+        }
+        if (is_word_unit(c)) {
+            if (m->word_end == m->word_start)
+                m->word_start = t->start;
+            m->word_end = t->end;
+            return 0;
+        }
+        infile_flush(m, u);
+        if (c == ';')
+            m->state = INFILE_HEAD;
+        else if (!is_blank(c))
+            m->state = INFILE_NONE;
+        return 0;
+    }
+    if (m->state == INFILE_NONE)
+        return 0;
+    infile_flush(m, u);
+    if (t->kind == SQL_TOKEN_COMMENT || t->kind == SQL_TOKEN_BOM)
+        return 0;   /* the server reads a comment as a blank */
+    int named = 0;
+    if (m->state == INFILE_NAME) {
+        uint16_t q = u[t->start];
+        /* a string literal; "..." is an identifier under ANSI_QUOTES */
+        named = t->kind == SQL_TOKEN_MARKER ||
+                (t->kind == SQL_TOKEN_QUOTED &&
+                 (q == '\'' || (q == '"' && !(sc->flags & SQL_SCAN_ANSI_QUOTES))));
+    }
+    m->state = INFILE_NONE;
+    return named;
+}
+
+/* A file name literal as the server reads it: between its quotes, doubled
+ * quotes and backslash escapes undone (\% and \_ keep their backslash). The
+ * units are bytes of the wire encoding, one per unit. */
+static std::string unquote_name(const uint16_t *u, uint32_t from, uint32_t to, int flags)
+{
+    const uint16_t q = u[from];
+    const int escapes = !(flags & SQL_SCAN_NO_BACKSLASH_ESCAPES);
+    std::string out;
+    for (uint32_t i = from + 1; i < to; i++) {
+        uint16_t c = u[i];
+        if (c == q) {
+            if (i + 1 < to && u[i + 1] == q) {
+                out += (char)q;
+                i++;
+                continue;
+            }
+            break;
+        }
+        if (escapes && c == '\\' && i + 1 < to) {
+            uint16_t e = u[++i];
+            switch (e) {
+            case '0': out += '\0'; break;
+            case 'b': out += '\b'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'Z': out += '\x1A'; break;
+            case '%':
+            case '_': out += '\\'; out += (char)e; break;
+            default: out += (char)e; break;
+            }
+            continue;
+        }
+        out += (char)c;
+    }
+    return out;
+}
+
+void sql_local_infile_names(const unsigned char *text, size_t n, int flags,
+                            std::vector<std::string> *names)
+{
+    /* one unit per byte: the scanner and the keywords only look at ASCII,
+     * which no byte of a UTF-8 sequence can be mistaken for */
+    std::vector<uint16_t> u(text, text + n);
+    sql_scanner sc;
+    sql_token t;
+    infile_matcher m;
+    infile_matcher_init(&m);
+    sql_scan_init(&sc, u.data(), (uint32_t)u.size(), flags);
+    while (sql_scan_next(&sc, &t))
+        if (infile_feed(&m, &sc, &t) && t.kind == SQL_TOKEN_QUOTED)
+            names->push_back(unquote_name(u.data(), t.start, t.end, flags));
+}
+
+/* The names of text into s->local_infile_files. 0, or -1 with HY001 posted. */
+static int collect_infile_names(my_statement *s, const unsigned char *text, size_t n, int flags)
+{
+    try {
+        sql_local_infile_names(text, n, flags, &s->local_infile_files);
+    } catch (...) {
+        s->local_infile_files.clear();
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    for (const std::string &f : s->local_infile_files)
+        QV_TRACE(s, LOG_DETAIL, "allow_local_infile: '%s'", f.c_str());
+    return 0;
+}
+
+int allow_local_infile(my_statement *s, const my_packet *p)
+{
+    s->local_infile_files.clear();
+    my_connection *c = handle_conn(s);
+    if (s->local_infile_statements <= 0 || s->driver_own || !c || !c->LocalInfile || !p)
+        return 0;
+    int flags = sql_scan_flags(c);
+    /* the text the server parses, parameter values in place */
+    if (p->length > 4 && p->data[4] == COM_QUERY)
+        return collect_infile_names(s, p->data + 5, (size_t)(p->length - 5), flags);
+    if (!s->sql_text)
+        return 0;
+    /* a server-side prepared statement: its text, in the encoding it was
+     * prepared in */
+    char *b = conn_wire_utf8(c) ? ms_to_utf8(s->sql_text) : ms_to_latin1(s->sql_text);
+    if (!b) {
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = collect_infile_names(s, (const unsigned char *)b, strlen(b), flags);
+    free(b);
+    return rc;
+}
+
 /* ======================================================== my_process_sql */
 
 /* Keywords whose positions the trace line reports (only there). */
@@ -191,6 +410,8 @@ struct sql_summary {
     int depth;                    /* parenthesis depth of plain text */
     int keyword_pos[KW_COUNT];    /* output position before the keyword, -1 unseen */
     int markers;
+    infile_matcher infile;        /* LOAD ... LOCAL INFILE statements */
+    int infile_statements;
 };
 
 /* The first word: plain text up to a blank or a unit above 128. Comments
@@ -288,7 +509,9 @@ static uint32_t scan_into(const uint16_t *in, uint32_t n, int flags, uint16_t *o
     sql_token t;
     uint32_t o = 0;
     sql_scan_init(&sc, in, n, flags);
+    infile_matcher_init(&m->infile);
     while (sql_scan_next(&sc, &t)) {
+        m->infile_statements += infile_feed(&m->infile, &sc, &t);
         if (t.kind == SQL_TOKEN_TEXT) {
             note_text_unit(m, in, t.start, n, out, o);
             out[o++] = in[t.start];
@@ -354,6 +577,7 @@ my_string *my_process_sql(my_statement *s, const my_string *text)
 
     s->found_param_count = m.markers;
     s->is_select = verb_is_select(m.verb);
+    s->local_infile_statements = m.infile_statements;
     trace_summary(s, out, &m);
     return out;
 }

@@ -14,7 +14,11 @@
 #ifndef QV_MY_SQL_H
 #define QV_MY_SQL_H
 
+#include <stddef.h>
 #include <stdint.h>
+
+#include <string>
+#include <vector>
 
 #include "my_handles.h"
 #include "protocol/my_pkt.h"
@@ -68,6 +72,24 @@ int sql_scan_next(sql_scanner *sc, sql_token *t);
  * and sets s->found_param_count and s->is_select. Returns a new string the
  * caller owns (the input stays the caller's), or null with HY001 posted. */
 my_string *my_process_sql(my_statement *s, const my_string *text);
+
+/* ---- LOCAL INFILE -------------------------------------------------------
+ * "LOAD {DATA | XML} [LOW_PRIORITY | CONCURRENT] LOCAL INFILE 'name'" lets
+ * the server ask for that file; my_process_sql counts such statements in
+ * s->local_infile_statements. */
+
+/* Appends to *names the file names the LOAD ... LOCAL INFILE statements of a
+ * command text give, as the server reads them (quotes and escapes undone by
+ * the rules flags describe). text is in the wire encoding. May throw
+ * std::bad_alloc. */
+void sql_local_infile_names(const unsigned char *text, size_t n, int flags,
+                            std::vector<std::string> *names);
+/* Called with the command about to execute the statement (a COM_QUERY text
+ * with its parameter values, or COM_STMT_EXECUTE): sets
+ * s->local_infile_files to the files its statements name, the only ones the
+ * command layer will upload while the command runs. None for the driver's
+ * own statements or with LocalInfile=0. 0, or -1 with HY001 posted. */
+int allow_local_infile(my_statement *s, const my_packet *p);
 
 /* ---- command builders --------------------------------------------------
  * Each resets the statement's sequence counter and returns a new packet the

@@ -52,6 +52,8 @@ int my_close_stmt(my_statement *s, int unprepare)
     s->described = 0;
     s->executed = 0;
     s->data_waiting = 0;
+    /* the execution is over: no file it named may be asked for any more */
+    s->local_infile_files.clear();
     return 0;
 }
 
@@ -118,6 +120,11 @@ static int run_one_row(my_statement *s, const execution &e, uint64_t row, SQLRET
             QV_TRACE(s, LOG_ERROR, "SQLExecDirectWide: create_exec_string failed");
         else
             QV_TRACE(s, LOG_ERROR, "SQLExecute: create_prepared_command failed");
+        return -1;
+    }
+    if (allow_local_infile(s, p) != 0) {
+        packet_free(p);
+        set_param_status(s, row, SQL_PARAM_ERROR);
         return -1;
     }
     if (!e.direct)

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -13,6 +14,8 @@
 
 #include <chrono>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <zlib.h>
 
 namespace fake {
@@ -80,6 +83,10 @@ session::~session() { close(); }
 void session::close()
 {
     std::lock_guard<std::mutex> g(fd_lock_);
+    if (ssl_) {
+        SSL_free(ssl_);
+        ssl_ = nullptr;
+    }
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -120,6 +127,19 @@ bool session::wait_readable(int64_t deadline_ms)
 
 bool session::read_exact(uint8_t *dst, size_t n, int64_t deadline_ms)
 {
+    while (n > 0 && ssl_) {
+        // decrypted bytes may already wait inside OpenSSL
+        if (SSL_pending(ssl_) == 0 && !wait_readable(deadline_ms))
+            return false;
+        int r = SSL_read(ssl_, dst, (int)std::min(n, (size_t)INT32_MAX));
+        if (r <= 0) {
+            if (SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ)
+                continue;
+            return false;
+        }
+        dst += r;
+        n -= (size_t)r;
+    }
     while (n > 0) {
         if (!wait_readable(deadline_ms))
             return false;
@@ -194,9 +214,63 @@ bool session::read_raw(bytes *out, size_t n, int timeout_ms)
     return read_exact(out->data(), n, now_ms() + timeout_ms);
 }
 
-bool session::send_raw(const bytes &raw)
+bool session::write_all(const uint8_t *p, size_t n)
 {
-    return fd_ >= 0 && send_all(fd_, raw.data(), raw.size());
+    if (fd_ < 0)
+        return false;
+    if (!ssl_)
+        return send_all(fd_, p, n);
+    while (n > 0) {
+        int w = SSL_write(ssl_, p, (int)std::min(n, (size_t)INT32_MAX));
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= (size_t)w;
+    }
+    return true;
+}
+
+bool session::send_raw(const bytes &raw) { return write_all(raw.data(), raw.size()); }
+
+bool session::start_tls(const std::string &cert_chain_file, const std::string &key_file,
+                        std::string *sni, int timeout_ms)
+{
+    SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
+    bool ok = ctx && SSL_CTX_use_certificate_chain_file(ctx, cert_chain_file.c_str()) == 1 &&
+              SSL_CTX_use_PrivateKey_file(ctx, key_file.c_str(), SSL_FILETYPE_PEM) == 1;
+    SSL *ssl = ok ? SSL_new(ctx) : nullptr;
+    SSL_CTX_free(ctx);   // the SSL object keeps its own reference
+    if (!ssl || fd_ < 0) {
+        SSL_free(ssl);
+        ERR_clear_error();
+        return false;
+    }
+    // OpenSSL writes to the socket with write(): a client that went away
+    // would raise SIGPIPE. Blocked on this session's thread only, so the
+    // driver's own threads are still tested for never raising it.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    // a client that stops in the middle of the handshake must not hang the test
+    struct timeval tv = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    SSL_set_fd(ssl, fd_);
+    ok = SSL_accept(ssl) == 1;
+    struct timeval none = {0, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+    if (ok && sni) {
+        const char *name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+        *sni = name ? name : "";
+    }
+    ERR_clear_error();
+    if (!ok) {
+        SSL_free(ssl);
+        return false;
+    }
+    std::lock_guard<std::mutex> g(fd_lock_);
+    ssl_ = ssl;
+    return true;
 }
 
 bool session::send_compressed(const bytes &data)

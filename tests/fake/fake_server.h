@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+struct ssl_st;
+
 namespace fake {
 
 using bytes = std::vector<uint8_t>;
@@ -55,6 +57,11 @@ public:
     bool send_compressed(const bytes &data);
     // From now on packets go both ways inside compressed frames.
     void set_compressed(bool on) { compressed_ = on; }
+    // Answers the client's TLS handshake with a certificate chain and key
+    // (PEM files); from then on every byte goes through TLS. False when the
+    // handshake fails. sni receives the name the client asked for, if any.
+    bool start_tls(const std::string &cert_chain_file, const std::string &key_file,
+                   std::string *sni = nullptr, int timeout_ms = 5000);
     void sleep_ms(int ms);   // ends early when the server stops
     void close();            // closes the client's socket
     void shutdown_socket();  // unblocks a blocked call (used by the server)
@@ -68,8 +75,11 @@ private:
     bool read_stream(uint8_t *dst, size_t n, int64_t deadline_ms);
     bool read_frame(int64_t deadline_ms);
 
+    bool write_all(const uint8_t *p, size_t n);
+
     int fd_;
     const std::atomic<bool> *stop_;
+    ssl_st *ssl_ = nullptr;    // TLS once start_tls succeeded
     bool compressed_ = false;
     uint8_t comp_seq_ = 0;
     bytes pending_;            // decompressed bytes not yet taken

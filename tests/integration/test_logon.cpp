@@ -2,8 +2,8 @@
 // connect entry points (narrow and wide), the output connection string,
 // refused passwords, server lists, and every authentication method the
 // server offers: mysql_native_password, mysql_old_password (both request
-// forms), mysql_clear_password through PAM, and ed25519, which the driver
-// does not speak.
+// forms), mysql_clear_password through PAM (over TLS, or by the DSN's
+// opt-in), and ed25519, which the driver does not speak.
 //
 // The server runs with --secure-auth=OFF and the auth_pam and auth_ed25519
 // plugins (tests/CMakeLists.txt). The accounts are made here, as root.
@@ -522,15 +522,28 @@ TEST_F(Logon, ClearPasswordThroughPam)
     pam_service service;
     ASSERT_TRUE(service.ok()) << "cannot write /etc/pam.d/" << PAM_SERVICE;
     const int port = qv::server().port;
-    {
+    const std::string tls = "Encrypt=yes;CertificateFile=" + qv::server().ssl_ca + ";";
+    const std::string opt_in = "EnableCleartextPlugin=yes;";
+    {   // on plain TCP with the opt-in; the proxy sees the server's switch
         auth_proxy proxy("", "");
-        attempt a = try_connect(user_conn(port_part(proxy.port()), PAM_USER, PAM_PASSWORD));
+        attempt a =
+            try_connect(user_conn(port_part(proxy.port()), PAM_USER, PAM_PASSWORD) + opt_in);
         EXPECT_EQ(a.rc, SQL_SUCCESS) << qv::describe(a.diags);
         EXPECT_TRUE(a.diags.empty()) << qv::describe(a.diags);
         EXPECT_EQ(proxy.reply(), std::string("\xFEmysql_clear_password\0", 22));
     }
+    attempt over_tls = try_connect(user_conn(port_part(port), PAM_USER, PAM_PASSWORD) + tls);
+    EXPECT_EQ(over_tls.rc, SQL_SUCCESS) << qv::describe(over_tls.diags);
 
-    attempt bad = try_connect(user_conn(port_part(port), PAM_USER, "wrong"));
+    // on plain TCP without it the password stays home
+    attempt plain = try_connect(user_conn(port_part(port), PAM_USER, PAM_PASSWORD));
+    EXPECT_EQ(plain.rc, SQL_ERROR);
+    ASSERT_FALSE(plain.diags.empty());
+    EXPECT_EQ(plain.diags[0].sqlstate, "08001") << qv::describe(plain.diags);
+    EXPECT_NE(plain.diags[0].text.find("EnableCleartextPlugin=yes"), std::string::npos)
+        << qv::describe(plain.diags);
+
+    attempt bad = try_connect(user_conn(port_part(port), PAM_USER, "wrong") + tls);
     EXPECT_EQ(bad.rc, SQL_ERROR);
     ASSERT_FALSE(bad.diags.empty());
     EXPECT_EQ(bad.diags[0].sqlstate, "28000") << qv::describe(bad.diags);

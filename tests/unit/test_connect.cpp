@@ -195,6 +195,36 @@ TEST_F(DsnConnect, ConnectionStringOverDsnOverDefault)
     EXPECT_EQ(std::string(c->LogFile), "/dev/null");
 }
 
+// The security keys from a DSN, under both readers; LocalInfile is on when
+// nothing says otherwise, the connection string overrides the DSN.
+TEST_F(DsnConnect, SecurityKeysFromTheDsn)
+{
+    ini_set_dsn("qv_guard", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"LocalInfile", "0"},
+                             {"EnableCleartextPlugin", "yes"},
+                             {"HostNameInCertificate", "db.example.com"}});
+    ini_set_dsn("qv_plain", {{"Server", "127.0.0.1"}, {"Port", "1"}});
+    struct tc {
+        bool sqlconnect;
+        const char *in;
+        int local_infile, cleartext;
+        const char *host_name;
+    } cases[] = {
+        {true, "qv_guard", 0, 1, "db.example.com"},
+        {false, "DSN=qv_guard", 0, 1, "db.example.com"},
+        {false, "DSN=qv_guard;LocalInfile=1;EnableCleartextPlugin=0", 1, 0, "db.example.com"},
+        {true, "qv_plain", 1, 0, "<null>"},
+        {false, "DSN=qv_plain", 1, 0, "<null>"},
+    };
+    for (const tc &t : cases) {
+        SCOPED_TRACE(t.in);
+        SQLRETURN rc = t.sqlconnect ? connect(t.in, nullptr, 0) : driver_connect(t.in);
+        EXPECT_EQ(rc, SQL_ERROR);   // nothing listens on port 1
+        EXPECT_EQ(c->LocalInfile, t.local_infile);
+        EXPECT_EQ(c->EnableCleartextPlugin, t.cleartext);
+        EXPECT_EQ(text_of(c->HostNameInCertificate), t.host_name);
+    }
+}
+
 // odbc.ini holds narrow text; the DSN's own ConvToUtf says it is UTF-8.
 TEST_F(DsnConnect, DsnTextFollowsItsConvToUtf)
 {

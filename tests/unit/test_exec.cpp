@@ -299,7 +299,8 @@ TEST_F(exec_fixture, LocalInfileGoesOutInPiecesOf1024)
         s.send_raw(response({fake::ok_packet(2500, 0, 2)}, (uint8_t)(u.packets.back().first + 1)));
     });
     connect(srv);
-    EXPECT_EQ(query(stmt, "LOAD DATA LOCAL INFILE 'x' INTO TABLE t"), 0) << all_diags(stmt);
+    const std::string sql = std::string("LOAD DATA LOCAL INFILE '") + path + "' INTO TABLE t";
+    EXPECT_EQ(exec(stmt, sql.c_str()), SQL_SUCCESS) << all_diags(stmt);
     ASSERT_TRUE(srv.wait_done());
     unlink(path);
     EXPECT_EQ(u.packets, (std::vector<std::pair<uint8_t, size_t>>{
@@ -323,7 +324,8 @@ TEST_F(exec_fixture, LocalInfileOfMissingFileEndsTheUploadAndKeepsTheConnection)
         s.send_raw(response({fake::ok_packet(0, 0, 2)}));
     });
     connect(srv);
-    EXPECT_EQ(query(stmt, "LOAD DATA LOCAL INFILE 'x' INTO TABLE t"), -1);
+    const std::string sql = "LOAD DATA LOCAL INFILE '" + missing + "' INTO TABLE t";
+    EXPECT_EQ(exec(stmt, sql.c_str()), SQL_ERROR);
     EXPECT_TRUE(has_diag(stmt, "08S01", "Communication link failure: Failed to open '" + missing +
                                             "', eerrno=2"))
         << all_diags(stmt);

@@ -796,6 +796,8 @@ TEST_F(logon, SwitchAnswersByMethod)
         {"sha256, empty password", "", DEFAULT_CAPS,
          auth_switch("sha256_password", salt_data(SWITCH_SALT)), bytes{0}},
     };
+    // the fake speaks plain TCP: clear text goes out only with the opt-in
+    conn->EnableCleartextPlugin = 1;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         hello h;
@@ -927,6 +929,7 @@ TEST_F(logon, HostileAuthenticationPackets)
         {"OK cut short", {send(bytes{0x00})}, "08S01", "malformed OK packet"},
         {"endless switches", endless, "08S01", "too many authentication rounds"},
     };
+    conn->EnableCleartextPlugin = 1;   // lets the endless clear-text switches go on
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         clear_diagnostics(conn);

@@ -144,6 +144,13 @@ TEST_F(Settings, ConnectionStringKeywords)
         {"SOKEEPALIVE=no", SET_SOKEEPALIVE, "0"},
         {"ConvWToUTF=7", SET_ConvWToUtf, "7"},
         {"TimeAsTime=YES", SET_TimeAsTime, "1"},
+        // LOCAL INFILE is on unless switched off; clear text is off unless switched on
+        {"SERVER=h", SET_LocalInfile, "1"},
+        {"LocalInfile=0", SET_LocalInfile, "0"},
+        {"LOCALINFILE=no", SET_LocalInfile, "0"},
+        {"SERVER=h", SET_EnableCleartextPlugin, "0"},
+        {"EnableCleartextPlugin=yes", SET_EnableCleartextPlugin, "1"},
+        {"HostNameInCertificate=db.example.com", SET_HostNameInCertificate, "db.example.com"},
         // Logging words of a connection string ("error" is not one of them)
         {"LOGGING=error", SET_Logging, "0"},
         {"LOGGING=onerror", SET_Logging, "95"},
@@ -164,16 +171,17 @@ TEST_F(Settings, ConnectionStringKeywords)
     }
 }
 
-// Numbers the string does not give start from 0, not from an earlier connect.
-TEST_F(Settings, NumbersNotGivenAreZero)
+// Numbers the string does not give start from their initial values (0 for
+// all but LocalInfile, which is on), not from an earlier connect.
+TEST_F(Settings, NumbersNotGivenTakeTheirInitialValues)
 {
-    ASSERT_EQ(parse("PORT=3307;IPV6=yes;ConvToUTF=yes;RCVBUFFER=5"), 0);
+    ASSERT_EQ(parse("PORT=3307;IPV6=yes;ConvToUTF=yes;RCVBUFFER=5;LocalInfile=0"), 0);
     conn_reset(c);   // keeps PORT, IPV6, ConvToUtf, RCVBUFFER by design
     EXPECT_EQ(c->PORT, 3307);
     ASSERT_EQ(parse("SERVER=h"), 0);
     for (const setting_row &r : setting_table)
         if (setting_is_number(r)) {
-            EXPECT_EQ(c->*(r.number), 0) << r.keyword;
+            EXPECT_EQ(c->*(r.number), r.id == SET_LocalInfile ? 1 : 0) << r.keyword;
         }
 }
 
@@ -196,7 +204,8 @@ TEST_F(Settings, OutputStringCarriesEveryFormInOrder)
                     "character_set_client=csc;Compress=yes;TrustServerCertificate=yes;"
                     "Entropy=e;PublicKeyFile=pub;CertificateFile=cf;PrivateKeyFile=pk;"
                     "packetsize=4096;SOKEEPALIVE=yes;RCVBUFFER=8192;ipv6=yes;port=3307;"
-                    "database=db;socket=k;server=s;pwd=p;uid=u;dsn=qv_no_such_dsn"),
+                    "database=db;socket=k;server=s;pwd=p;uid=u;dsn=qv_no_such_dsn;"
+                    "HostNameInCertificate=hn;EnableCleartextPlugin=yes;LocalInfile=0"),
               0);
     EXPECT_EQ(out_string(),
               "DSN=qv_no_such_dsn;UID=u;PWD=p;SERVER=s;SOCKET=k;DATABASE=db;PORT=3307;IPV6=Yes;"
@@ -206,7 +215,7 @@ TEST_F(Settings, OutputStringCarriesEveryFormInOrder)
               "ReqCharSet=33;collation_connection=cc;text_prepare=yes;nocache=yes;"
               "ConvToUtf=yes;ConvWToUtf=yes;AnsiMode=yes;SQLMode=sm;WindowsUser=wu;"
               "NTLMv2=yes;Kerberos=yes;GSSLIB=gl;GSSFLAG=2;Principal=pr;NullDatetimes=yes;"
-              "TimeAsTime=yes;");
+              "TimeAsTime=yes;LocalInfile=0;EnableCleartextPlugin=yes;HostNameInCertificate=hn;");
 
     // What the driver hands back connects to the same place again.
     std::vector<std::string> before;
@@ -239,6 +248,8 @@ TEST_F(Settings, OutputStringConditions)
         {"SERVER=h;NullDatetimes=2;Compress=no", drv + "SERVER=h;NullDatetimes=yes;"},
         {"SERVER=h;ENCRYPT=yes;LogonTimeout=9;ConnectionTimeout=9;LOGGING=0", drv + "SERVER=h;"},
         {"DRIVER={Other};SOCKET=/tmp/s", drv + "SOCKET=/tmp/s;"},
+        {"SERVER=h;LocalInfile=1;EnableCleartextPlugin=no", drv + "SERVER=h;"},
+        {"SERVER=h;LocalInfile=no", drv + "SERVER=h;LocalInfile=0;"},
     };
     for (const tc &t : cases) {
         SCOPED_TRACE(t.in);

@@ -498,3 +498,122 @@ TEST_F(Builders, CloseAndReset)
         packet_free(p);
     }
 }
+
+// ----------------------------------------------------------- LOCAL INFILE
+
+namespace {
+
+struct infile_case {
+    const char *sql;   // bytes of the wire text
+    int flags;
+    std::vector<std::string> names;
+};
+
+std::vector<std::string> infile_names(const std::string &sql, int flags)
+{
+    std::vector<std::string> names;
+    sql_local_infile_names(reinterpret_cast<const unsigned char *>(sql.data()), sql.size(), flags,
+                           &names);
+    return names;
+}
+
+int literal_path(my_statement *, my_packet *p, int)
+{
+    static const char lit[] = "'/tmp/it''s \\\\ here'";
+    return packet_put_bytes(p, lit, sizeof lit - 1);
+}
+
+} // namespace
+
+// Only a statement's own LOAD ... LOCAL INFILE names a file, read the way the
+// server reads the literal.
+TEST(LocalInfileNames, AsTheServerReadsThem)
+{
+    using v = std::vector<std::string>;
+    const infile_case cases[] = {
+        {"LOAD DATA LOCAL INFILE '/tmp/a.csv' INTO TABLE t", 0, v{"/tmp/a.csv"}},
+        {"load Data local InFile '/tmp/a' into table t", 0, v{"/tmp/a"}},
+        {"LOAD/* x */DATA -- y\n\tLOCAL #z\n INFILE\n'/tmp/a'", 0, v{"/tmp/a"}},
+        {"LOAD DATA LOW_PRIORITY LOCAL INFILE '/tmp/a'", 0, v{"/tmp/a"}},
+        {"LOAD DATA CONCURRENT LOCAL INFILE'/tmp/a'", 0, v{"/tmp/a"}},
+        {"LOAD XML LOCAL INFILE '/tmp/x.xml' INTO TABLE t", 0, v{"/tmp/x.xml"}},
+        {"LOAD DATA /*!50000 LOCAL */ INFILE '/tmp/e'", 0, v{"/tmp/e"}},
+        {"LOAD DATA LOCAL INFILE \"/tmp/q\"", 0, v{"/tmp/q"}},
+        {"LOAD DATA LOCAL INFILE '/tmp/\xC3\xA9.csv'", 0, v{"/tmp/\xC3\xA9.csv"}},
+        // the server's unquoting
+        {"LOAD DATA LOCAL INFILE 'C:\\\\d\\\\it''s\\'.csv'", 0, v{"C:\\d\\it's'.csv"}},
+        {"LOAD DATA LOCAL INFILE 'a\\nb\\tc\\%d\\_e\\qf'", 0, v{"a\nb\tc\\%d\\_eqf"}},
+        {"LOAD DATA LOCAL INFILE 'C:\\data'", NBE, v{"C:\\data"}},
+        // several statements: each one's head
+        {"SELECT 1; LOAD DATA LOCAL INFILE '/tmp/b' INTO TABLE t", 0, v{"/tmp/b"}},
+        {"LOAD DATA LOCAL INFILE 'a' INTO TABLE t;LOAD XML LOCAL INFILE 'b' INTO TABLE u", 0,
+         v{"a", "b"}},
+        // no file of the client's
+        {"LOAD DATA INFILE '/srv/a' INTO TABLE t", 0, v{}},
+        {"SELECT 'LOAD DATA LOCAL INFILE ''/etc/passwd'''", 0, v{}},
+        {"/* LOAD DATA LOCAL INFILE '/etc/passwd' */ SELECT 1", 0, v{}},
+        {"SELECT 1 -- ; LOAD DATA LOCAL INFILE '/etc/passwd'", 0, v{}},
+        {"SELECT 1, LOAD DATA LOCAL INFILE '/etc/passwd'", 0, v{}},
+        {"LOADDATA LOCAL INFILE '/etc/passwd'", 0, v{}},
+        {"LOAD DATA LOCAL LOCAL INFILE '/etc/passwd'", 0, v{}},
+        {"LOAD DATA LOCAL INFILE `/etc/passwd`", 0, v{}},
+        {"LOAD DATA LOCAL INFILE \"/etc/passwd\"", ANSI, v{}},
+        {"LOAD DATA LOCAL INFILE ?", 0, v{}},
+        {"DO 'LOAD DATA LOCAL INFILE", 0, v{}},
+    };
+    for (const infile_case &c : cases)
+        EXPECT_EQ(infile_names(c.sql, c.flags), c.names) << c.sql;
+}
+
+TEST_F(ProcessSql, CountsLocalInfileStatements)
+{
+    const struct {
+        const char16_t *sql;
+        int count;
+    } cases[] = {
+        {u"LOAD DATA LOCAL INFILE '/tmp/a' INTO TABLE t", 1},
+        {u"  load data local infile ? into table t ;", 1},
+        {u"select 1; LOAD XML LOCAL INFILE 'x' INTO TABLE t; LOAD DATA LOCAL INFILE 'y' INTO "
+         u"TABLE u",
+         2},
+        {u"LOAD DATA INFILE '/srv/a' INTO TABLE t", 0},
+        {u"select 'LOAD DATA LOCAL INFILE ''x'''", 0},
+    };
+    for (const auto &c : cases) {
+        std::u16string in(c.sql);
+        process(in);
+        EXPECT_EQ(stmt->local_infile_statements, c.count) << std::string(in.begin(), in.end());
+    }
+}
+
+// The names come from the text that goes out, parameter values in place;
+// the driver's own statements and LocalInfile=0 get none.
+TEST_F(Builders, LocalInfileFilesFollowTheSentText)
+{
+    my_string *src = text16(u"LOAD DATA LOCAL INFILE ? INTO TABLE t; "
+                            u"LOAD DATA LOCAL INFILE '/tmp/b' INTO TABLE u");
+    my_string *sql = my_process_sql(stmt, src);
+    ASSERT_EQ(stmt->local_infile_statements, 2);
+    my_packet *p = build_exec_string(stmt, sql, literal_path);
+    ASSERT_NE(p, nullptr);
+    struct {
+        const char *name;
+        int driver_own, local_infile;
+        std::vector<std::string> files;
+    } cases[] = {
+        {"application", 0, 1, {"/tmp/it's \\ here", "/tmp/b"}},
+        {"driver's own", 1, 1, {}},
+        {"LocalInfile=0", 0, 0, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        stmt->driver_own = c.driver_own;
+        conn->LocalInfile = c.local_infile;
+        stmt->local_infile_files = {"stale"};
+        EXPECT_EQ(allow_local_infile(stmt, p), 0);
+        EXPECT_EQ(stmt->local_infile_files, c.files);
+    }
+    packet_free(p);
+    ms_free(sql);
+    ms_free(src);
+}
