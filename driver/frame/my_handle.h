@@ -88,6 +88,8 @@ int check_text_length(void *h, int64_t length, int wide);
 int64_t monotonic_ms(void);
 void call_enter(void);
 void call_leave(void);
+/* Inside a call: the bounds that follow count from now (a logon ends). */
+void call_restart(void);
 int64_t call_started_ms(void);      /* 0 outside any entry point */
 int64_t call_forced_deadline_ms(void); /* 0 when none is forced */
 struct call_deadline {

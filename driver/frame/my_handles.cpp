@@ -502,6 +502,13 @@ void call_leave(void)
     }
 }
 
+void call_restart(void)
+{
+    /* a side connection logging on under a forced deadline changes nothing */
+    if (call_clock.depth > 0 && !call_clock.forced_deadline_ms)
+        call_clock.started_ms = monotonic_ms();
+}
+
 int64_t call_started_ms(void) { return call_clock.started_ms; }
 int64_t call_forced_deadline_ms(void) { return call_clock.forced_deadline_ms; }
 

@@ -305,7 +305,7 @@ int drain_wire(void *h, response_tracker *t)
  * bound (and never more than KILL_WAIT_MS): the call then ends close to the
  * bound the application set, even when the server or the link has stalled
  * and the interruption fails. */
-enum { RECOVERY_SHARE_PERCENT = 15, RECOVERY_MOST_MS = 3000 };
+enum { RECOVERY_SHARE_PERCENT = 18, RECOVERY_MOST_MS = 3000 };
 
 static int64_t recovery_deadline(const void *h)
 {
