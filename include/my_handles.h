@@ -148,6 +148,12 @@ struct data_storage {
      * looked up yet, 1 for UTF-8 text, 2 for one byte per character. */
     int32_t charset_checked;
     int32_t charset_utf8;
+
+    /* 0, or the row's value did not read as the column's type: the
+     * SQLSTATE-table row of the diagnostic posted when the row was read. A
+     * text row keeps the server's text (a value is present); a binary row
+     * keeps nothing. */
+    int32_t refused;
 };
 
 struct field {

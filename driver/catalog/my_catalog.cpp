@@ -24,11 +24,9 @@ int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, 
     a->given = text != nullptr;
     if (!text)
         return 0;
-    if (len < 0 && len != SQL_NTS) {
-        post_error(stmt, ST_HY090, 0, nullptr);
-        return -1;
-    }
     const my_connection *c = handle_conn(stmt);
+    if (check_text_length(stmt, len, wide && !wide_is_utf8(c)) != 0)
+        return -1;
     a->s = wide ? ms_from_wide(text, len, c) : ms_from_narrow((const char *)text, len, c);
     if (!a->s) {
         post_error(stmt, ST_HY001, 0, nullptr);

@@ -136,6 +136,9 @@ static SQLRETURN set_catalog_attr(my_connection *c, SQLPOINTER value, SQLINTEGER
         post_error(c, api == ATTR_OPTION ? ST_S1009 : ST_HY009, 0, nullptr);
         return SQL_ERROR;
     }
+    /* the length counts bytes in both forms */
+    if (api != ATTR_OPTION && check_text_length(c, len, 0) != 0)
+        return SQL_ERROR;
     my_string *name = catalog_text(c, value, len, api);
     if (!name) {
         QV_TRACE(c, LOG_ERROR, "%s: failed to create catalog string", fname);

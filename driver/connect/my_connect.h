@@ -46,6 +46,10 @@ int32_t setting_integer(const char *text);
 int32_t setting_dsn_bool(const char *text, int optional_word);
 /* Connection-string Boolean by the row's rule. */
 int32_t setting_cs_bool(const char *text, setting_bool_rule rule);
+/* Encrypt, read alike from a connection string and from a DSN: "no" or 0
+ * no TLS, "optional" or 2 optional TLS, "yes", "true" or any other number
+ * TLS required. */
+int32_t setting_encrypt(const char *text);
 
 /* Which settings a connection string gave (numbers and Booleans; texts are
  * given when not null). */

@@ -114,6 +114,16 @@ int32_t setting_cs_bool(const char *s, setting_bool_rule rule)
     return setting_integer(s) != 0 ? 1 : 0;
 }
 
+int32_t setting_encrypt(const char *s)
+{
+    if (word_is(s, "optional"))
+        return 2;
+    int32_t v = setting_dsn_bool(s, 0);
+    /* anything but "off" or "optional" asks for TLS: a stray value must
+     * never quietly mean a clear-text link */
+    return v == 0 || v == 2 ? v : 1;
+}
+
 /* LogFile holds at most 259 bytes; a longer path is cut, never inside a
  * UTF-8 sequence. */
 static void set_logfile(my_connection *c, const std::string &bytes)
@@ -223,8 +233,9 @@ static int apply_cs_value(my_connection *c, const setting_row &r, const uint16_t
     case FORM_INTEGER:
     case FORM_BOOLEAN:
     case FORM_ENCRYPT: {
-        int32_t value = r.form == FORM_INTEGER ? setting_integer(ascii.c_str())
-                                               : setting_cs_bool(ascii.c_str(), r.bool_rule);
+        int32_t value = r.form == FORM_INTEGER   ? setting_integer(ascii.c_str())
+                        : r.form == FORM_ENCRYPT ? setting_encrypt(ascii.c_str())
+                                                 : setting_cs_bool(ascii.c_str(), r.bool_rule);
         c->*(r.number) = value;   /* every occurrence: the last one wins */
         given->set(r.id);
         MODULE_TRACE(MOD_DRIVER, c, LOG_CONTINUE, "%s: %s found in connect string %d", fname,
@@ -412,7 +423,7 @@ static int decode_pending(my_connection *c, const pending_texts &p)
 }
 
 /* A value read from a DSN, stored by the row's form. `connect` selects
- * SQLConnect's spellings (Encrypt knows "optional"; Logging knows "onerror"). */
+ * SQLConnect's spellings of Logging ("onerror"). */
 static void store_dsn_value(my_connection *c, const setting_row &r, const std::string &v,
                             pending_texts &p, bool connect)
 {
@@ -420,7 +431,7 @@ static void store_dsn_value(my_connection *c, const setting_row &r, const std::s
     case FORM_TEXT: p.value[r.id] = v; break;
     case FORM_INTEGER: c->*(r.number) = setting_integer(v.c_str()); break;
     case FORM_BOOLEAN: c->*(r.number) = setting_dsn_bool(v.c_str(), 0); break;
-    case FORM_ENCRYPT: c->*(r.number) = setting_dsn_bool(v.c_str(), connect); break;
+    case FORM_ENCRYPT: c->*(r.number) = setting_encrypt(v.c_str()); break;
     case FORM_LOGGING:
         c->hdr.log_flags = parse_logging_value(
             v.c_str(), connect ? LOGWORDS_DSN_CONNECT : LOGWORDS_DSN_COMPLETE);

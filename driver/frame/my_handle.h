@@ -68,14 +68,56 @@ void conn_default_attributes(my_connection *conn);
 void *list_nth(void *head, int n);   /* 1-based; works on diag records and handles */
 int list_count(void *head);
 
+/* ---- application lengths ----
+ * The most bytes one command can carry: no server takes more than 1 GiB
+ * (max_allowed_packet). An application's length beyond it cannot describe
+ * a real buffer, and is refused before anything is read. */
+const int64_t MAX_COMMAND_BYTES = (int64_t)1 << 30;
+/* An application's text length in units (bytes; UTF-16 units when wide):
+ * SQL_NTS, or 0 up to what one command can carry. 0 when it is one; else
+ * HY090 is posted on h and -1 returned. */
+int check_text_length(void *h, int64_t length, int wide);
+
+/* ---- the call clock ----
+ * A time-out bounds the application's whole call, not each wait inside it.
+ * The outermost entry frame on a thread records when the call began (after
+ * taking its lock); calls the driver makes into itself keep that start.
+ * A deadline forced on the thread (call_deadline) overrides every bound
+ * for its scope: the steps that bring a timed-out conversation back in
+ * step run under it. */
+int64_t monotonic_ms(void);
+void call_enter(void);
+void call_leave(void);
+/* Inside a call: the bounds that follow count from now (a logon ends). */
+void call_restart(void);
+int64_t call_started_ms(void);      /* 0 outside any entry point */
+int64_t call_forced_deadline_ms(void); /* 0 when none is forced */
+struct call_deadline {
+    int64_t saved;
+    explicit call_deadline(int64_t deadline_ms);
+    ~call_deadline();
+    call_deadline(const call_deadline &) = delete;
+    call_deadline &operator=(const call_deadline &) = delete;
+};
+
 /* ---- the entry frame ---- */
 struct entry_frame {
     const void *h;
     qv_mutex *lock;
     const char *name;
     entry_frame(const void *handle, qv_mutex *m, const char *fname)
-        : h(handle), lock(m), name(fname) { if (lock) lock->lock(); }
-    ~entry_frame() { if (lock) lock->unlock(); }
+        : h(handle), lock(m), name(fname)
+    {
+        if (lock)
+            lock->lock();
+        call_enter();
+    }
+    ~entry_frame()
+    {
+        call_leave();
+        if (lock)
+            lock->unlock();
+    }
     entry_frame(const entry_frame &) = delete;
     entry_frame &operator=(const entry_frame &) = delete;
     /* EXIT line "<name>: return value=%r" (or %d), then the caller returns rc. */

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <time.h>
 #include <unistd.h>
 
 /* ---------------------------------------------------------------- accessors */
@@ -458,6 +459,66 @@ void stmt_release(my_statement *s, int list_lock_held)
 }
 
 /* ------------------------------------------------------------- entry frame */
+
+/* ---------------------------------------------------- application lengths */
+
+int check_text_length(void *h, int64_t length, int wide)
+{
+    if (length == SQL_NTS || (length >= 0 && length <= MAX_COMMAND_BYTES / (wide ? 2 : 1)))
+        return 0;
+    QV_TRACE(h, LOG_ERROR, "invalid text length %l", length);
+    post_error(h, ST_HY090, 0, nullptr);
+    return -1;
+}
+
+/* ---------------------------------------------------------- call clock */
+
+namespace {
+struct thread_clock {
+    int depth;
+    int64_t started_ms;
+    int64_t forced_deadline_ms;
+};
+thread_local thread_clock call_clock;
+} // namespace
+
+int64_t monotonic_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+void call_enter(void)
+{
+    if (call_clock.depth++ == 0)
+        call_clock.started_ms = monotonic_ms();
+}
+
+void call_leave(void)
+{
+    if (call_clock.depth > 0 && --call_clock.depth == 0) {
+        call_clock.started_ms = 0;
+        call_clock.forced_deadline_ms = 0;
+    }
+}
+
+void call_restart(void)
+{
+    /* a side connection logging on under a forced deadline changes nothing */
+    if (call_clock.depth > 0 && !call_clock.forced_deadline_ms)
+        call_clock.started_ms = monotonic_ms();
+}
+
+int64_t call_started_ms(void) { return call_clock.started_ms; }
+int64_t call_forced_deadline_ms(void) { return call_clock.forced_deadline_ms; }
+
+call_deadline::call_deadline(int64_t deadline_ms) : saved(call_clock.forced_deadline_ms)
+{
+    call_clock.forced_deadline_ms = deadline_ms > 0 ? deadline_ms : 1;
+}
+
+call_deadline::~call_deadline() { call_clock.forced_deadline_ms = saved; }
 
 SQLRETURN entry_frame::leave(SQLRETURN rc, const char *file, int line, int as_decimal)
 {

@@ -34,7 +34,7 @@ enum {
 
 enum {
     INFILE_PIECE = 1024,
-    KILL_WAIT_MS = 3000,            /* bounds each step of sending KILL QUERY */
+    KILL_WAIT_MS = 3000,            /* bounds sending KILL QUERY */
 };
 
 /* ============================================================== sending */
@@ -106,9 +106,15 @@ static int copy_logon_settings(my_connection *k, const my_connection *c)
     if (c->port_in_use > 0)
         k->PORT = c->port_in_use;
     /* The statement is already late: a server that does not let us in or
-     * answer quickly is treated as unreachable, and the link is closed. */
-    k->effective_logon_timeout = shorter(c->effective_logon_timeout, KILL_WAIT_MS);
-    k->ConnectionTimeout = shorter(c->ConnectionTimeout, KILL_WAIT_MS);
+     * answer quickly is treated as unreachable, and the link is closed. A
+     * deadline on the call (what is left of it) bounds the whole logon. */
+    int32_t most = KILL_WAIT_MS;
+    if (int64_t deadline = call_forced_deadline_ms()) {
+        int64_t left = deadline - monotonic_ms();
+        most = left < 1 ? 1 : left < most ? (int32_t)left : most;
+    }
+    k->effective_logon_timeout = shorter(c->effective_logon_timeout, most);
+    k->ConnectionTimeout = shorter(c->ConnectionTimeout, most);
     memcpy(k->LogFile, c->LogFile, sizeof k->LogFile);
     k->hdr.log_flags = c->hdr.log_flags;
     return (c->server_in_use || c->SERVER) && !k->SERVER ? -1 : 0;

@@ -25,9 +25,15 @@ int net_connect_ipv6(my_connection *c, const my_string *server, int port);
 char *net_entry_host(my_connection *c, const my_string *entry);
 /* All count bytes, or -1 (08S01 posted). */
 int net_write(my_connection *c, const unsigned char *bytes, size_t count);
-/* At least 1 byte: count; -1 failure (posted); -2 time-out (nothing posted). */
-int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms);
+/* At least 1 byte: count; -1 failure (posted); -2 time-out (nothing posted).
+ * deadline_ms is a monotonic_ms() instant; 0 waits without limit. */
+int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int64_t deadline_ms);
+/* The bound in milliseconds for reads made on behalf of handle (0: none). */
 int read_timeout_ms(const void *handle);
+/* The instant a read on behalf of handle must end (0: none): a deadline
+ * forced on the thread; else, on a session, the start of the application's
+ * call plus the bound; else (logon) now plus the bound. */
+int64_t read_deadline_ms(const void *handle);
 /* Closes the socket (sock = -1, closed = 1) and drops buffered bytes; no
  * protocol goodbye. */
 void net_close(my_connection *c);
@@ -42,8 +48,8 @@ void net_close(my_connection *c);
  *   a header leaves the stream intact.
  * net_consume: drops n bytes that net_peek returned. */
 enum { NET_RBUF_SIZE = 64 * 1024 };
-int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int timeout_ms);
-const unsigned char *net_peek(my_connection *c, size_t n, int timeout_ms, int *rc);
+int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int64_t deadline_ms);
+const unsigned char *net_peek(my_connection *c, size_t n, int64_t deadline_ms, int *rc);
 void net_consume(my_connection *c, size_t n);
 
 /* ---- commands (driver/protocol/my_conn.cpp; following a response to its

@@ -925,6 +925,8 @@ static int logon_complete(my_connection *c, my_packet *p)
     if (decode_ok_packet(c, p, 0) != 0)
         return -1;
     c->connected = 1;
+    /* the logon had bounds of its own: the session's count from here */
+    call_restart();
     if (c->Compress && (c->client_caps & CLIENT_COMPRESS)) {
         QV_TRACE(c, LOG_DETAIL, "my_connect: compression on");
         c->compress_active = 1;

@@ -32,11 +32,15 @@ enum { DEFAULT_PORT = 3306 };
 
 /* ------------------------------------------------------------ waiting */
 
-static int64_t now_ms(void)
+static int64_t now_ms(void) { return monotonic_ms(); }
+
+/* What is left until deadline_ms: -1 without a deadline, 0 once it passed. */
+static int wait_left_ms(int64_t deadline_ms)
 {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+    if (deadline_ms <= 0)
+        return -1;
+    int64_t rest = deadline_ms - now_ms();
+    return rest <= 0 ? 0 : rest > INT_MAX ? INT_MAX : (int)rest;
 }
 
 /* Waits until fd is ready for events. timeout_ms < 0 waits without limit.
@@ -94,22 +98,53 @@ int read_timeout_ms(const void *handle)
     return ms;
 }
 
+int64_t read_deadline_ms(const void *handle)
+{
+    int64_t forced = call_forced_deadline_ms();
+    if (forced > 0)
+        return forced;
+    int ms = read_timeout_ms(handle);
+    if (ms <= 0)
+        return 0;
+    /* On a session the bound counts from the start of the application's
+     * call: a server that answers a byte at a time, or not at all, cannot
+     * stretch it. During the logon each wait has its own, so that a server
+     * list can be walked. */
+    const my_connection *c = handle_conn(handle);
+    int64_t started = call_started_ms();
+    return (c && c->connected && started > 0 ? started : now_ms()) + ms;
+}
+
 /* --------------------------------------------------------------- TLS */
 /* Where TLS carries the traffic (ssl_active), the byte movers below branch
  * here. The TLS module owns the handshake and c->ssl; these only move bytes. */
 
-static int tls_read(my_connection *c, unsigned char *buf, int want, int timeout_ms)
+static int tls_read(my_connection *c, unsigned char *buf, int want, int64_t deadline_ms)
 {
     /* OpenSSL may already hold a decrypted record; only wait on the socket
      * when it does not, so the read time-out applies to TLS as well. */
-    if (timeout_ms > 0 && SSL_pending(c->ssl) == 0 && c->sock >= 0) {
-        int w = wait_fd(c->sock, POLLIN, timeout_ms);
+    if (deadline_ms > 0 && SSL_pending(c->ssl) == 0 && c->sock >= 0) {
+        int w = wait_fd(c->sock, POLLIN, wait_left_ms(deadline_ms));
         if (w == 0) {
             QV_TRACE(c, LOG_DETAIL, "Timeout");
             return -2;
         }
     }
+    /* A record may arrive in pieces: the socket waits inside SSL_read end at
+     * the same deadline. */
+    int64_t saved = c->tls_deadline_ms;
+    if (deadline_ms > 0)
+        c->tls_deadline_ms = deadline_ms;
+    c->tls_timed_out = 0;
     int n = SSL_read(c->ssl, buf, want);
+    c->tls_deadline_ms = saved;
+    if (n <= 0 && c->tls_timed_out) {
+        /* part of a record was taken: the stream cannot be resumed */
+        c->tls_timed_out = 0;
+        c->link_broken = 1;
+        QV_TRACE(c, LOG_DETAIL, "Timeout");
+        return -2;
+    }
     if (n <= 0) {
         c->net_errno = errno;
         if (n == 0 || SSL_get_error(c->ssl, n) == SSL_ERROR_ZERO_RETURN)
@@ -178,14 +213,14 @@ static void post_read_failed(my_connection *c, int err)
     post_error(c, ST_08S01, 0, "read failed %d %s", err, system_error_text(err));
 }
 
-int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms)
+int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int64_t deadline_ms)
 {
     if (got)
         *got = 0;
     int ask = want > (size_t)INT_MAX ? INT_MAX : (int)want;
     int n;
     if (c->ssl_active && c->ssl) {
-        n = tls_read(c, buf, ask, timeout_ms);
+        n = tls_read(c, buf, ask, deadline_ms);
         if (n > 0 && got)
             *got = (size_t)n;
         return n;
@@ -196,9 +231,10 @@ int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int
         return -1;
     }
     for (;;) {
-        if (timeout_ms > 0) {
-            QV_TRACE(c, LOG_DETAIL, "Setting timeout to %u msec", (unsigned)timeout_ms);
-            int w = wait_fd(c->sock, POLLIN, timeout_ms);
+        if (deadline_ms > 0) {
+            int left = wait_left_ms(deadline_ms);
+            QV_TRACE(c, LOG_DETAIL, "Setting timeout to %u msec", (unsigned)left);
+            int w = wait_fd(c->sock, POLLIN, left);
             if (w == 0) {
                 QV_TRACE(c, LOG_DETAIL, "Timeout");
                 return -2;
@@ -225,7 +261,7 @@ int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             /* back to the wait rather than spinning on recv */
             QV_TRACE(c, LOG_DETAIL, "Recieved EAGAIN");
-            if (timeout_ms <= 0 && wait_fd(c->sock, POLLIN, -1) < 0) {
+            if (deadline_ms <= 0 && wait_fd(c->sock, POLLIN, -1) < 0) {
                 post_read_failed(c, errno);
                 return -1;
             }
@@ -284,7 +320,7 @@ static int rbuf_alloc(my_connection *c)
     return 0;
 }
 
-const unsigned char *net_peek(my_connection *c, size_t n, int timeout_ms, int *rc)
+const unsigned char *net_peek(my_connection *c, size_t n, int64_t deadline_ms, int *rc)
 {
     *rc = -1;
     if (n > NET_RBUF_SIZE || rbuf_alloc(c) != 0)
@@ -299,7 +335,7 @@ const unsigned char *net_peek(my_connection *c, size_t n, int timeout_ms, int *r
     }
     while (c->rbuf_len - c->rbuf_off < n) {
         int got = net_read(c, c->rbuf + c->rbuf_len, c->rbuf_cap - c->rbuf_len, nullptr,
-                           timeout_ms);
+                           deadline_ms);
         if (got < 1) {
             *rc = got;
             return nullptr;
@@ -316,7 +352,7 @@ void net_consume(my_connection *c, size_t n)
     c->rbuf_off += (uint32_t)(n < held ? n : held);
 }
 
-int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int timeout_ms)
+int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int64_t deadline_ms)
 {
     if (rbuf_alloc(c) != 0)
         return -1;
@@ -334,12 +370,12 @@ int net_read_exact(my_connection *c, unsigned char *dst, size_t n, int timeout_m
         int got;
         if (rest >= NET_RBUF_SIZE) {
             /* a large payload goes straight into its destination */
-            got = net_read(c, dst + done, rest, nullptr, timeout_ms);
+            got = net_read(c, dst + done, rest, nullptr, deadline_ms);
             if (got > 0)
                 done += (size_t)got;
         } else {
             c->rbuf_off = c->rbuf_len = 0;
-            got = net_read(c, c->rbuf, c->rbuf_cap, nullptr, timeout_ms);
+            got = net_read(c, c->rbuf, c->rbuf_cap, nullptr, deadline_ms);
             if (got > 0)
                 c->rbuf_len = (uint32_t)got;
         }

@@ -474,33 +474,33 @@ int packet_send(void *handle, my_packet *p)
 /* Payloads that span continuation packets are bounded by what a server may
  * send in one packet (max_allowed_packet tops out at 1 GB); beyond that the
  * stream is hostile or broken, and limit (an int32) would overflow. */
-static const int64_t MAX_ASSEMBLED_PAYLOAD = (int64_t)1 << 30;
+static const int64_t MAX_ASSEMBLED_PAYLOAD = MAX_COMMAND_BYTES;
 
 /* The byte stream under the packets: decompressed frames when compression
  * is on, else the connection's receive buffer. 1 when all n bytes arrived,
  * else the failing result (< 1). */
-static int stream_read(my_connection *c, unsigned char *dst, size_t n, int timeout_ms)
+static int stream_read(my_connection *c, unsigned char *dst, size_t n, int64_t deadline_ms)
 {
     if (n == 0)
         return 1;
     int rc;
     if (c->compress_active) {
         size_t got = 0;
-        rc = compressed_read(c, dst, n, &got, timeout_ms);
+        rc = compressed_read(c, dst, n, &got, deadline_ms);
     } else {
-        rc = net_read_exact(c, dst, n, timeout_ms);
+        rc = net_read_exact(c, dst, n, deadline_ms);
     }
     return rc < 1 ? rc : 1;
 }
 
 /* A 4-byte packet header. Uncompressed it is taken only once all four bytes
  * are buffered, so a time-out while waiting for it leaves the stream in step. */
-static int read_header(my_connection *c, unsigned char hdr[4], int timeout_ms)
+static int read_header(my_connection *c, unsigned char hdr[4], int64_t deadline_ms)
 {
     if (c->compress_active)
-        return stream_read(c, hdr, 4, timeout_ms);
+        return stream_read(c, hdr, 4, deadline_ms);
     int rc;
-    const unsigned char *b = net_peek(c, 4, timeout_ms, &rc);
+    const unsigned char *b = net_peek(c, 4, deadline_ms, &rc);
     if (!b)
         return rc;
     memcpy(hdr, b, 4);
@@ -597,14 +597,14 @@ int packet_read_to(void *handle, const packet_sink *sink, int64_t *total)
     *total = 0;
     if (!c || !seq_counter(handle))
         return -1;
-    int timeout_ms = read_timeout_ms(handle);
+    int64_t deadline_ms = read_deadline_ms(handle);
 
     unsigned char hdr[4];
     /* Compressed, a header read took nothing only when no decompressed byte
      * was waiting and no frame header was consumed (which counts a frame). */
     uint32_t comp_waiting = c->comp_len;
     int32_t frames = c->comp_seq;
-    int rc = read_header(c, hdr, timeout_ms);
+    int rc = read_header(c, hdr, deadline_ms);
     if (rc < 1) {
         int took_nothing = !c->compress_active || (comp_waiting == 0 && frames == c->comp_seq);
         return read_failed(handle, c, 1, rc, took_nothing);
@@ -619,7 +619,7 @@ int packet_read_to(void *handle, const packet_sink *sink, int64_t *total)
     if (!buf)
         return -1;
     memcpy(buf, hdr, 4);
-    rc = stream_read(c, buf + 4, len, timeout_ms);
+    rc = stream_read(c, buf + 4, len, deadline_ms);
     if (rc < 1)
         return read_failed(handle, c, 2, rc);
     int64_t end = 4 + (int64_t)len;
@@ -627,7 +627,7 @@ int packet_read_to(void *handle, const packet_sink *sink, int64_t *total)
     /* A payload of exactly MAX_PACKET_PAYLOAD bytes continues in the next
      * packet; one shorter (possibly empty) ends it. */
     while (len == MAX_PACKET_PAYLOAD) {
-        rc = read_header(c, hdr, timeout_ms);
+        rc = read_header(c, hdr, deadline_ms);
         if (rc < 1)
             return read_failed(handle, c, 3, rc);
         len = u24(hdr);
@@ -645,7 +645,7 @@ int packet_read_to(void *handle, const packet_sink *sink, int64_t *total)
         if (!(buf = sink_room(handle, c, sink, end + len)))
             return -1;
         buf[3] = hdr[3];   /* the header keeps the last piece's sequence number */
-        rc = stream_read(c, buf + end, len, timeout_ms);
+        rc = stream_read(c, buf + end, len, deadline_ms);
         if (rc < 1)
             return read_failed(handle, c, 4, rc);
         end += len;
@@ -787,13 +787,13 @@ static int frame_malformed(my_connection *c, uint32_t comp_len, uint32_t ulen)
 
 /* A frame sent as it is: its body is the data. */
 static int read_clear_frame(my_connection *c, uint32_t comp_len, unsigned char *dst, size_t room,
-                            size_t *direct, int timeout_ms)
+                            size_t *direct, int64_t deadline_ms)
 {
     QV_TRACE(c, LOG_DETAIL, "Uncompressed data (sent in clear)");
     if (comp_len == 0)
         return 1;
     if (comp_len <= room) {
-        int rc = net_read_exact(c, dst, comp_len, timeout_ms);
+        int rc = net_read_exact(c, dst, comp_len, deadline_ms);
         if (rc < 1)
             return rc;
         *direct = comp_len;
@@ -803,7 +803,7 @@ static int read_clear_frame(my_connection *c, uint32_t comp_len, unsigned char *
         post_error(c, ST_HY001, 0, nullptr);
         return 0;
     }
-    int rc = net_read_exact(c, c->comp_buf, comp_len, timeout_ms);
+    int rc = net_read_exact(c, c->comp_buf, comp_len, deadline_ms);
     if (rc < 1)
         return rc;
     c->comp_off = 0;
@@ -815,7 +815,7 @@ static int read_clear_frame(my_connection *c, uint32_t comp_len, unsigned char *
  * caller wants all of it, else into comp_buf for the reads that follow. The
  * compressed bytes are taken from the receive buffer when they fit there. */
 static int read_zlib_frame(my_connection *c, uint32_t comp_len, uint32_t ulen, unsigned char *dst,
-                           size_t room, size_t *direct, int timeout_ms)
+                           size_t room, size_t *direct, int64_t deadline_ms)
 {
     if ((uint64_t)ulen > (uint64_t)comp_len * ZLIB_MAX_RATIO + ZLIB_SLACK)
         return frame_malformed(c, comp_len, ulen);
@@ -823,7 +823,7 @@ static int read_zlib_frame(my_connection *c, uint32_t comp_len, uint32_t ulen, u
     unsigned char *tmp = nullptr;
     const unsigned char *in;
     if (comp_len <= NET_RBUF_SIZE) {
-        in = net_peek(c, comp_len, timeout_ms, &rc);
+        in = net_peek(c, comp_len, deadline_ms, &rc);
         if (!in)
             return rc;
     } else {
@@ -832,7 +832,7 @@ static int read_zlib_frame(my_connection *c, uint32_t comp_len, uint32_t ulen, u
             post_error(c, ST_HY001, 0, nullptr);
             return 0;
         }
-        rc = net_read_exact(c, tmp, comp_len, timeout_ms);
+        rc = net_read_exact(c, tmp, comp_len, deadline_ms);
         if (rc < 1) {
             free(tmp);
             return rc;
@@ -877,11 +877,11 @@ static int read_zlib_frame(my_connection *c, uint32_t comp_len, uint32_t ulen, u
 /* Reads one frame. Its data lands either in dst (up to room bytes; *direct
  * says how many) or in comp_buf. 1, or the failing result (< 1). */
 static int read_frame(my_connection *c, unsigned char *dst, size_t room, size_t *direct,
-                      int timeout_ms)
+                      int64_t deadline_ms)
 {
     *direct = 0;
     int rc;
-    const unsigned char *h = net_peek(c, FRAME_HEADER, timeout_ms, &rc);
+    const unsigned char *h = net_peek(c, FRAME_HEADER, deadline_ms, &rc);
     if (!h)
         return rc;
     uint32_t comp_len = u24(h), ulen = u24(h + 4);
@@ -892,11 +892,12 @@ static int read_frame(my_connection *c, unsigned char *dst, size_t room, size_t 
     QV_TRACE(c, LOG_DETAIL, "Compressed header: comp_len=%d, seq=%d, uncomp_len=%d", (int)comp_len,
              (int)seq, (int)ulen);
     if (ulen == 0)
-        return read_clear_frame(c, comp_len, dst, room, direct, timeout_ms);
-    return read_zlib_frame(c, comp_len, ulen, dst, room, direct, timeout_ms);
+        return read_clear_frame(c, comp_len, dst, room, direct, deadline_ms);
+    return read_zlib_frame(c, comp_len, ulen, dst, room, direct, deadline_ms);
 }
 
-int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms)
+int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got,
+                    int64_t deadline_ms)
 {
     size_t done = 0;
     if (got)
@@ -919,7 +920,7 @@ int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *g
             continue;
         }
         size_t direct = 0;
-        int rc = read_frame(c, buf + done, want - done, &direct, timeout_ms);
+        int rc = read_frame(c, buf + done, want - done, &direct, deadline_ms);
         if (rc < 1)
             return rc;
         done += direct;

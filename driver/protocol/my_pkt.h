@@ -129,6 +129,7 @@ void packet_reset_seq(void *handle);
  * compressed_read: all want bytes (n), or a result below 1: -2 time-out,
  * -1 failure (posted; a malformed frame is 08S01), 0 out of memory (HY001). */
 int compressed_write(my_connection *c, const unsigned char *bytes, size_t n);
-int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int timeout_ms);
+int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got,
+                    int64_t deadline_ms);
 
 #endif

@@ -301,10 +301,25 @@ int drain_wire(void *h, response_tracker *t)
     return rc;
 }
 
+/* Interrupting a statement whose time ran out may take this share of its
+ * bound (and never more than KILL_WAIT_MS): the call then ends close to the
+ * bound the application set, even when the server or the link has stalled
+ * and the interruption fails. */
+enum { RECOVERY_SHARE_PERCENT = 18, RECOVERY_MOST_MS = 3000 };
+
+static int64_t recovery_deadline(const void *h)
+{
+    int64_t budget = (int64_t)read_timeout_ms(h) * RECOVERY_SHARE_PERCENT / 100;
+    if (budget > RECOVERY_MOST_MS)
+        budget = RECOVERY_MOST_MS;
+    return monotonic_ms() + (budget > 0 ? budget : 1);
+}
+
 /* A read for h timed out inside a response whose state is where (null: a
  * place no tracker follows). The server is told to stop the statement and
  * what it sends up to the end of the response is skipped; the statement is
- * left without a result. If any of it fails, the link is closed. */
+ * left without a result. If any of it fails, the link is closed. All of it
+ * runs under one short deadline (recovery_deadline). */
 static void recover_after_timeout(void *h, const response_tracker *where)
 {
     my_connection *c = handle_conn(h);
@@ -316,6 +331,7 @@ static void recover_after_timeout(void *h, const response_tracker *where)
         return;
     }
     QV_TRACE(s, LOG_DETAIL, "interrupting the statement on the server");
+    call_deadline limit(recovery_deadline(h));
     response_tracker t = *where;
     if (kill_running_query(c) != 0 || drain_wire(s, &t) != 0) {
         conn_mark_dead(c);

@@ -208,8 +208,10 @@ static int read_bytes(my_statement *s, my_packet *p, field *f, int column)
 
 /* ============================================================ dates, times */
 
-/* The length byte of a date/time value and the bytes it announces. */
-static int temporal_bytes(my_statement *s, my_packet *p, int column, const int *lengths,
+/* The length byte of a date/time value and the bytes it announces. 1 for a
+ * length no date or time has: the value is refused (and skipped, so the
+ * columns after it are still read). */
+static int temporal_bytes(my_statement *s, my_packet *p, field *f, int column, const int *lengths,
                           unsigned char *b, unsigned *len)
 {
     if (!packet_get_u8(p, len))
@@ -219,8 +221,13 @@ static int temporal_bytes(my_statement *s, my_packet *p, int column, const int *
         known |= (unsigned)*l == *len;
     if (!known) {
         QV_TRACE(s, LOG_ERROR, "binary row: date/time length %d of column %d", (int)*len, column);
+        if (!packet_need(p, (int32_t)*len))
+            return malformed(s, column);
+        p->pos += (int32_t)*len;
         post_error_col(s, ST_22018, 0, column, nullptr);
-        return -1;
+        f->storage.data_type = 0;
+        f->storage.refused = ST_22018;
+        return 1;
     }
     memset(b, 0, 12);
     return get_fixed(s, p, column, b, (int32_t)*len);
@@ -241,8 +248,9 @@ static int read_datetime(my_statement *s, my_packet *p, field *f, int column)
     static const int lengths[] = {0, 4, 7, 11, -1};
     unsigned char b[12];
     unsigned len;
-    if (temporal_bytes(s, p, column, lengths, b, &len) != 0)
-        return -1;
+    int known = temporal_bytes(s, p, f, column, lengths, b, &len);
+    if (known != 0)
+        return known;
     int date_only = f->mysql_type == MYSQL_TYPE_DATE || f->mysql_type == MYSQL_TYPE_NEWDATE;
     data_storage *d = &f->storage;
     if (zero_is_null(s, f, len)) {
@@ -296,8 +304,9 @@ static int read_time(my_statement *s, my_packet *p, field *f, int column)
     static const int lengths[] = {0, 8, 12, -1};
     unsigned char b[12];
     unsigned len;
-    if (temporal_bytes(s, p, column, lengths, b, &len) != 0)
-        return -1;
+    int known = temporal_bytes(s, p, f, column, lengths, b, &len);
+    if (known != 0)
+        return known;
     f->storage.data_type = SQL_CHAR;
     if (zero_is_null(s, f, len))
         return 0;
@@ -382,11 +391,18 @@ SQLRETURN decode_binary_row(my_statement *s)
     }
     const unsigned char *bitmap = p->data + p->pos;
     p->pos += bitmap_len;
-    for (int i = 0; i < n; i++)
-        if (decode_binary_column(s, i, null_bit(bitmap, i)) != 0) {
+    /* a value that did not read is reported and the row goes on; one the
+     * row cannot be placed past ends it */
+    SQLRETURN result = SQL_SUCCESS;
+    for (int i = 0; i < n; i++) {
+        int rc = decode_binary_column(s, i, null_bit(bitmap, i));
+        if (rc < 0) {
             clear_from(s, i);
             return SQL_ERROR;
         }
+        if (rc > 0)
+            result = SQL_SUCCESS_WITH_INFO;
+    }
     /* what the columns did not take is not part of any row this driver knows */
     if (packet_remaining(p) != 0) {
         QV_TRACE(s, LOG_ERROR, "binary row: %d bytes after the last column", packet_remaining(p));
@@ -394,5 +410,5 @@ SQLRETURN decode_binary_row(my_statement *s)
         clear_from(s, 0);
         return SQL_ERROR;
     }
-    return SQL_SUCCESS;
+    return result;
 }

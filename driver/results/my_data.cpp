@@ -34,6 +34,7 @@ void storage_begin(data_storage *ds)
     ds->wide_offset = 0;
     ds->bytes = nullptr;
     ds->bytes_row = nullptr;
+    ds->refused = 0;
 }
 
 void storage_view(data_storage *ds, int data_type, const unsigned char *bytes, uint32_t len,
@@ -143,12 +144,12 @@ int malformed_row(my_statement *s, int index, const char *why)
 
 /* A value that does not read as its column's type (the diagnostic is
  * posted): it is kept as the text the server sent, so nothing is lost and
- * SQL_C_CHAR still shows it. */
-int undecodable(my_statement *s, int index, const unsigned char *cell, uint32_t len)
+ * SQL_C_CHAR still shows it. The columns after it are read as usual. */
+int undecodable(my_statement *s, int index, int state, const unsigned char *cell, uint32_t len)
 {
     data_storage *ds = &s->ird->records[index].storage;
     storage_view(ds, SQL_CHAR, cell, len, s->current_row);
-    clear_from(s, index + 1);
+    ds->refused = state;
     return 1;
 }
 
@@ -157,7 +158,7 @@ int bad_value(my_statement *s, int index, int row, const unsigned char *cell, ui
     QV_TRACE(s, LOG_ERROR, "read_text_column: column %d: value %q does not fit its type",
              index + 1, (const char *)cell, (int64_t)len);
     post_error_col(s, row, 0, index + 1, nullptr);
-    return undecodable(s, index, cell, len);
+    return undecodable(s, index, row, cell, len);
 }
 
 /* Optional '-' and digits: the only integer text the server sends. */
@@ -320,9 +321,11 @@ int hold_datetime(my_statement *s, int index, const unsigned char *cell, uint32_
     field *f = &s->ird->records[index];
     data_storage *ds = &f->storage;
     datetime_parts parts;
-    if (!canonical_datetime(cell, len, &parts) &&
-        parse_datetime_text(s, (const char *)cell, len, &parts, index + 1))
-        return undecodable(s, index, cell, len);   /* the scanner has posted why */
+    int refused = canonical_datetime(cell, len, &parts)
+                      ? 0
+                      : parse_datetime_text(s, (const char *)cell, len, &parts, index + 1);
+    if (refused)
+        return undecodable(s, index, refused, cell, len);   /* the scanner has posted why */
     QV_TRACE(s, LOG_DETAIL, "extracted timestamp format %d:%d:%d %d.%d.%d.%d", parts.hour,
              parts.minute, parts.second, parts.day, parts.month, parts.year, parts.fraction_ns);
     const my_connection *c = f->nullable && all_zero(parts) ? handle_conn(s) : nullptr;
@@ -525,6 +528,15 @@ bool value_present(const my_statement *s, const data_storage &ds)
 
 } // namespace
 
+int storage_serves(const data_storage &ds, int c_type)
+{
+    if (!ds.refused)
+        return 1;
+    /* a refused value is only the server's text, for a buffer that takes it as it is */
+    return ds.data_type != 0 &&
+           (c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR || c_type == SQL_C_BINARY);
+}
+
 SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target,
                       SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct)
 {
@@ -549,6 +561,12 @@ SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target
     }
     if (buffer_length < 0 && is_variable(conv)) {
         post_error_col(s, ST_HY090, 0, column, nullptr);
+        return SQL_ERROR;
+    }
+    if (ds.refused && !storage_serves(ds, c_type)) {
+        /* the row was read; this value was not, and no other type shows it */
+        QV_TRACE(s, LOG_ERROR, "column %d: the row's value was refused", column);
+        post_error_col(s, ds.refused, 0, column, nullptr);
         return SQL_ERROR;
     }
     if (!value_present(s, ds)) {

@@ -33,11 +33,11 @@
  * binary and decimal values stay in the row packet (valid until the next
  * row is read).
  * 0; 1 when the value could not be decoded as its column type (a diagnostic
- * is posted, the value is held as the text the server sent and the row is
- * still delivered); -1 failure with a diagnostic posted (08S01 for a row
- * whose lengths run past the packet, HY003 for a column type without a
- * text form). After a non-zero result the columns after index hold no value
- * until they are decoded. */
+ * with the column number is posted, the value is held as the text the
+ * server sent with the holder's refused mark, and the row's other columns
+ * are still read); -1 the row is unusable, with a diagnostic posted (08S01
+ * for a row whose lengths run past the packet, HY003 for a column type
+ * without a text form): this column and those after it hold no value. */
 int read_text_column(my_statement *s, int index);
 
 /* Converts column `column` (0 = bookmark) into target_type. ind receives the
@@ -46,6 +46,10 @@ int read_text_column(my_statement *s, int index);
  * completely before) or SQL_ERROR, with diagnostics on s. */
 SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target,
                       SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct);
+
+/* 0 when the holder's value was refused by the row reader (its diagnostic
+ * is posted) and C type c_type cannot show what is held instead; else 1. */
+int storage_serves(const data_storage &ds, int c_type);
 
 /* Frees held values and clears every result column's holder. */
 void reset_column_values(my_statement *s);

@@ -630,10 +630,10 @@ int parse_datetime_text(my_statement *stmt, const char *text, size_t len, dateti
     if (!scan_datetime(stmt, text, len, out, &reason))
         return 0;
     QV_TRACE(stmt, LOG_ERROR, "%s", reason);
+    int state = reason == DT_MSG_RANGE ? ST_22003 : ST_22018;
     if (stmt)
-        post_error_col(stmt, reason == DT_MSG_RANGE ? ST_22003 : ST_22018, 0, column, "%s",
-                       reason);
-    return 1;
+        post_error_col(stmt, state, 0, column, "%s", reason);
+    return state;
 }
 
 void datetime_today(sql_date_value *today)

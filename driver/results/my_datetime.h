@@ -62,7 +62,8 @@ int scan_datetime(const void *log_h, const char *text, size_t len, datetime_part
 /* scan_datetime plus the diagnostic: on failure logs the reason (mode 8) and
  * posts it on stmt with `column` as column number: 22018 for a text that is
  * not a date/time value, 22003 for a number too large for its field.
- * Returns 0 or 1. stmt may be null (nothing is posted). */
+ * Returns 0, or the SQLSTATE row of the failure (ST_22018 or ST_22003).
+ * stmt may be null (nothing is posted). */
 int parse_datetime_text(my_statement *stmt, const char *text, size_t len, datetime_parts *out,
                         int column);
 

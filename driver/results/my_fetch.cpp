@@ -59,14 +59,17 @@ SQLRETURN my_fetch_row(my_statement *s)
     }
     s->current_row = p;
     int n = desc_column_count(s->ird);
+    SQLRETURN result = SQL_SUCCESS;
     for (int i = 0; i < n; i++) {
-        /* 1: a value that did not decode (the row is still delivered);
-         * -1: the row is unusable. Both are SQLRETURN values already. */
+        /* 1: a value that did not decode (reported; the other columns are
+         * still read and the row is delivered); -1: the row is unusable */
         int rc = read_text_column(s, i);
-        if (rc != 0)
-            return (SQLRETURN)rc;
+        if (rc < 0)
+            return SQL_ERROR;
+        if (rc > 0)
+            result = SQL_SUCCESS_WITH_INFO;
     }
-    return SQL_SUCCESS;
+    return result;
 }
 
 SQLRETURN my_fetch_row_binary(my_statement *s)
@@ -184,6 +187,18 @@ void get_pointers_from_cols(my_statement *s, const field *rec, const my_descript
         *octet_length = nullptr;
 }
 
+/* A value the row reader refused has been reported with the row; a buffer
+ * that cannot take the server's text as it is gets nothing and no second
+ * diagnostic. */
+static int refused_for(const my_statement *s, int n, int c_type)
+{
+    if (n < 1 || n > s->ird->field_count)
+        return 0;
+    return !storage_serves(s->ird->records[n - 1].storage, c_type);
+}
+
+/* Every bound column is filled, whatever happened to the others: each
+ * failure has its own diagnostic, and the result is the worst of them. */
 SQLRETURN transfer_bound_columns(my_statement *s)
 {
     my_descriptor *ard = s->ard;
@@ -201,11 +216,15 @@ SQLRETURN transfer_bound_columns(my_statement *s)
         get_pointers_from_cols(s, rec, ard, &data, &oct, &ind, size);
         if (!data && !oct && !ind)
             continue;
+        if (refused_for(s, n, rec->concise_type)) {
+            result = SQL_ERROR;
+            continue;
+        }
         SQLRETURN rc = my_get_data(s, n, rec->concise_type, data, (SQLLEN)rec->octet_length, ind,
                                    oct);
         if (rc == SQL_ERROR)
-            return SQL_ERROR;
-        if (rc == SQL_SUCCESS_WITH_INFO)
+            result = SQL_ERROR;
+        else if (rc == SQL_SUCCESS_WITH_INFO && result == SQL_SUCCESS)
             result = SQL_SUCCESS_WITH_INFO;
     }
     return result;
@@ -220,18 +239,37 @@ static int binary_rows(const my_statement *s)
 }
 
 /* One row of the rowset: read, decode, fill the bound columns. A row that
- * could not be read is not converted: its buffers would get stale values. */
-static SQLRETURN next_row(my_statement *s)
+ * could not be read is not converted: its buffers would get stale values.
+ * *delivered tells a row that was read (whatever its values did) from one
+ * that was not. */
+static SQLRETURN next_row(my_statement *s, int *delivered)
 {
-    if (s->internal_rs)
-        return internal_rs_fetch(s, SQL_FETCH_NEXT);   /* fills the bound columns itself */
+    *delivered = 0;
+    if (s->internal_rs)   /* fills the bound columns itself */
+        return internal_rs_fetch(s, SQL_FETCH_NEXT, delivered);
     SQLRETURN rc = binary_rows(s) ? my_fetch_row_binary(s) : my_fetch_row(s);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
         return rc;
+    *delivered = 1;
     SQLRETURN t = transfer_bound_columns(s);
     if (t == SQL_ERROR)
         return t;
     return rc == SQL_SUCCESS ? t : SQL_SUCCESS_WITH_INFO;
+}
+
+/* The diagnostics a delivered row left name it (1-based within the rowset). */
+static void number_row_diagnostics(my_statement *s, uint64_t row)
+{
+    for (diag_record *r = s->hdr.diag_list; r; r = r->next)
+        if (r->row_number == 0)
+            r->row_number = (int64_t)row + 1;
+}
+
+static SQLUSMALLINT row_status_of(SQLRETURN rc)
+{
+    return rc == SQL_SUCCESS ? SQL_ROW_SUCCESS
+           : rc == SQL_SUCCESS_WITH_INFO ? SQL_ROW_SUCCESS_WITH_INFO
+                                         : SQL_ROW_ERROR;
 }
 
 static void set_row_status(my_descriptor *ird, uint64_t row, SQLUSMALLINT status)
@@ -283,13 +321,19 @@ SQLRETURN my_fetch(my_statement *s, int orientation, int64_t offset)
     uint64_t row = 0;
     for (; row < n; row++) {
         s->row_offset = (int32_t)row;
-        rc = next_row(s);
+        int delivered;
+        rc = next_row(s, &delivered);
         if (rc == SQL_NO_DATA)
             end_of_data(s);
-        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+        /* A row whose values failed was still read: it is counted with its
+         * status, and the rowset goes on. One that could not be read ends it. */
+        if (!delivered)
             break;
-        with_info |= rc == SQL_SUCCESS_WITH_INFO;
-        set_row_status(ird, row, rc == SQL_SUCCESS ? SQL_ROW_SUCCESS : SQL_ROW_SUCCESS_WITH_INFO);
+        if (rc != SQL_SUCCESS) {
+            with_info = 1;
+            number_row_diagnostics(s, row);
+        }
+        set_row_status(ird, row, row_status_of(rc));
         if (fetched)
             (*fetched)++;
     }
@@ -301,5 +345,5 @@ SQLRETURN my_fetch(my_statement *s, int orientation, int64_t offset)
      * application that only looks at the return code. */
     if (row > 0 && n > 1)
         return with_info || rc == SQL_ERROR ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
-    return rc;
+    return rc;   /* one row: its own result, SQL_ERROR for a row in error */
 }

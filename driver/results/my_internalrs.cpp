@@ -340,8 +340,10 @@ int internal_rs_insert(my_statement *stmt, const char *const *values)
     return 0;
 }
 
-SQLRETURN internal_rs_fetch(my_statement *stmt, int orientation)
+SQLRETURN internal_rs_fetch(my_statement *stmt, int orientation, int *delivered)
 {
+    if (delivered)
+        *delivered = 0;
     if (orientation != SQL_FETCH_NEXT) {
         post_error(stmt, ST_HY000, 0, "Scrolling fetch from internal result set");
         return SQL_ERROR;
@@ -361,6 +363,8 @@ SQLRETURN internal_rs_fetch(my_statement *stmt, int orientation)
     const irs_row *row = rs->rows[rs->next++];
     if (populate_row(stmt, rs, row) != 0)
         return SQL_ERROR;
+    if (delivered)
+        *delivered = 1;
     return transfer_bound_columns(stmt);
 }
 

@@ -67,8 +67,11 @@ int internal_rs_insert(my_statement *stmt, const char *const *values);
  * fills the bound columns (transfer_bound_columns). Returns that result,
  * SQL_NO_DATA past the last row (and on every later call), or SQL_ERROR
  * with HY000 "Scrolling fetch from internal result set" for any orientation
- * other than SQL_FETCH_NEXT, or with HY001 when a value holder cannot grow. */
-SQLRETURN internal_rs_fetch(my_statement *stmt, int orientation = SQL_FETCH_NEXT);
+ * other than SQL_FETCH_NEXT, or with HY001 when a value holder cannot grow.
+ * *delivered (when given) is set to 1 once the row's values are held, so a
+ * failure of the bound columns can be told from a row that was not read. */
+SQLRETURN internal_rs_fetch(my_statement *stmt, int orientation = SQL_FETCH_NEXT,
+                            int *delivered = nullptr);
 
 /* Number of rows inserted into the statement's set (0 without a set). */
 size_t internal_rs_row_count(const my_statement *stmt);

@@ -24,6 +24,8 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
 {
     QV_STMT_ENTRY(h, s, "SQLExecDirect", "SQLExecDirect: statement_handle=%p, sql=%q, length=%d",
                   h, (const char *)text, (int64_t)(text ? length : 0), (int)length);
+    if (text && check_text_length(s, length, 0) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     if (my_close_stmt(s, 1) != 0) {
         QV_TRACE(s, LOG_ERROR, "SQLExecDirect: failed to close stmt");
         return QV_LEAVE_D(SQL_ERROR);
@@ -39,6 +41,8 @@ SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
 {
     QV_STMT_ENTRY(h, s, "SQLExecDirectW", "SQLExecDirectW: statement_handle=%p, sql=%Q, length=%d",
                   h, (const uint16_t *)text, (int64_t)(text ? length : 0), (int)length);
+    if (text && check_text_length(s, length, !wide_is_utf8(handle_conn(s))) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     if (my_close_stmt(s, 1) != 0) {
         QV_TRACE(s, LOG_ERROR, "SQLExecDirectW: failed to close stmt");
         return QV_LEAVE_D(SQL_ERROR);

@@ -38,6 +38,8 @@ SQLRETURN SQL_API SQLNativeSql(SQLHDBC h, SQLCHAR *in, SQLINTEGER in_len, SQLCHA
                   "out_len=%p",
                   h, (const char *)in, (int64_t)(in ? in_len : 0), (int)in_len, out, (int)out_max,
                   out_len);
+    if (in && check_text_length(c, in_len, 0) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     my_string *text = in ? ms_from_narrow((const char *)in, in_len, c) : nullptr;
     return QV_LEAVE_D(native_sql(c, in, text, out, out_max, out_len, 0));
 }
@@ -50,6 +52,8 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC h, SQLWCHAR *in, SQLINTEGER in_len, SQLW
                   "out_len=%p",
                   h, (const uint16_t *)in, (int64_t)(in ? in_len : 0), (int)in_len, out,
                   (int)out_max, out_len);
+    if (in && check_text_length(c, in_len, !wide_is_utf8(c)) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     my_string *text = in ? ms_from_wide(in, in_len, c) : nullptr;
     return QV_LEAVE_D(native_sql(c, in, text, out, out_max, out_len, 1));
 }

@@ -44,6 +44,8 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
 {
     QV_STMT_ENTRY(h, s, "SQLPrepare", "SQLPrepare: statement_handle=%p, sql=%q, length=%d", h,
                   (const char *)text, (int64_t)(text ? length : 0), (int)length);
+    if (text && check_text_length(s, length, 0) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     if (my_close_stmt(s, 1) != 0) {
         QV_TRACE(s, LOG_ERROR, "SQLPrepare: failed to close stmt");
         return QV_LEAVE_D(SQL_ERROR);
@@ -57,6 +59,8 @@ SQLRETURN SQL_API SQLPrepareW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
 {
     QV_STMT_ENTRY(h, s, "SQLPrepareW", "SQLPrepareW: statement_handle=%p, sql=%Q, length=%d", h,
                   (const uint16_t *)text, (int64_t)(text ? length : 0), (int)length);
+    if (text && check_text_length(s, length, !wide_is_utf8(handle_conn(s))) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     if (my_close_stmt(s, 1) != 0) {
         QV_TRACE(s, LOG_ERROR, "SQLPrepare: failed to close stmt");
         return QV_LEAVE_D(SQL_ERROR);

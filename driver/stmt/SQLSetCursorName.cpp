@@ -27,6 +27,8 @@ SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT h, SQLCHAR *name, SQLSMALLINT length
     QV_STMT_ENTRY(h, s, "SQLSetCursorName",
                   "SQLSetCursorName: statement_handle=%p, cursor_name=%q, name_length=%d", h,
                   (const char *)name, (int64_t)(name ? length : 0), (int)length);
+    if (name && check_text_length(s, length, 0) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     my_string *text = name ? ms_from_narrow((const char *)name, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(set_cursor_name(s, name, text));
 }
@@ -36,6 +38,8 @@ SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT h, SQLWCHAR *name, SQLSMALLINT leng
     QV_STMT_ENTRY(h, s, "SQLSetCursorNameW",
                   "SQLSetCursorNameW: statement_handle=%p, cursor_name=%Q, name_length=%d", h,
                   (const uint16_t *)name, (int64_t)(name ? length : 0), (int)length);
+    if (name && check_text_length(s, length, 1) != 0)
+        return QV_LEAVE_D(SQL_ERROR);
     my_string *text = name ? ms_from_wide(name, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(set_cursor_name(s, name, text));
 }

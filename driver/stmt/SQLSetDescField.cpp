@@ -88,7 +88,8 @@ static SQLRETURN derive_types(my_descriptor *d, desc_role role, field *f, int mo
 static SQLRETURN set_name(my_descriptor *d, field *f, SQLPOINTER value,
                           SQLINTEGER buffer_length, int wide)
 {
-    if (value && buffer_length < 0 && buffer_length != SQL_NTS)
+    if (value && (buffer_length < 0 || buffer_length > MAX_COMMAND_BYTES) &&
+        buffer_length != SQL_NTS)
         return refuse(d, ST_HY090);
     ms_free(f->name);
     f->name = nullptr;

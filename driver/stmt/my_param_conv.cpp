@@ -177,10 +177,10 @@ static int post_param(const param_ref *r, int row) { return post_param(r, row, n
 
 int param_data_length(const param_ref *r, int wide, int binary, int64_t *len)
 {
-    my_descriptor *apd = r->s->apd;
-    /* A column-wise array gives each element octet_length bytes: a length
-     * beyond that would read the next element, or past the array. */
-    int64_t element = (apd->bind_type <= 0 && apd->array_size > 1) ? r->octet_length : 0;
+    /* The buffer the application described (octet_length; each element of a
+     * column-wise array has that many bytes): a length beyond it would read
+     * the next element, or past the buffer. 0: not described. */
+    int64_t element = r->octet_length > 0 ? r->octet_length : 0;
     int64_t given;
     if (r->oct && r->oct != r->ind)
         given = read_len(r->oct);
@@ -188,17 +188,17 @@ int param_data_length(const param_ref *r, int wide, int binary, int64_t *len)
         given = r->indicator;
     else if (binary)
         return post_param(r, ST_07006, "binary type found without length information");
-    else {
+    else
         given = SQL_NTS;   /* no length at all: terminated, within the buffer */
-        element = r->octet_length;
-    }
 
     if (given == SQL_NTS) {
         *len = wide ? wide_strlen_bytes(r->value, element) : narrow_strlen(r->value, element);
         QV_TRACE(r->s, LOG_DETAIL, "getting length %d from SQL_NTS", (int)*len);
         return 0;
     }
-    if (given < 0 || (element > 0 && given > element)) {
+    /* Beyond the buffer, or beyond what any command can carry, the length
+     * cannot be the value's: nothing is read. */
+    if (given < 0 || (element > 0 && given > element) || given > MAX_COMMAND_BYTES) {
         QV_TRACE(r->s, LOG_ERROR, "invalid length %l for param %d", given, param_column(r));
         return post_param(r, ST_HY090);
     }

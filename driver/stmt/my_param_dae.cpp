@@ -291,7 +291,10 @@ int dae_put_piece(my_statement *s, const void *data, int64_t length)
         length = fixed.length;
     } else if (length == SQL_NTS) {
         length = wide ? wide_length(bytes) : (int64_t)strlen((const char *)data);
-    } else if (length < 0) {
+    } else if (length < 0 || length > MAX_COMMAND_BYTES) {
+        /* no piece of a command can be longer: the length is not the data's */
+        QV_TRACE(s, LOG_ERROR, "invalid length %l for a piece of param %d", length,
+                 s->current_dae_param + 1);
         post_error(s, ST_HY090, 0, nullptr);
         return -1;
     }

@@ -432,12 +432,14 @@ TEST(Exec, QueryTimeoutStopsTheStatement)
     for (const char *mode : MODES) {
         SCOPED_TRACE(*mode ? mode : "cached");
         session s(mode);
-        SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)1, 0);
+        // 2 s: interrupting the statement may take a share of the bound,
+        // which must leave room for a side logon on a loaded machine
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)2, 0);
         int64_t start = now_ms();
         EXPECT_EQ(s.exec("SELECT SLEEP(5)"), SQL_ERROR);
         int64_t took = now_ms() - start;
         EXPECT_EQ(qv::first_state(s.stmt), "HYT00") << qv::describe(qv::diagnostics(s.stmt));
-        EXPECT_GE(took, 900);
+        EXPECT_GE(took, 1900);
         EXPECT_LT(took, 4500);   // well short of the five seconds asked for
         // the server was told to stop: the connection is in step and usable
         EXPECT_NE(s.dead(), 1);

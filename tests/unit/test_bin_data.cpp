@@ -322,15 +322,24 @@ TEST_F(bin_fixture, HostileRowsGive08S01)
 
 TEST_F(bin_fixture, UnknownLengthsAndTypes)
 {
-    describe({TINY, {MYSQL_TYPE_DATETIME, 0, 19, 0, 63}});
-    ASSERT_EQ(decode(bytes().u8(0).u8(0).u8(1).u8(5).le(0, 5)), SQL_ERROR);
+    // a date/time length the protocol does not have refuses that value
+    // only: it is skipped and the next column is read
+    describe({TINY, {MYSQL_TYPE_DATETIME, 0, 19, 0, 63}, TINY});
+    ASSERT_EQ(decode(bytes().u8(0).u8(0).u8(1).u8(5).le(0, 5).u8(9)), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(state(), "22018");
     EXPECT_EQ(diag_get(stmt, 1)->column_number, 2);
+    EXPECT_EQ(stmt->ird->records[1].storage.refused, ST_22018);
+    EXPECT_EQ(stmt->ird->records[1].storage.data_type, 0);
+    EXPECT_EQ(stmt->ird->records[2].storage.v.i32, 9);
 
     describe({{MYSQL_TYPE_TIME, 0, 10, 0, 63}});
     clear_diagnostics(stmt);
-    ASSERT_EQ(decode(bytes().u8(0).u8(0).u8(4).le(0, 4)), SQL_ERROR);
+    ASSERT_EQ(decode(bytes().u8(0).u8(0).u8(4).le(0, 4)), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(state(), "22018");
+    // announcing more bytes than the row has is no value at all
+    clear_diagnostics(stmt);
+    ASSERT_EQ(decode(bytes().u8(0).u8(0).u8(4).le(0, 3)), SQL_ERROR);
+    EXPECT_EQ(state(), "08S01");
 
     describe({TINY});
     stmt->ird->records[0].mysql_type = 99;

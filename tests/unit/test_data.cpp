@@ -1,5 +1,7 @@
-// Column values: text rows built by hand are decoded with read_text_column
-// and converted with my_get_data into every C type; piecewise retrieval,
+// Column values: text rows built by hand are read by the fetch's row reader
+// (my_fetch_row, from the statement's queue) or column by column with
+// read_text_column, and converted with my_get_data into every C type;
+// piecewise retrieval,
 // NULLs, default and descriptor types, SQLGetData's checks, and hostile rows
 // cut short or carrying impossible lengths. Row packets are allocated to
 // their exact size so that the sanitizer build catches any over-read.
@@ -8,14 +10,17 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 #include "protocol/my_pkt.h"
 #include "results/my_convert.h"
 #include "results/my_data.h"
+#include "results/my_fetch.h"
 #include "results/my_internalrs.h"
 #include "results/my_numeric.h"
 #include "stmt/my_desc.h"
@@ -185,22 +190,20 @@ struct data_fixture : ::testing::Test {
     // Makes `payload` the current row (freeing the previous one).
     void set_row(const std::string &payload)
     {
-        packet_free(s->current_row);
+        stmt_drop_row(s);
         s->current_row = incoming(s, payload);
     }
 
-    // Decodes every column of a row as the fetch does; the first non-zero result.
+    // Reads a row with the fetch's own row reader, from the statement's
+    // queue: 0 (SQL_SUCCESS), 1 (SQL_SUCCESS_WITH_INFO: a value did not
+    // read as its type) or -1 (SQL_ERROR: the row is unusable).
     int load(const std::vector<cell> &cells)
     {
-        set_row(row_payload(cells));
+        std::string payload = row_payload(cells);
         clear_diagnostics(s);
-        int first = 0;
-        for (int i = 0; i < s->ird->field_count; i++) {
-            int rc = read_text_column(s, i);
-            if (rc && !first)
-                first = rc;
-        }
-        return first;
+        EXPECT_EQ(queue_append(s, payload.data(), payload.size(), 1), 0);
+        s->data_waiting = 1;
+        return my_fetch_row(s);
     }
 
     SQLRETURN get(int column, int type, void *buf, SQLLEN len, SQLLEN *ind, SQLLEN *oct = nullptr)
@@ -848,7 +851,15 @@ TEST_F(Values, UndecodableValuesAreKeptAsText)
 {
     describe({INT(), DATETIME(), INT(1), INT()});
     EXPECT_EQ(load({"4x", "not a date", "-1", "5"}), 1);
-    EXPECT_EQ(diag_state(s, 1), "22018");
+    // one diagnostic for each value that did not read, naming its column
+    ASSERT_EQ(diag_count(s), 3);
+    std::vector<int> columns;
+    for (int n = 1; n <= 3; n++) {
+        EXPECT_EQ(diag_state(s, n), "22018") << n;
+        columns.push_back(diag_column(s, n));
+    }
+    std::sort(columns.begin(), columns.end());
+    EXPECT_EQ(columns, (std::vector<int>{1, 2, 3}));
     char buf[32];
     SQLLEN ind;
     EXPECT_EQ(get(1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
@@ -861,17 +872,16 @@ TEST_F(Values, UndecodableValuesAreKeptAsText)
     EXPECT_EQ(get(4, SQL_C_SLONG, &v, 4, &ind), SQL_SUCCESS);   // decoding went on
     EXPECT_EQ(v, 5);
 
-    // a reader that stops at the failure leaves no stale value behind
-    set_row(row_payload({"1", "2014-05-06 00:00:00", "1", "1"}));
-    for (int i = 0; i < 4; i++)
-        ASSERT_EQ(read_text_column(s, i), 0);
-    set_row(row_payload({"1", "bad", "1", "1"}));
-    EXPECT_EQ(read_text_column(s, 0), 0);
-    EXPECT_EQ(read_text_column(s, 1), 1);
-    EXPECT_EQ(get(3, SQL_C_SLONG, &v, 4, &ind), SQL_ERROR);
-    EXPECT_EQ(diag_state(s), "24000");
 
-    // a type without a text form
+    // the next row's values replace every holder, the refused ones too
+    EXPECT_EQ(load({"1", "2014-05-06 00:00:00", "2", "3"}), 0);
+    EXPECT_EQ(diag_count(s), 0);
+    for (int c = 1; c <= 4; c++) {
+        EXPECT_EQ(get(c, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS) << c;
+        EXPECT_EQ(s->ird->records[c - 1].storage.refused, 0) << c;
+    }
+
+    // a type without a text form makes the row unusable
     describe({{SQL_GUID, 0, 1, 0, 0, 63}});
     EXPECT_EQ(load({"x"}), -1);
     EXPECT_EQ(diag_state(s), "HY003");
@@ -943,8 +953,7 @@ TEST_F(Values, HostileLengths)
         EXPECT_EQ(diag_state(s), "08S01") << r.name;
     }
     // no row at all
-    packet_free(s->current_row);
-    s->current_row = nullptr;
+    stmt_drop_row(s);
     EXPECT_EQ(read_text_column(s, 0), -1);
     EXPECT_EQ(read_text_column(s, 5), -1);   // beyond the description
 }
@@ -954,8 +963,7 @@ TEST_F(Values, ViewsDieWithTheirRow)
     describe({VARCHAR(), INT()});
     ASSERT_EQ(load({"abc", "1"}), 0);
     // a fetch that failed after freeing the row leaves no current row
-    packet_free(s->current_row);
-    s->current_row = nullptr;
+    stmt_drop_row(s);
     char buf[8];
     SQLLEN ind;
     EXPECT_EQ(get(1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_ERROR);
@@ -985,8 +993,7 @@ TEST_F(Values, GetDataChecks)
     EXPECT_EQ(SQLGetData(s, 0, SQL_C_BOOKMARK, buf, sizeof buf, &ind), SQL_ERROR);
     EXPECT_EQ(diag_state(s), "HYC00");
 
-    packet_free(s->current_row);
-    s->current_row = nullptr;
+    stmt_drop_row(s);
     s->data_waiting = 0;
     EXPECT_EQ(SQLGetData(s, 1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_ERROR);
     EXPECT_EQ(diag_state(s), "HY010");

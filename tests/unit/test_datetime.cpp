@@ -297,7 +297,7 @@ TEST_F(DateTimeDiag, FailurePostsReasonWithColumn)
 {
     datetime_parts p;
     const char bad[] = "2014-05-06T10:20:30";
-    EXPECT_EQ(parse_datetime_text(stmt, bad, strlen(bad), &p, 3), 1);
+    EXPECT_EQ(parse_datetime_text(stmt, bad, strlen(bad), &p, 3), ST_22018);
     ASSERT_EQ(diag_count(stmt), 1);
     EXPECT_EQ(diag_state(1), "22018");
     EXPECT_EQ(diag_text(1), "[Quorvane][MySQL Driver][MySQL]Invalid character value for cast "
@@ -306,7 +306,7 @@ TEST_F(DateTimeDiag, FailurePostsReasonWithColumn)
 
     clear_diagnostics(stmt);
     const char huge[] = "2014-99999999999-01";
-    EXPECT_EQ(parse_datetime_text(stmt, huge, strlen(huge), &p, 2), 1);
+    EXPECT_EQ(parse_datetime_text(stmt, huge, strlen(huge), &p, 2), ST_22003);
     EXPECT_EQ(diag_state(1), "22003");
 
     clear_diagnostics(stmt);
@@ -329,7 +329,7 @@ TEST_F(DateTimeDiag, TraceLines)
     for (const accepted_case &c : accepted)
         EXPECT_EQ(parse_datetime_text(stmt, c.text, strlen(c.text), &p, 1), 0) << c.text;
     for (const rejected_case &c : rejected)
-        EXPECT_EQ(parse_datetime_text(stmt, c.text, strlen(c.text), &p, 1), 1) << c.text;
+        EXPECT_NE(parse_datetime_text(stmt, c.text, strlen(c.text), &p, 1), 0) << c.text;
     stmt->hdr.log_flags = 0;
 
     FILE *f = fopen(path, "rb");

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -762,4 +763,52 @@ TEST_F(exec_fixture, TimeOutInsideAPacketLosesThePlace)
         EXPECT_EQ(conn->hdr.timed_out, 1u);
         EXPECT_EQ(conn->link_broken, tc.broken);
     }
+}
+
+// Text lengths that no command could carry, or negative ones other than
+// SQL_NTS, are refused with HY090 before a byte of the 64-byte buffer is read.
+TEST(TextLengths, ImpossibleLengthsAreRefused)
+{
+    my_environment *env = env_create();
+    env->odbc_version = SQL_OV_ODBC3;
+    my_connection *conn = conn_create(env, 3);
+    my_statement *stmt = stmt_create(conn);
+    std::vector<char> buf(64, 'x');   // exactly 64 bytes: a read past it shows under ASan
+    SQLCHAR *narrow = (SQLCHAR *)buf.data();
+    SQLWCHAR *wide = (SQLWCHAR *)buf.data();
+    const SQLINTEGER huge = INT32_MAX, past = (1 << 30) + 1;
+    SQLCHAR out[16];
+    SQLINTEGER out_len;
+    const struct {
+        const char *name;
+        std::function<SQLRETURN()> call;
+        void *handle;
+    } calls[] = {
+        {"SQLExecDirect", [&] { return SQLExecDirect(stmt, narrow, huge); }, stmt},
+        {"SQLExecDirect, past 1 GiB", [&] { return SQLExecDirect(stmt, narrow, past); }, stmt},
+        {"SQLExecDirect, negative", [&] { return SQLExecDirect(stmt, narrow, -7); }, stmt},
+        {"SQLExecDirectW", [&] { return SQLExecDirectW(stmt, wide, huge); }, stmt},
+        {"SQLPrepare", [&] { return SQLPrepare(stmt, narrow, huge); }, stmt},
+        {"SQLPrepareW", [&] { return SQLPrepareW(stmt, wide, huge / 2); }, stmt},
+        {"SQLNativeSql",
+         [&] { return SQLNativeSql(conn, narrow, huge, out, sizeof out, &out_len); }, conn},
+        {"SQLNativeSqlW",
+         [&] { return SQLNativeSqlW(conn, wide, huge, (SQLWCHAR *)out, 8, &out_len); }, conn},
+        {"SQLSetCursorName, negative", [&] { return SQLSetCursorName(stmt, narrow, -7); }, stmt},
+        {"SQLTables, negative",
+         [&] { return SQLTables(stmt, narrow, -7, nullptr, 0, nullptr, 0, nullptr, 0); }, stmt},
+        {"SQLSetConnectAttr catalog",
+         [&] { return SQLSetConnectAttr(conn, SQL_ATTR_CURRENT_CATALOG, narrow, huge); }, conn},
+    };
+    for (const auto &c : calls) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.call(), SQL_ERROR);
+        diag_record *r = diag_get(c.handle, 1);
+        ASSERT_NE(r, nullptr);
+        std::string state;
+        for (uint32_t i = 0; i < r->sqlstate->length; i++)
+            state += (char)r->sqlstate->data[i];
+        EXPECT_EQ(state, "HY090");
+    }
+    env_release(env);
 }

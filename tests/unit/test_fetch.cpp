@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -231,6 +232,124 @@ TEST_F(fetch_fixture, BadRowInRowsetStopsItWithInfo)
               (std::vector<SQLUSMALLINT>{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_ERROR}));
     EXPECT_EQ(state(stmt), "08S01");
     EXPECT_STREQ(names[0], "ok");
+}
+
+// One bad value does not hide the rest of the row: every column is read,
+// every bound column filled, each bad column has its own diagnostic with its
+// column (and row) number, and the row's status is the worst outcome.
+TEST_F(fetch_fixture, BadValuesLeaveTheRestOfTheRow)
+{
+    struct diag {
+        std::string state;
+        SQLLEN row;
+        SQLINTEGER column;
+        bool operator==(const diag &o) const
+        {
+            return state == o.state && row == o.row && column == o.column;
+        }
+    };
+    auto diags = [&] {
+        std::vector<diag> v;
+        for (SQLSMALLINT n = 1; n <= diag_count(stmt); n++) {
+            diag d;
+            d.state = state(stmt, n);
+            SQLGetDiagField(SQL_HANDLE_STMT, stmt, n, SQL_DIAG_ROW_NUMBER, &d.row, 0, nullptr);
+            SQLGetDiagField(SQL_HANDLE_STMT, stmt, n, SQL_DIAG_COLUMN_NUMBER, &d.column, 0,
+                            nullptr);
+            v.push_back(d);
+        }
+        std::sort(v.begin(), v.end(),
+                  [](const diag &a, const diag &b) { return a.column < b.column; });
+        return v;
+    };
+    result({col("a", MYSQL_TYPE_LONG), col("b", MYSQL_TYPE_DATETIME, 19),
+            col("c", MYSQL_TYPE_LONG), col("d", MYSQL_TYPE_VAR_STRING, 40)},
+           {{std::string("4x"), std::string("not a date"), std::string("7"), std::string("ok")},
+            {std::string("1"), std::string("2014-05-06 07:08:09"), std::string("2"),
+             std::string("fine")},
+            {std::string("3"), std::string("tomorrow"), std::string("9"), std::string("z")}});
+    SQLINTEGER a[2], c[2];
+    char b[2][24], d[2][8];
+    SQLLEN ai[2], bi[2], ci[2], di[2];
+    SQLUSMALLINT status[2];
+    SQLULEN fetched = 0;
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, a, 0, ai), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 2, SQL_C_CHAR, b, sizeof b[0], bi), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 3, SQL_C_SLONG, c, 0, ci), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 4, SQL_C_CHAR, d, sizeof d[0], di), SQL_SUCCESS);
+    set_attr(SQL_ATTR_ROW_ARRAY_SIZE, 2);
+    set_attr(SQL_ATTR_ROW_STATUS_PTR, (SQLULEN)status);
+    set_attr(SQL_ATTR_ROWS_FETCHED_PTR, (SQLULEN)&fetched);
+
+    // row 1: the number cannot reach its SLONG buffer (an error); the date is
+    // delivered as the text the server sent (a warning); c and d are filled.
+    // Row 2 is fetched in the same rowset.
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(std::vector<SQLUSMALLINT>(status, status + 2),
+              (std::vector<SQLUSMALLINT>{SQL_ROW_ERROR, SQL_ROW_SUCCESS}));
+    EXPECT_EQ(diags(), (std::vector<diag>{{"22018", 1, 1}, {"22018", 1, 2}}));
+    EXPECT_STREQ(b[0], "not a date");
+    EXPECT_EQ(c[0], 7);
+    EXPECT_STREQ(d[0], "ok");
+    EXPECT_EQ(a[1], 1);
+    EXPECT_STREQ(b[1], "2014-05-06 07:08:09");
+    EXPECT_EQ(c[1], 2);
+    EXPECT_STREQ(d[1], "fine");
+
+    // one row at a time: a bad value in a column not bound is a warning
+    set_attr(SQL_ATTR_ROW_ARRAY_SIZE, 1);
+    ASSERT_EQ(SQLBindCol(stmt, 2, SQL_C_CHAR, nullptr, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(status[0], SQL_ROW_SUCCESS_WITH_INFO);
+    EXPECT_EQ(diags(), (std::vector<diag>{{"22018", 1, 2}}));
+    EXPECT_EQ(a[0], 3);
+    EXPECT_EQ(c[0], 9);
+    EXPECT_STREQ(d[0], "z");
+    // asked for as a timestamp, the refused value is an error of its own
+    SQL_TIMESTAMP_STRUCT ts;
+    SQLLEN ind;
+    EXPECT_EQ(SQLGetData(stmt, 2, SQL_C_TIMESTAMP, &ts, sizeof ts, &ind), SQL_ERROR);
+    EXPECT_EQ(state(stmt), "22018");
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+}
+
+// The same in binary rows: a date/time value of a length the protocol does
+// not have is refused and skipped, and the columns after it are read.
+TEST_F(fetch_fixture, BadBinaryValueLeavesTheRestOfTheRow)
+{
+    auto binary_row = [](uint8_t date_len, int32_t n) {
+        bytes r{0x00, 0x00};   // header, null bitmap of two columns
+        r.push_back(date_len);
+        for (uint8_t i = 0; i < date_len; i++)
+            r.push_back(i == 0 ? 0xDE : 1);   // 2014-01-01 when 4 bytes long
+        if (date_len == 4)
+            r[4] = 0x07;
+        fake::put_u32(r, (uint32_t)n);
+        return r;
+    };
+    stmt->prepared = 1;
+    result({col("when", MYSQL_TYPE_DATETIME, 19), col("n", MYSQL_TYPE_LONG)}, {},
+           {binary_row(5, 42), binary_row(4, 43)});
+    SQL_TIMESTAMP_STRUCT when = {};
+    SQLINTEGER n = 0;
+    SQLLEN wi = 0, ni = 0;
+    ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_TYPE_TIMESTAMP, &when, sizeof when, &wi), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt, 2, SQL_C_SLONG, &n, 0, &ni), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_ERROR);
+    ASSERT_EQ(diag_count(stmt), 1);
+    EXPECT_EQ(state(stmt), "22018");
+    SQLINTEGER column = 0;
+    SQLGetDiagField(SQL_HANDLE_STMT, stmt, 1, SQL_DIAG_COLUMN_NUMBER, &column, 0, nullptr);
+    EXPECT_EQ(column, 1);
+    EXPECT_EQ(n, 42);
+    EXPECT_EQ(SQLGetData(stmt, 1, SQL_C_CHAR, &when, sizeof when, &wi), SQL_ERROR);
+    EXPECT_EQ(state(stmt), "22018");
+    // the next row is whole again
+    EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    EXPECT_EQ(when.year, 2014);
+    EXPECT_EQ(n, 43);
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
 }
 
 TEST_F(fetch_fixture, TruncatedCharacterColumnWarns)

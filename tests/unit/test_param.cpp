@@ -658,6 +658,47 @@ TEST_F(param_fixture, RefusalComesBeforeAnyByteIsWritten)
     ms_free(sql);
 }
 
+// A length that could not describe the application's 64-byte buffer (beyond
+// the buffer length it gave, beyond what any command can carry, negative) is
+// refused with HY090 naming the parameter, before a byte is read: in the
+// query text and in the binary block, narrow, wide and binary.
+TEST_F(param_fixture, ImpossibleLengthsAreRefusedBeforeAnythingIsRead)
+{
+    std::vector<char> buf(64, 'v');   // exactly 64 bytes: a read past it shows under ASan
+    const struct {
+        int c_type, sql_type;
+    } types[] = {{SQL_C_CHAR, SQL_VARCHAR}, {SQL_C_WCHAR, SQL_WVARCHAR},
+                 {SQL_C_BINARY, SQL_VARBINARY}};
+    const struct {
+        SQLLEN buffer_length, length;
+    } lengths[] = {
+        {0, (SQLLEN)1 << 40}, {0, INT64_MAX}, {0, ((SQLLEN)1 << 30) + 1}, {0, -7},
+        {64, (SQLLEN)1 << 40}, {64, INT64_MAX}, {64, 65},
+    };
+    for (const auto &t : types)
+        for (const auto &l : lengths)
+            for (int as_block = 0; as_block < 2; as_block++) {
+                SCOPED_TRACE(testing::Message() << "C type " << t.c_type << ", buffer "
+                                                << l.buffer_length << ", length " << l.length
+                                                << (as_block ? ", binary block" : ", text"));
+                SQLLEN ind = l.length;
+                ASSERT_EQ(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, (SQLSMALLINT)t.c_type,
+                                           (SQLSMALLINT)t.sql_type, 64, 0, buf.data(),
+                                           l.buffer_length, &ind),
+                          SQL_SUCCESS);
+                clear_diagnostics(stmt);
+                EXPECT_EQ(as_block ? block() : literal(), "");
+                EXPECT_EQ(state(), "HY090");
+                EXPECT_EQ(column(), 1);
+            }
+    // the whole buffer is a sound length
+    SQLLEN ind = 64;
+    ASSERT_EQ(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 64, 0,
+                               buf.data(), 64, &ind),
+              SQL_SUCCESS);
+    EXPECT_EQ(literal(), "'" + std::string(64, 'v') + "'");
+}
+
 // Without a statement to describe, a bound parameter is described by its
 // binding (its SQL type, not the C type), an unbound one not at all.
 TEST_F(param_fixture, DescribeParamFromTheBinding)

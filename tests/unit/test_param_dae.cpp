@@ -285,3 +285,34 @@ TEST_F(dae_fixture, LongDataForServerPreparedStatements)
                         "18040302010100/0",
                     }));
 }
+
+// A piece's length that no command could carry is refused before a byte of
+// the 64-byte buffer is read, for pieces kept for a text query and pieces
+// sent as long data alike, narrow, wide and binary.
+TEST_F(dae_fixture, ImpossiblePieceLengthsAreRefused)
+{
+    std::vector<char> piece(64, 'p');   // exactly 64 bytes: a read past it shows under ASan
+    const int ops[] = {DAE_OP_DIRECT, DAE_OP_EXECUTE};
+    const int types[][2] = {{SQL_C_CHAR, SQL_LONGVARCHAR},
+                            {SQL_C_WCHAR, SQL_WLONGVARCHAR},
+                            {SQL_C_BINARY, SQL_LONGVARBINARY}};
+    const SQLLEN lengths[] = {(SQLLEN)1 << 40, INT64_MAX, ((SQLLEN)1 << 30) + 1, -7};
+    process("select ?");
+    for (int op : ops)
+        for (const auto &t : types)
+            for (SQLLEN len : lengths) {
+                SCOPED_TRACE(testing::Message() << "op " << op << ", C type " << t[0]
+                                                << ", length " << len);
+                bind(1, t[0], t[1], SQL_DATA_AT_EXEC);
+                ASSERT_EQ(my_check_params(stmt, op), SQL_NEED_DATA);
+                expect_token(1);
+                EXPECT_EQ(SQLPutData(stmt, piece.data(), len), SQL_ERROR);
+                EXPECT_EQ(state(), "HY090");
+                if (op == DAE_OP_DIRECT) {   // the sequence goes on: a sound piece is taken
+                    EXPECT_EQ(SQLPutData(stmt, piece.data(), 4), SQL_SUCCESS);
+                    ASSERT_EQ(dae_end(stmt), 0);
+                    EXPECT_NE(literal(), "");
+                }
+                SQLCancel(stmt);
+            }
+}

@@ -72,21 +72,23 @@ TEST(SettingValues, IntegersBooleansAndEncrypt)
 {
     struct tc {
         const char *in;
-        int32_t integer, dsn_bool, dsn_encrypt, strict, lenient;
+        int32_t integer, dsn_bool, dsn_encrypt, strict, lenient, encrypt;
     } cases[] = {
-        {"12abc", 12, 12, 12, 1, 12},
-        {"abc", 0, 0, 0, 0, 0},
-        {"", 0, 0, 0, 0, 0},
-        {" 42", 42, 42, 42, 1, 42},
-        {"-7", -7, -7, -7, 1, -7},
-        {"99999999999", INT32_MAX, INT32_MAX, INT32_MAX, 1, INT32_MAX},
-        {"-99999999999", INT32_MIN, INT32_MIN, INT32_MIN, 1, INT32_MIN},
-        {"yes", 0, 1, 1, 1, 1},
-        {"TRUE", 0, 1, 1, 1, 1},
-        {"No", 0, 0, 0, 0, 0},
-        {"optional", 0, 0, 2, 0, 0},
-        {"2", 2, 2, 2, 1, 2},
-        {"on", 0, 0, 0, 0, 0},
+        {"12abc", 12, 12, 12, 1, 12, 1},
+        {"abc", 0, 0, 0, 0, 0, 0},
+        {"", 0, 0, 0, 0, 0, 0},
+        {" 42", 42, 42, 42, 1, 42, 1},
+        {"-7", -7, -7, -7, 1, -7, 1},
+        {"99999999999", INT32_MAX, INT32_MAX, INT32_MAX, 1, INT32_MAX, 1},
+        {"-99999999999", INT32_MIN, INT32_MIN, INT32_MIN, 1, INT32_MIN, 1},
+        {"yes", 0, 1, 1, 1, 1, 1},
+        {"TRUE", 0, 1, 1, 1, 1, 1},
+        {"No", 0, 0, 0, 0, 0, 0},
+        {"optional", 0, 0, 2, 0, 0, 2},
+        {"OPTIONAL", 0, 0, 2, 0, 0, 2},
+        {"2", 2, 2, 2, 1, 2, 2},
+        {"0", 0, 0, 0, 0, 0, 0},
+        {"on", 0, 0, 0, 0, 0, 0},
     };
     for (const tc &t : cases) {
         SCOPED_TRACE(t.in);
@@ -95,6 +97,7 @@ TEST(SettingValues, IntegersBooleansAndEncrypt)
         EXPECT_EQ(setting_dsn_bool(t.in, 1), t.dsn_encrypt);
         EXPECT_EQ(setting_cs_bool(t.in, BOOL_STRICT), t.strict);
         EXPECT_EQ(setting_cs_bool(t.in, BOOL_LENIENT), t.lenient);
+        EXPECT_EQ(setting_encrypt(t.in), t.encrypt);
     }
 }
 
@@ -133,10 +136,13 @@ TEST_F(Settings, ConnectionStringKeywords)
         {"PORT=-5", SET_PORT, "0"},
         {"packetsize=4096", SET_PacketSize, "4096"},
         {"GSSFLAG=3;LogonTimeout=1500;ConnectionTimeout=20", SET_LogonTimeout, "1500"},
-        // Booleans: strict keys, lenient keys, and no "optional" for Encrypt
-        {"SERVER=h;ENCRYPT=optional", SET_Encrypt, "0"},
+        // Booleans: strict keys, lenient keys; Encrypt reads as a DSN does
+        {"SERVER=h;ENCRYPT=optional", SET_Encrypt, "2"},
+        {"SERVER=h;Encrypt=Optional", SET_Encrypt, "2"},
+        {"ENCRYPT=2", SET_Encrypt, "2"},
         {"ENCRYPT=yes", SET_Encrypt, "1"},
         {"ENCRYPT=1", SET_Encrypt, "1"},
+        {"ENCRYPT=no", SET_Encrypt, "0"},
         {"IPV6=true", SET_IPV6, "1"},
         {"IPV6=maybe", SET_IPV6, "0"},
         {"Compress=0", SET_Compress, "0"},

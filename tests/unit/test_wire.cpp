@@ -236,7 +236,7 @@ TEST_F(wire, SequenceMismatchOnConnectionAndStatement)
     clear_diagnostics(conn);
     // the first mismatch left the payload unread: skip it to stay in step
     unsigned char skip[7];
-    ASSERT_EQ(net_read_exact(conn, skip, sizeof skip, 1000), 7);
+    ASSERT_EQ(net_read_exact(conn, skip, sizeof skip, monotonic_ms() + 1000), 7);
     EXPECT_EQ(packet_read(stmt), nullptr);
     EXPECT_EQ(diag_text(stmt), expect);
     EXPECT_EQ(diag_count(conn), 0);
@@ -430,7 +430,7 @@ TEST_F(wire, ClosedSocketFailsAtOnce)
     unsigned char buf[4];
     size_t got = 99;
     int64_t t0 = now_ms();
-    EXPECT_EQ(net_read(conn, buf, sizeof buf, &got, 5000), -1);
+    EXPECT_EQ(net_read(conn, buf, sizeof buf, &got, monotonic_ms() + 5000), -1);
     EXPECT_LT(now_ms() - t0, 1000);
     EXPECT_EQ(got, 0u);
     EXPECT_EQ(diag_state(conn), "08S01");
@@ -448,10 +448,10 @@ TEST_F(wire, ReadTimeOutFromSilentPeer)
     unsigned char buf[64];
     size_t got = 0;
     // the first bytes are there: one receive returns what arrived
-    ASSERT_EQ(net_read(conn, buf, 2, &got, 300), 2);
-    ASSERT_EQ(net_read(conn, buf, sizeof buf, &got, 300), 4);
+    ASSERT_EQ(net_read(conn, buf, 2, &got, monotonic_ms() + 300), 2);
+    ASSERT_EQ(net_read(conn, buf, sizeof buf, &got, monotonic_ms() + 300), 4);
     int64_t t0 = now_ms();
-    EXPECT_EQ(net_read(conn, buf, sizeof buf, &got, 300), -2);
+    EXPECT_EQ(net_read(conn, buf, sizeof buf, &got, monotonic_ms() + 300), -2);
     int64_t waited = now_ms() - t0;
     EXPECT_GE(waited, 250);
     EXPECT_LT(waited, 1500);
