@@ -186,12 +186,20 @@ int describe_table(my_statement *stmt, const table_ref &t, const cat_arg &column
         return -1;
     ms_ptr back;
     int switched = 0;
-    if (enter_database(inner, t.database.get(), &back, &switched) != 0) {
+    int entered, rc = 0;
+    {
+        /* Statements of other threads must not run in the database visited. */
+        wire_exchange x(inner);
+        entered = enter_database(inner, t.database.get(), &back, &switched) == 0;
+        if (entered) {
+            rc = table_field_list(inner, t.table.get());
+            leave_database(inner, back, switched);
+        }
+    }
+    if (!entered) {
         inner_release(inner);
         return 1;
     }
-    int rc = table_field_list(inner, t.table.get());
-    leave_database(inner, back, switched);
     if (rc != 0) {
         copy_inner_diagnostics(stmt, inner);
         inner_release(inner);

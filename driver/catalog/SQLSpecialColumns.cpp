@@ -75,6 +75,8 @@ int read_definitions(my_statement *inner, const cat_arg &catalog, const cat_arg 
     my_connection *c = handle_conn(inner);
     my_string *back = nullptr;
     int switched = 0;
+    /* Statements of other threads must not run in the database visited. */
+    wire_exchange x(inner);
     if (cat_filters(catalog) && !(c->current_database && same_name(c->current_database, catalog.s))) {
         back = ms_copy(c->current_database);
         if (set_currrent_database(inner, catalog.s) != 0) {

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mutex>
 #include <new>
 
 #include "connect/my_inner_query.h"
@@ -281,6 +282,7 @@ SQLRETURN catalog_done(my_statement *stmt, int hold_connection, int cursor_check
 {
     my_connection *c = handle_conn(stmt);
     if (hold_connection && c) {
+        std::lock_guard<qv_mutex> g(c->wire_lock);
         c->busy = 1;
         c->busy_owner = stmt;
     }

@@ -431,9 +431,19 @@ void stmt_release(my_statement *s, int list_lock_held)
     desc_detach(explicit_ard, s);
     desc_detach(explicit_apd, s);
     my_connection *c = (my_connection *)s->hdr.owner;
-    if (c && c->busy_owner == s) {
-        c->busy = 0;
-        c->busy_owner = nullptr;
+    if (c) {
+        /* Without the list lock, in the order exchanges take them: the wire
+         * lock first. (The connection's own release holds the list lock, and
+         * nothing else runs on it then.) */
+        std::unique_lock<qv_mutex> g(c->wire_lock, std::defer_lock);
+        if (!list_lock_held)
+            g.lock();
+        if (c->busy_owner == s) {
+            c->busy = 0;
+            c->busy_owner = nullptr;
+        }
+        if (c->wire_owner == s)
+            c->wire_owner = nullptr;
     }
     release_data_list(s);
     internal_rs_free(s);

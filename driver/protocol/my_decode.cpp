@@ -30,10 +30,14 @@ static command_status *status_of(void *h)
 
 /* The connection keeps the session's latest status flags: how the server
  * reads quotes in a literal (NO_BACKSLASH_ESCAPES) changes with sql_mode,
- * and every text built for it must follow. */
+ * and every text built for it must follow. Only a packet taken off the
+ * wire is the latest: one decoded later from a statement's queue was
+ * noted when it was pulled, and other statements' exchanges may have
+ * changed the session since. */
 static void note_session_status(void *h, uint32_t status)
 {
-    if (my_connection *c = handle_conn(h))
+    my_connection *c = handle_conn(h);
+    if (c && in_exchange(c))
         c->server_status = status;
 }
 

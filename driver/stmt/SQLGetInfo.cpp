@@ -5,6 +5,8 @@
  * fixed text, or a value the connection supplies. Adding an information
  * type is adding a row.
  */
+#include <mutex>
+
 #include "frame/my_handle.h"
 
 namespace {
@@ -295,9 +297,12 @@ int conn_text(const my_connection *c, conn_value which, my_string **owned)
     case CV_DBMS_VER:
         src = c->server_version;
         break;
-    case CV_DATABASE:
-        src = c->current_database;
-        break;
+    case CV_DATABASE: {
+        /* a catalog function on another thread may be switching it */
+        std::lock_guard<qv_mutex> g(const_cast<my_connection *>(c)->wire_lock);
+        *owned = c->current_database ? ms_copy(c->current_database) : nullptr;
+        return c->current_database && !*owned ? -1 : 0;
+    }
     case CV_USER:
         src = c->UID;
         break;
