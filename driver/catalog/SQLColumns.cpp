@@ -247,7 +247,7 @@ SQLRETURN columns(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, cons
 SQLRETURN SQL_API SQLColumns(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len,
                              SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *table,
                              SQLSMALLINT table_len, SQLCHAR *column, SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLColumns", SQL_API_SQLCOLUMNS, 0, 0, 0,
                      "SQLColumns: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "table_name=%q, column_name=%q",
@@ -256,11 +256,12 @@ SQLRETURN SQL_API SQLColumns(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catal
     return QV_LEAVE(columns(stmt, catalog, catalog_len, schema, schema_len, table, table_len,
                             column, column_len, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                               SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *table,
                               SQLSMALLINT table_len, SQLWCHAR *column, SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLColumnsW", SQL_API_SQLCOLUMNS, 0, 0, 0,
                      "SQLColumnsW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "table_name=%Q, column_name=%Q",
@@ -269,3 +270,4 @@ SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT cat
     return QV_LEAVE(columns(stmt, catalog, catalog_len, schema, schema_len, table, table_len,
                             column, column_len, 1));
 }
+QV_CATCH(hstmt)

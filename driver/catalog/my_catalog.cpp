@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -191,6 +192,8 @@ int catalog_query(my_statement *stmt, my_string *q,
         ms_free(q);
         return -1;
     }
+    /* released on every way out, an exception from row included */
+    std::unique_ptr<my_statement, void (*)(my_statement *)> hold(inner, inner_release);
     int rc = -1;
     SQLRETURN ret = my_exec_direct(inner, q);   /* takes over q */
     if (SQL_SUCCEEDED(ret)) {
@@ -211,7 +214,6 @@ int catalog_query(my_statement *stmt, my_string *q,
             *native = diag_get(inner, 1)->native;
         copy_inner_diagnostics(stmt, inner);
     }
-    inner_release(inner);
     return rc;
 }
 

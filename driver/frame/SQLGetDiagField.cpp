@@ -177,15 +177,17 @@ done:
 SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT handle_type, SQLHANDLE handle, SQLSMALLINT rec_number,
                                   SQLSMALLINT identifier, SQLPOINTER info,
                                   SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     return get_diag_field("SQLGetDiagField", handle_type, handle, rec_number, identifier, info,
                           buffer_length, string_length, 0);
 }
+QV_CATCH(handle)
 
 SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT handle_type, SQLHANDLE handle,
                                    SQLSMALLINT rec_number, SQLSMALLINT identifier, SQLPOINTER info,
                                    SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     return get_diag_field("SQLGetDiagFieldW", handle_type, handle, rec_number, identifier, info,
                           buffer_length, string_length, 1);
 }
+QV_CATCH(handle)

@@ -51,15 +51,17 @@ static SQLRETURN get_diag_rec(const char *fname, SQLHANDLE handle, SQLSMALLINT r
 SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT handle_type, SQLHANDLE handle, SQLSMALLINT rec_number,
                                 SQLCHAR *sqlstate, SQLINTEGER *native, SQLCHAR *message,
                                 SQLSMALLINT buffer_length, SQLSMALLINT *text_length)
-{
+try {
     return get_diag_rec("SQLGetDiagRec", handle, rec_number, sqlstate, native, message,
                         buffer_length, text_length, 0, handle_type);
 }
+QV_CATCH(handle)
 
 SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT handle_type, SQLHANDLE handle, SQLSMALLINT rec_number,
                                  SQLWCHAR *sqlstate, SQLINTEGER *native, SQLWCHAR *message,
                                  SQLSMALLINT buffer_length, SQLSMALLINT *text_length)
-{
+try {
     return get_diag_rec("SQLGetDiagRecW", handle, rec_number, sqlstate, native, message,
                         buffer_length, text_length, 1, handle_type);
 }
+QV_CATCH(handle)

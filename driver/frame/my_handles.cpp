@@ -14,6 +14,9 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <exception>
+#include <new>
+
 /* ---------------------------------------------------------------- accessors */
 
 static uint32_t tag_of(const void *h)
@@ -474,6 +477,32 @@ SQLRETURN entry_frame::leave(SQLRETURN rc, const char *file, int line, int as_de
         trace(h, file, line, LOG_EXIT, as_decimal ? "%s: return value=%d" : "%s: return value=%r",
               name, (int)rc);
     return rc;
+}
+
+SQLRETURN entry_exception(const void *h, const char *fname) noexcept
+{
+    bool no_memory = false;
+    const char *what = "unknown exception";
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        no_memory = true;
+    } catch (const std::exception &e) {
+        what = e.what();
+    } catch (...) {
+    }
+    /* a handle that is not (or no longer) one of ours gets nothing */
+    if (!handle_hdr(h))
+        return SQL_ERROR;
+    if (no_memory) {
+        QV_TRACE(h, LOG_ERROR, "%s: out of memory", fname);
+        post_error(const_cast<void *>(h), ST_HY001, 0, nullptr);
+    } else {
+        QV_TRACE(h, LOG_ERROR, "%s: internal error: %s", fname, what);
+        post_error(const_cast<void *>(h), ST_HY000, 0, "internal error in %s", fname);
+    }
+    QV_TRACE(h, LOG_EXIT, "%s: return value=%r", fname, (int)SQL_ERROR);
+    return SQL_ERROR;
 }
 
 /* ---------------------------------------------------------------- copy-out */

@@ -21,7 +21,7 @@ static SQLRETURN exec_direct(const char *fname, my_statement *s, const void *raw
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLExecDirect", "SQLExecDirect: statement_handle=%p, sql=%q, length=%d",
                   h, (const char *)text, (int64_t)(text ? length : 0), (int)length);
     if (my_close_stmt(s, 1) != 0) {
@@ -34,9 +34,10 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
     my_string *sql = text ? ms_from_narrow((const char *)text, length, c) : nullptr;
     return QV_LEAVE_D(exec_direct("SQLExecDirect", s, text, sql));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLExecDirectW", "SQLExecDirectW: statement_handle=%p, sql=%Q, length=%d",
                   h, (const uint16_t *)text, (int64_t)(text ? length : 0), (int)length);
     if (my_close_stmt(s, 1) != 0) {
@@ -46,3 +47,4 @@ SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
     my_string *sql = text ? ms_from_wide(text, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(exec_direct("SQLExecDirectW", s, text, sql));
 }
+QV_CATCH(h)

@@ -391,20 +391,22 @@ SQLRETURN get_info(my_connection *c, SQLUSMALLINT info_type, void *value, SQLSMA
 
 SQLRETURN SQL_API SQLGetInfo(SQLHDBC hdbc, SQLUSMALLINT info_type, SQLPOINTER value,
                              SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     QV_CONN_ENTRY(hdbc, conn, "SQLGetInfo",
                   "SQLGetInfo: connection_handle=%p, info_type=%d, info_value=%p, "
                   "buffer_length=%d, string_length=%p",
                   hdbc, (int)info_type, value, (int)buffer_length, string_length);
     return QV_LEAVE(get_info(conn, info_type, value, buffer_length, string_length, 0));
 }
+QV_CATCH(hdbc)
 
 SQLRETURN SQL_API SQLGetInfoW(SQLHDBC hdbc, SQLUSMALLINT info_type, SQLPOINTER value,
                               SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     QV_CONN_ENTRY(hdbc, conn, "SQLGetInfoW",
                   "SQLGetInfoW: connection_handle=%p, info_type=%d, info_value=%p, "
                   "buffer_length=%d, string_length=%p",
                   hdbc, (int)info_type, value, (int)buffer_length, string_length);
     return QV_LEAVE(get_info(conn, info_type, value, buffer_length, string_length, 1));
 }
+QV_CATCH(hdbc)
