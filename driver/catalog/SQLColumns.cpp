@@ -186,17 +186,22 @@ int describe_table(my_statement *stmt, const table_ref &t, const cat_arg &column
         return -1;
     ms_ptr back;
     int switched = 0;
-    int entered, rc = 0;
+    int entered = 0, rc;
     {
-        /* Statements of other threads must not run in the database visited. */
+        /* Statements of other threads must not run in the database visited.
+         * Another statement's rows still streaming is a refusal of its own,
+         * not a database that cannot be entered. */
         wire_exchange x(inner);
-        entered = enter_database(inner, t.database.get(), &back, &switched) == 0;
-        if (entered) {
-            rc = table_field_list(inner, t.table.get());
-            leave_database(inner, back, switched);
+        rc = check_wire_free(inner);
+        if (rc == 0) {
+            entered = enter_database(inner, t.database.get(), &back, &switched) == 0;
+            if (entered) {
+                rc = table_field_list(inner, t.table.get());
+                leave_database(inner, back, switched);
+            }
         }
     }
-    if (!entered) {
+    if (rc == 0 && !entered) {
         inner_release(inner);
         return 1;
     }

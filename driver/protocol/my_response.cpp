@@ -243,17 +243,22 @@ wire_exchange::wire_exchange(void *handle)
         lock = std::unique_lock<qv_mutex>(c->wire_lock);
 }
 
-wire_exchange::~wire_exchange()
+/* Under the wire lock. Only the owner's own thread looks at its fields;
+ * everyone else sees the connection's mark. A closed link owes nobody
+ * anything. */
+static void note_wire_owner(my_connection *c, my_statement *s)
 {
-    my_statement *s = as_stmt(h);
-    if (!c || !s)
-        return;
-    /* Only the owner's own thread looks at its fields; everyone else sees
-     * the connection's mark. A closed link owes nobody anything. */
     if (response_on_wire(s) && !c->link_broken)
         c->wire_owner = s;
     else if (c->wire_owner == s)
         c->wire_owner = nullptr;
+}
+
+wire_exchange::~wire_exchange()
+{
+    if (my_statement *s = as_stmt(h))
+        if (c)
+            note_wire_owner(c, s);
 }
 
 int check_wire_free(void *h)
@@ -287,6 +292,8 @@ void refresh_busy(my_statement *s)
         c->busy = 0;
         c->busy_owner = nullptr;
     }
+    /* a streamed result's last packet was read outside any command */
+    note_wire_owner(c, s);
 }
 
 void conn_mark_dead(my_connection *c)

@@ -9,6 +9,7 @@
 #include <sqlext.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <ostream>
@@ -75,12 +76,26 @@ template <typename F> SQLRETURN retrying(SQLHSTMT s, std::atomic<long> &refused,
     }
 }
 
+// The connection the threads of a test share. With in-memory logging its
+// lines go to a file of the server's directory, removed afterwards.
 struct shared_connection {
     qv::connection c;
-    explicit shared_connection(const std::string &extra)
+    std::string log;
+    shared_connection(const std::string &extra, bool logged)
     {
-        SQLRETURN rc = c.connect(qv::conn_str(extra));
+        std::string cs = qv::conn_str(extra);
+        if (logged) {
+            log = qv::server().server_dir + "/concurrency-trace.log";
+            cs += "Logging=onerror;LogFile=" + log + ";";
+        }
+        SQLRETURN rc = c.connect(cs);
         EXPECT_TRUE(SQL_SUCCEEDED(rc)) << qv::describe(qv::diagnostics(c.dbc));
+    }
+    ~shared_connection()
+    {
+        c.disconnect();
+        if (!log.empty())
+            unlink(log.c_str());
     }
 };
 
@@ -151,12 +166,14 @@ struct mode {
     const char *name;
     const char *extra;   // connection-string keywords
     int queries;         // per thread
+    bool logged;         // trace lines kept in memory ("onerror")
 };
 
 const mode MODES[] = {
-    {"cached", "", 2000},
-    {"NoCache", "NoCache=1;", 2000},
-    {"compressed", "Compress=1;", 500},
+    {"cached", "", 2000, false},
+    {"NoCache", "NoCache=1;", 2000, false},
+    {"compressed", "Compress=1;", 500, false},
+    {"logged", "", 200, true},
 };
 
 void PrintTo(const mode &m, std::ostream *os) { *os << m.name; }
@@ -171,7 +188,7 @@ TEST_P(shared, DirectQueriesReadTheirOwnValues)
 {
     const int THREADS = 4;
     const int QUERIES = GetParam().queries;
-    shared_connection sc(GetParam().extra);
+    shared_connection sc(GetParam().extra, GetParam().logged);
     failures bad;
     std::atomic<long> refused{0}, rows{0};
     on_threads(THREADS, [&](int t) {
@@ -214,7 +231,7 @@ TEST_P(shared, PreparedStatementsReadTheirOwnValues)
 {
     const int THREADS = 4;
     const int EXECUTIONS = GetParam().queries / 2;
-    shared_connection sc(GetParam().extra);
+    shared_connection sc(GetParam().extra, GetParam().logged);
     failures bad;
     std::atomic<long> refused{0}, rows{0};
     on_threads(THREADS, [&](int t) {
@@ -258,7 +275,7 @@ TEST_P(shared, PreparedStatementsReadTheirOwnValues)
 TEST_P(shared, ErrorsLandOnTheStatementThatCausedThem)
 {
     const int THREADS = 4, QUERIES = GetParam().queries / 4;
-    shared_connection sc(GetParam().extra);
+    shared_connection sc(GetParam().extra, GetParam().logged);
     failures bad;
     std::atomic<long> refused{0}, seen{0};
     std::atomic<int> running{THREADS};
@@ -309,7 +326,7 @@ TEST_P(shared, CatalogVisitsToAnotherDatabaseAreInvisible)
         "INSERT INTO thread_home VALUES (1), (2), (3);");
     ASSERT_EQ(r.status, 0) << r.output;
     const int ROUNDS = GetParam().queries / 10;
-    shared_connection sc(GetParam().extra);
+    shared_connection sc(GetParam().extra, GetParam().logged);
     failures bad;
     std::atomic<long> refused{0}, done{0};
     on_threads(3, [&](int t) {
