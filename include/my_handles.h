@@ -47,6 +47,7 @@ struct my_statement;
 struct my_descriptor;
 struct my_packet;
 struct internal_rs;
+struct trace_ring;
 struct ssl_st;
 struct ssl_ctx_st;
 struct ssl_method_st;
@@ -377,7 +378,7 @@ struct my_connection {
     /* In-memory trace lines of this connection and its statements and
      * descriptors ("onerror" logging), dumped by an error line; created on
      * the first such line, freed with the connection. */
-    struct trace_ring *ring;
+    trace_ring *ring;
 };
 
 /* --------------------------------------------------------------------- */

@@ -251,6 +251,7 @@ void conn_release(my_connection *c, int env_lock_held)
     clear_diagnostics(c);
     conn_close_session(c);
     conn_free_settings(c);
+    trace_ring_free(c);
     my_environment *env = (my_environment *)c->hdr.owner;
     if (env) {
         if (env_lock_held) {
