@@ -31,13 +31,13 @@ static command_status *status_of(void *h)
 /* The connection keeps the session's latest status flags: how the server
  * reads quotes in a literal (NO_BACKSLASH_ESCAPES) changes with sql_mode,
  * and every text built for it must follow. Only a packet taken off the
- * wire is the latest: one decoded later from a statement's queue was
- * noted when it was pulled, and other statements' exchanges may have
- * changed the session since. */
+ * wire is the latest (during the logon, or inside an exchange): one decoded
+ * later from a statement's queue was noted when it was pulled, and other
+ * statements' exchanges may have changed the session since. */
 static void note_session_status(void *h, uint32_t status)
 {
     my_connection *c = handle_conn(h);
-    if (c && in_exchange(c))
+    if (c && (in_exchange(c) || !c->connected))
         c->server_status = status;
 }
 

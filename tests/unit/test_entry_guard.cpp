@@ -16,10 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "fake/fake_server.h"
-#include "frame/my_handle.h"
-#include "protocol/my_conn.h"
-#include "protocol/my_proto.h"
+#include "unit/fake_session.h"
 
 // ------------------------------------------------ failing allocations
 
@@ -60,21 +57,7 @@ void *operator new[](size_t n) { return counted_new(n, "_Znam"); }
 namespace {
 
 using fake::bytes;
-using fake::operator+;
-
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-std::string first_state(const void *h)
-{
-    diag_record *d = diag_get(h, 1);
-    return d ? text_of(d->sqlstate) : "";
-}
+using namespace fake_session;
 
 std::string first_text(const void *h)
 {
@@ -82,76 +65,16 @@ std::string first_text(const void *h)
     return d ? text_of(d->message) : "";
 }
 
-bytes response(const std::vector<bytes> &packets, uint8_t first = 1)
-{
-    bytes all;
-    for (const bytes &p : packets)
-        all = all + fake::packet_bytes(first++, p);
-    return all;
-}
-
-// One column: count, definition, EOF, the rows, and the packet that ends them.
-bytes result(const std::string &column, const std::vector<std::string> &values, const bytes &end)
-{
-    fake::column_info c;
-    c.name = column;
-    std::vector<bytes> r{bytes{1}, fake::column_def(c), fake::eof_packet(0, 2)};
-    for (const std::string &v : values)
-        r.push_back(fake::text_row({v}));
-    r.push_back(end);
-    return response(r);
-}
-
-std::string query_of(const bytes &cmd)
-{
-    if (cmd.empty() || cmd[0] != 0x03)
-        return "";
-    std::string q(cmd.begin() + 1, cmd.end());
-    while (!q.empty() && q.back() == '\0')   // a text execution ends with a 0 byte
-        q.pop_back();
-    return q;
-}
-
-// Answers every query with answer(query) until the client goes away.
-fake::server::script serve(std::function<bytes(const std::string &)> answer)
-{
-    return [answer](fake::session &s) {
-        for (;;) {
-            uint8_t seq;
-            bytes cmd;
-            if (!s.read_packet(&seq, &cmd, 3000))
-                return;
-            if (cmd.empty() || cmd[0] != 0x03)
-                continue;   // COM_STMT_CLOSE and the like are not answered
-            s.send_raw(answer(query_of(cmd)));
-        }
-    };
-}
-
-struct guard_fixture : ::testing::Test {
-    my_environment *env = env_create();
-    my_connection *conn = conn_create(env, 3);
-    my_statement *stmt = nullptr;
-
+struct guard_fixture : fixture {
+    void SetUp() override
+    {
+        env = env_create();
+        conn = conn_create(env, 3);
+    }
     void TearDown() override
     {
         fail_countdown = 0;
-        env_release(env);
-    }
-
-    void connect(const fake::server &srv, int nocache = 0)
-    {
-        ASSERT_TRUE(srv.ok());
-        my_string *host = ms_from_latin1("127.0.0.1");
-        ASSERT_EQ(net_open(conn, host, srv.port()), 0);
-        ms_free(host);
-        conn->server_caps = conn->client_caps = CLIENT_PROTOCOL_41 | CLIENT_TRANSACTIONS |
-                                                CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS;
-        conn->charset = 33;
-        conn->connected = 1;
-        conn->NoCache = nocache;
-        stmt = stmt_create(conn);
-        ASSERT_NE(stmt, nullptr);
+        fixture::TearDown();
     }
 };
 
@@ -220,7 +143,7 @@ TEST_F(guard_fixture, AllocationFailuresInsideACatalogFunction)
                                             "the_third_database_of_the_list"};
     fake::server srv(serve([&](const std::string &q) {
         if (q == "SHOW DATABASES LIKE '%'")
-            return result("Database", names, fake::eof_packet(0, 2));
+            return response(one_column("Database", names, fake::eof_packet(0, 2)));
         return response({fake::ok_packet()});
     }));
     connect(srv);
@@ -268,13 +191,10 @@ TEST_F(guard_fixture, AllocationFailureInsideAFetch)
         SCOPED_TRACE(nocache ? "NoCache" : "cached");
         fake::server srv(serve([&](const std::string &q) {
             if (q == "SELECT a FROM t")
-                return result("a", {"first"},
-                              fake::err_packet(1317, "70100", "Query execution was interrupted"));
-            return result("a", {"after"}, fake::eof_packet(0, 2));
+                return response(one_column(
+                    "a", {"first"}, fake::err_packet(1317, "70100", "Query execution was interrupted")));
+            return response(one_column("a", {"after"}, fake::eof_packet(0, 2)));
         }));
-        env_release(env);
-        env = env_create();
-        conn = conn_create(env, 3);
         connect(srv, nocache);
         ASSERT_EQ(SQLExecDirect(stmt, (SQLCHAR *)"SELECT a FROM t", SQL_NTS), SQL_SUCCESS);
         ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);

@@ -8,100 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "fake/fake_server.h"
-#include "frame/my_handle.h"
-#include "protocol/my_conn.h"
-#include "protocol/my_proto.h"
+#include "unit/fake_session.h"
 
 namespace {
 
 using fake::bytes;
-using fake::operator+;
+using namespace fake_session;
 
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
-
-bytes response(const std::vector<bytes> &packets, uint8_t first = 1)
-{
-    bytes all;
-    for (const bytes &p : packets)
-        all = all + fake::packet_bytes(first++, p);
-    return all;
-}
-
-// Count, definition, EOF and rows of a one-column result, then end (when
-// given).
-std::vector<bytes> result_start(const std::vector<std::string> &rows, const bytes &end = bytes())
-{
-    fake::column_info c;
-    c.name = "a";
-    std::vector<bytes> r{bytes{1}, fake::column_def(c), fake::eof_packet(0, 2)};
-    for (const std::string &v : rows)
-        r.push_back(fake::text_row({v}));
-    if (!end.empty())
-        r.push_back(end);
-    return r;
-}
-
-std::string query_of(fake::session &s)
-{
-    uint8_t seq;
-    bytes cmd;
-    if (!s.read_packet(&seq, &cmd, 3000) || cmd.empty() || cmd[0] != 0x03)
-        return "";
-    std::string q(cmd.begin() + 1, cmd.end());
-    while (!q.empty() && q.back() == '\0')
-        q.pop_back();
-    return q;
-}
-
-struct exchange_fixture : ::testing::Test {
-    my_environment *env = nullptr;
-    my_connection *conn = nullptr;
-    my_statement *stmt = nullptr;
-
-    void TearDown() override { env_release(env); }
-
-    void connect(const fake::server &srv, int nocache)
-    {
-        env_release(env);
-        env = env_create();
-        conn = conn_create(env, 3);
-        ASSERT_TRUE(srv.ok());
-        my_string *host = ms_from_latin1("127.0.0.1");
-        ASSERT_EQ(net_open(conn, host, srv.port()), 0);
-        ms_free(host);
-        conn->server_caps = conn->client_caps = CLIENT_PROTOCOL_41 | CLIENT_TRANSACTIONS |
-                                                CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS;
-        conn->charset = 33;
-        conn->connected = 1;
-        conn->NoCache = nocache;
-        stmt = stmt_create(conn);
-        ASSERT_NE(stmt, nullptr);
-    }
-
-    SQLRETURN exec(my_statement *s, const char *sql)
-    {
-        return SQLExecDirect(s, (SQLCHAR *)sql, SQL_NTS);
-    }
-};
+struct exchange_fixture : fixture {};
 
 } // namespace
 
@@ -114,8 +30,8 @@ TEST_F(exchange_fixture, TransportFailureIsPostedOnTheStatement)
     for (int nocache = 0; nocache <= 1; nocache++) {
         SCOPED_TRACE(nocache ? "NoCache" : "cached");
         fake::server srv([](fake::session &s) {
-            query_of(s);
-            s.send_raw(response(result_start({"one"})));
+            next_query(s);
+            s.send_raw(response(one_column("a", {"one"})));
             s.close();
         });
         connect(srv, nocache);
@@ -140,7 +56,7 @@ TEST_F(exchange_fixture, SelectLimitRefusalIsPostedOnTheStatement)
 {
     std::vector<std::string> seen;
     fake::server srv([&](fake::session &s) {
-        seen.push_back(query_of(s));
+        seen.push_back(next_query(s));
         s.send_raw(response({fake::err_packet(1231, "42000", "Variable can't be set")}));
     });
     connect(srv, 0);
@@ -170,9 +86,9 @@ TEST_F(exchange_fixture, StreamedResultHoldsTheWireUntilItsRowsEnd)
         SCOPED_TRACE(e.name);
         std::vector<std::string> seen;
         fake::server srv([&](fake::session &s) {
-            seen.push_back(query_of(s));
-            s.send_raw(response(result_start({"one"}, e.end)));
-            seen.push_back(query_of(s));
+            seen.push_back(next_query(s));
+            s.send_raw(response(one_column("a", {"one"}, e.end)));
+            seen.push_back(next_query(s));
             s.send_raw(response({fake::ok_packet()}));
         });
         connect(srv, 1);
