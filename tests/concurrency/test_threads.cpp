@@ -115,6 +115,18 @@ int rows_seen(int i, int max_rows)
     return max_rows > 0 && max_rows < rows_asked(i) ? max_rows : rows_asked(i);
 }
 
+// Thread t's query number i: rows_asked(i) rows of the values
+// expected_text describes.
+std::string query_of(int t, int i)
+{
+    char sql[200];
+    snprintf(sql, sizeof sql,
+             "SELECT %d, %d, seq, CONCAT('t%d-', %d, '-', seq, '-', REPEAT('x', (%d + seq) %% 37)) "
+             "FROM seq_1_to_%d",
+             t, i, t, i, i, rows_asked(i));
+    return sql;
+}
+
 // Thread t's statements cap their rows differently, so the connection's
 // select limit changes all the time; each query must run under its own.
 int max_rows_of(int t) { return t % 2 ? t + 1 : 0; }
@@ -196,13 +208,9 @@ TEST_P(shared, DirectQueriesReadTheirOwnValues)
         SQLULEN limit = (SQLULEN)max_rows_of(t);
         SQLSetStmtAttr(s, SQL_ATTR_MAX_ROWS, (SQLPOINTER)limit, 0);
         for (int i = 0; i < QUERIES && bad.count() == 0; i++) {
-            char sql[200];
-            snprintf(sql, sizeof sql,
-                     "SELECT %d, %d, seq, CONCAT('t%d-', %d, '-', seq, '-', REPEAT('x', (%d + seq) "
-                     "%% 37)) FROM seq_1_to_%d",
-                     t, i, t, i, i, rows_asked(i));
+            std::string sql = query_of(t, i);
             SQLRETURN rc = retrying(s, refused, [&] {
-                return SQLExecDirect(s, (SQLCHAR *)sql, SQL_NTS);
+                return SQLExecDirect(s, (SQLCHAR *)sql.c_str(), SQL_NTS);
             });
             if (rc != SQL_SUCCESS) {
                 bad.add("thread " + std::to_string(t) + " query " + std::to_string(i) + ": " +
@@ -386,12 +394,7 @@ TEST(Connections, SixteenThreadsEachWithItsOwnConnection)
         {
             qv::handle s = qv::alloc_stmt(dbc);
             for (int i = 0; i < QUERIES && bad.count() == 0; i++) {
-                char sql[200];
-                snprintf(sql, sizeof sql,
-                         "SELECT %d, %d, seq, CONCAT('t%d-', %d, '-', seq, '-', REPEAT('x', (%d + "
-                         "seq) %% 37)) FROM seq_1_to_%d",
-                         t, i, t, i, i, rows_asked(i));
-                rc = SQLExecDirect(s, (SQLCHAR *)sql, SQL_NTS);
+                rc = SQLExecDirect(s, (SQLCHAR *)query_of(t, i).c_str(), SQL_NTS);
                 if (rc != SQL_SUCCESS) {
                     bad.add("thread " + std::to_string(t) + " query " + std::to_string(i) + ": " +
                             qv::return_name(rc) + " " + first_diag(SQL_HANDLE_STMT, s));
