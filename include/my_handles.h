@@ -15,6 +15,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,6 +48,7 @@ struct my_statement;
 struct my_descriptor;
 struct my_packet;
 struct internal_rs;
+struct trace_ring;
 struct ssl_st;
 struct ssl_ctx_st;
 struct ssl_method_st;
@@ -61,6 +63,10 @@ struct handle_header {
     uint32_t log_flags;     /* 0: no trace output at all */
     handle_header *next;    /* sibling in the parent's list */
     void *owner;            /* environment of a connection; connection of a stmt/desc */
+    /* Guards diag_list: the driver manager may read a handle's records on
+     * one thread while the application works on a sibling on another.
+     * Innermost: nothing else is locked while it is held. */
+    std::mutex diag_lock;
 };
 
 /* Status values a command's response leaves on the handle that issued it. */
@@ -313,7 +319,10 @@ struct my_connection {
     uint32_t client_caps;
     int32_t charset;               /* character-set number in use */
     int32_t requested_charset;
-    uint32_t server_status;
+    /* Latest status flags of the session (NO_BACKSLASH_ESCAPES decides how
+     * literals are written): written inside exchanges, read by any thread
+     * that builds SQL text. */
+    std::atomic<uint32_t> server_status;
     int32_t auth_plugin_data_length;
     my_string *auth_plugin_name;
     command_status status;         /* of connection-level commands */
@@ -322,9 +331,13 @@ struct my_connection {
     std::vector<collation_entry> *collations;
     int64_t select_limit;          /* in force on the server; 0 none */
 
-    /* busy mark: a statement owns an unread result on the wire */
+    /* busy mark: a statement owns an open result (the rule SQLExecDirect
+     * applies). Guarded by wire_lock. */
     int32_t busy;
     my_statement *busy_owner;
+    /* The statement whose response is still partly on the wire: until it
+     * has read it, no other handle may send a command. Guarded by wire_lock. */
+    my_statement *wire_owner;
 
     /* ---- packet layer and transport ---- */
     int32_t seq;                   /* connection sequence counter */
@@ -366,7 +379,16 @@ struct my_connection {
     int32_t async_count;
     qv_mutex entry_lock;
     qv_mutex list_lock;
+    /* Held for each exchange with the server: from building a command
+     * through the last packet of its response (or the point where the whole
+     * response is queued on the statement), and for each packet read while
+     * a streamed result is fetched. Taken after any handle's entry_lock;
+     * diag_lock and the environment's log_lock are taken inside it. */
     qv_mutex wire_lock;
+    /* In-memory trace lines of this connection and its statements and
+     * descriptors ("onerror" logging), dumped by an error line; created on
+     * the first such line, freed with the connection. */
+    trace_ring *ring;
 };
 
 /* --------------------------------------------------------------------- */

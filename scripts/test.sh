@@ -2,7 +2,9 @@
 # Runs every test of the project: installs missing Debian packages, builds a
 # plain tree (build/) and a sanitizer tree (build-asan/: address, undefined
 # and leak checks), and runs all tests of both through CTest, each tree
-# against its own private MariaDB.  Exits non-zero if anything fails.
+# against its own private MariaDB; then a thread-sanitizer tree (build-tsan/)
+# that builds only the driver and the concurrency tests and runs those (the
+# tests labelled tsan).  Exits non-zero if anything fails.
 #
 # Last, unless ctest options select a part, every fuzz target runs for a
 # short time (scripts/fuzz.sh: build-fuzz/ with clang, address, leak and
@@ -19,16 +21,18 @@ cd "$QV_ROOT" || exit 1
 started=$SECONDS
 # The CTest fixture stops each server, also after failed tests; this covers
 # an interrupted ctest, and stopping twice is harmless.
-trap 'qv_server_stop "$QV_ROOT/build/test-server"; qv_server_stop "$QV_ROOT/build-asan/test-server"' EXIT
+trap 'for t in build build-asan build-tsan; do qv_server_stop "$QV_ROOT/$t/test-server"; done' EXIT
 
 qv_install_packages
 
 passed=0 failed=0 status=0
-# run_tests DIR: all tests of one tree; adds its counts to the totals.
+# run_tests DIR [ctest options]: the tests of one tree (all, or those the
+# options select); adds its counts to the totals.
 run_tests() {
     local dir=$1 log=$1/ctest.log rc
+    shift
     qv_log "running the tests of $dir"
-    (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$QV_JOBS" "${ctest_args[@]}") 2>&1 | tee "$log"
+    (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$QV_JOBS" "$@") 2>&1 | tee "$log"
     rc=$?
     [ $rc -eq 0 ] || status=1
     # "100% tests passed, 0 tests failed out of 22"
@@ -45,10 +49,18 @@ run_tests() {
 }
 
 ctest_args=("$@")
-qv_build build -DQV_SANITIZE=OFF
-run_tests build
-qv_build build-asan -DQV_SANITIZE=ON
-run_tests build-asan
+qv_build build -DQV_SANITIZE=OFF -DQV_TSAN=OFF
+run_tests build "${ctest_args[@]}"
+qv_build build-asan -DQV_SANITIZE=ON -DQV_TSAN=OFF
+run_tests build-asan "${ctest_args[@]}"
+# The thread-sanitizer tree has the concurrency tests only: with options
+# given, it runs when they select some of them.
+qv_build build-tsan -DQV_SANITIZE=OFF -DQV_TSAN=ON
+if [ ${#ctest_args[@]} -eq 0 ]; then
+    run_tests build-tsan -L tsan
+elif (cd build-tsan && ctest -N "${ctest_args[@]}" | grep -q 'Total Tests: [1-9]'); then
+    run_tests build-tsan "${ctest_args[@]}"
+fi
 
 fuzz_seconds=${QV_FUZZ_SECONDS:-30}
 if [ ${#ctest_args[@]} -eq 0 ] && [ "$fuzz_seconds" != 0 ]; then

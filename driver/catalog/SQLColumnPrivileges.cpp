@@ -88,7 +88,7 @@ SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALL
                                       SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *table,
                                       SQLSMALLINT table_len, SQLCHAR *column,
                                       SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLColumnPrivileges", SQL_API_SQLCOLUMNPRIVILEGES, 0, 0, 0,
                      "SQLColumnPrivileges: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "table_name=%q, column_name=%q",
@@ -97,12 +97,13 @@ SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALL
     return QV_LEAVE(column_privileges(stmt, catalog, catalog_len, schema, schema_len, table,
                                       table_len, column, column_len, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                                        SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *table,
                                        SQLSMALLINT table_len, SQLWCHAR *column,
                                        SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLColumnPrivilegesW", SQL_API_SQLCOLUMNPRIVILEGES, 0, 0, 0,
                      "SQLColumnPrivilegesW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "table_name=%Q, column_name=%Q",
@@ -111,3 +112,4 @@ SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMA
     return QV_LEAVE(column_privileges(stmt, catalog, catalog_len, schema, schema_len, table,
                                       table_len, column, column_len, 1));
 }
+QV_CATCH(hstmt)

@@ -186,12 +186,25 @@ int describe_table(my_statement *stmt, const table_ref &t, const cat_arg &column
         return -1;
     ms_ptr back;
     int switched = 0;
-    if (enter_database(inner, t.database.get(), &back, &switched) != 0) {
+    int entered = 0, rc;
+    {
+        /* Statements of other threads must not run in the database visited.
+         * Another statement's rows still streaming is a refusal of its own,
+         * not a database that cannot be entered. */
+        wire_exchange x(inner);
+        rc = check_wire_free(inner);
+        if (rc == 0) {
+            entered = enter_database(inner, t.database.get(), &back, &switched) == 0;
+            if (entered) {
+                rc = table_field_list(inner, t.table.get());
+                leave_database(inner, back, switched);
+            }
+        }
+    }
+    if (rc == 0 && !entered) {
         inner_release(inner);
         return 1;
     }
-    int rc = table_field_list(inner, t.table.get());
-    leave_database(inner, back, switched);
     if (rc != 0) {
         copy_inner_diagnostics(stmt, inner);
         inner_release(inner);
@@ -239,7 +252,7 @@ SQLRETURN columns(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, cons
 SQLRETURN SQL_API SQLColumns(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len,
                              SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *table,
                              SQLSMALLINT table_len, SQLCHAR *column, SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLColumns", SQL_API_SQLCOLUMNS, 0, 0, 0,
                      "SQLColumns: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "table_name=%q, column_name=%q",
@@ -248,11 +261,12 @@ SQLRETURN SQL_API SQLColumns(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catal
     return QV_LEAVE(columns(stmt, catalog, catalog_len, schema, schema_len, table, table_len,
                             column, column_len, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                               SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *table,
                               SQLSMALLINT table_len, SQLWCHAR *column, SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLColumnsW", SQL_API_SQLCOLUMNS, 0, 0, 0,
                      "SQLColumnsW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "table_name=%Q, column_name=%Q",
@@ -261,3 +275,4 @@ SQLRETURN SQL_API SQLColumnsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT cat
     return QV_LEAVE(columns(stmt, catalog, catalog_len, schema, schema_len, table, table_len,
                             column, column_len, 1));
 }
+QV_CATCH(hstmt)

@@ -40,7 +40,7 @@ SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR *pk_catalog, SQLSMALLIN
                                  SQLSMALLINT fk_catalog_len, SQLCHAR *fk_schema,
                                  SQLSMALLINT fk_schema_len, SQLCHAR *fk_table,
                                  SQLSMALLINT fk_table_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLForeignKeys", SQL_API_SQLFOREIGNKEYS, 4156, 0, 0,
                      "SQLForeignKeys: statement_handle=%p, pk_catalog_name=%q, pk_schema_name=%q, "
                      "pk_table_name=%q, fk_catalog_name=%q, fk_schema_name=%q, fk_table_name=%q",
@@ -49,6 +49,7 @@ SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT hstmt, SQLCHAR *pk_catalog, SQLSMALLIN
                      fk_schema, (int64_t)fk_schema_len, fk_table, (int64_t)fk_table_len);
     return QV_LEAVE(foreign_keys(stmt));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT hstmt, SQLWCHAR *pk_catalog, SQLSMALLINT pk_catalog_len,
                                   SQLWCHAR *pk_schema, SQLSMALLINT pk_schema_len,
@@ -56,7 +57,7 @@ SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT hstmt, SQLWCHAR *pk_catalog, SQLSMALL
                                   SQLWCHAR *fk_catalog, SQLSMALLINT fk_catalog_len,
                                   SQLWCHAR *fk_schema, SQLSMALLINT fk_schema_len,
                                   SQLWCHAR *fk_table, SQLSMALLINT fk_table_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLForeignKeysW", SQL_API_SQLFOREIGNKEYS, 4156, 0, 0,
                      "SQLForeignKeysW: statement_handle=%p, pk_catalog_name=%Q, pk_schema_name=%Q, "
                      "pk_table_name=%Q, fk_catalog_name=%Q, fk_schema_name=%Q, fk_table_name=%Q",
@@ -65,3 +66,4 @@ SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT hstmt, SQLWCHAR *pk_catalog, SQLSMALL
                      fk_schema, (int64_t)fk_schema_len, fk_table, (int64_t)fk_table_len);
     return QV_LEAVE(foreign_keys(stmt));
 }
+QV_CATCH(hstmt)

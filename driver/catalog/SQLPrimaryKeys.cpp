@@ -68,7 +68,7 @@ SQLRETURN primary_keys(my_statement *stmt, const void *cat, SQLSMALLINT cat_len,
 SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len,
                                  SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *table,
                                  SQLSMALLINT table_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLPrimaryKeys", SQL_API_SQLPRIMARYKEYS, 0, 0, 0,
                      "SQLPrimaryKeys: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "table_name=%q",
@@ -76,11 +76,12 @@ SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT c
                      (int64_t)table_len);
     return QV_LEAVE(primary_keys(stmt, catalog, catalog_len, schema, schema_len, table, table_len, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                                   SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *table,
                                   SQLSMALLINT table_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLPrimaryKeysW", SQL_API_SQLPRIMARYKEYS, 0, 0, 0,
                      "SQLPrimaryKeysW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "table_name=%Q",
@@ -88,3 +89,4 @@ SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT
                      (int64_t)table_len);
     return QV_LEAVE(primary_keys(stmt, catalog, catalog_len, schema, schema_len, table, table_len, 1));
 }
+QV_CATCH(hstmt)

@@ -42,7 +42,7 @@ SQLRETURN procedure_columns(my_statement *stmt)
 SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len,
                                       SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *proc,
                                       SQLSMALLINT proc_len, SQLCHAR *column, SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLProcedureColumns", SQL_API_SQLPROCEDURECOLUMNS, 0, 0, 0,
                      "SQLProcedureColumns: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "proc_name=%q, column_name=%q",
@@ -50,12 +50,13 @@ SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALL
                      (int64_t)proc_len, column, (int64_t)column_len);
     return QV_LEAVE(procedure_columns(stmt));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                                        SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *proc,
                                        SQLSMALLINT proc_len, SQLWCHAR *column,
                                        SQLSMALLINT column_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLProcedureColumnsW", SQL_API_SQLPROCEDURECOLUMNS, 0, 0, 0,
                      "SQLProcedureColumnsW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "proc_name=%Q, column_name=%Q",
@@ -63,3 +64,4 @@ SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMA
                      (int64_t)proc_len, column, (int64_t)column_len);
     return QV_LEAVE(procedure_columns(stmt));
 }
+QV_CATCH(hstmt)

@@ -64,7 +64,7 @@ SQLRETURN procedures(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, c
 SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len,
                                 SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *proc,
                                 SQLSMALLINT proc_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLProcedures", SQL_API_SQLPROCEDURES, 0, 0, 0,
                      "SQLProcedures: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "proc_name=%q",
@@ -72,11 +72,12 @@ SQLRETURN SQL_API SQLProcedures(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT ca
                      (int64_t)proc_len);
     return QV_LEAVE(procedures(stmt, catalog, catalog_len, schema, schema_len, proc, proc_len, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLProceduresW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                                  SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *proc,
                                  SQLSMALLINT proc_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLProceduresW", SQL_API_SQLPROCEDURES, 0, 0, 0,
                      "SQLProceduresW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "proc_name=%Q",
@@ -84,3 +85,4 @@ SQLRETURN SQL_API SQLProceduresW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT 
                      (int64_t)proc_len);
     return QV_LEAVE(procedures(stmt, catalog, catalog_len, schema, schema_len, proc, proc_len, 1));
 }
+QV_CATCH(hstmt)

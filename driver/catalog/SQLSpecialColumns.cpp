@@ -75,6 +75,8 @@ int read_definitions(my_statement *inner, const cat_arg &catalog, const cat_arg 
     my_connection *c = handle_conn(inner);
     my_string *back = nullptr;
     int switched = 0;
+    /* Statements of other threads must not run in the database visited. */
+    wire_exchange x(inner);
     if (cat_filters(catalog) && !(c->current_database && same_name(c->current_database, catalog.s))) {
         back = ms_copy(c->current_database);
         if (set_currrent_database(inner, catalog.s) != 0) {
@@ -131,7 +133,7 @@ SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT hstmt, SQLUSMALLINT identifier, SQL
                                     SQLSMALLINT catalog_len, SQLCHAR *schema,
                                     SQLSMALLINT schema_len, SQLCHAR *table, SQLSMALLINT table_len,
                                     SQLUSMALLINT scope, SQLUSMALLINT nullable)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLSpecialColumns", SQL_API_SQLCOLUMNS, 0, 0, 0,
                      "SQLSpecialColumns: statement_handle=%p, identifier_type=%d, catalog_name=%q, "
                      "schema_name=%q, table_name=%q, scope=%d, nullable=%d",
@@ -140,12 +142,13 @@ SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT hstmt, SQLUSMALLINT identifier, SQL
     return QV_LEAVE(special_columns(stmt, identifier, catalog, catalog_len, schema, schema_len,
                                     table, table_len, nullable, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT hstmt, SQLUSMALLINT identifier, SQLWCHAR *catalog,
                                      SQLSMALLINT catalog_len, SQLWCHAR *schema,
                                      SQLSMALLINT schema_len, SQLWCHAR *table, SQLSMALLINT table_len,
                                      SQLUSMALLINT scope, SQLUSMALLINT nullable)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLSpecialColumnsW", SQL_API_SQLCOLUMNS, 0, 0, 0,
                      "SQLSpecialColumnsW: statement_handle=%p, identifier_type=%d, "
                      "catalog_name=%Q, schema_name=%Q, table_name=%Q, scope=%d, nullable=%d",
@@ -154,3 +157,4 @@ SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT hstmt, SQLUSMALLINT identifier, SQ
     return QV_LEAVE(special_columns(stmt, identifier, catalog, catalog_len, schema, schema_len,
                                     table, table_len, nullable, 1));
 }
+QV_CATCH(hstmt)

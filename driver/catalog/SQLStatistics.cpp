@@ -117,7 +117,7 @@ SQLRETURN statistics(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, c
 SQLRETURN SQL_API SQLStatistics(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len,
                                 SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *table,
                                 SQLSMALLINT table_len, SQLUSMALLINT unique, SQLUSMALLINT reserved)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLStatistics", 0, 0, SQL_API_SQLSTATISTICS, 4149,
                      "SQLStatistics: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "table_name=%q, unique=%d, reserved=%d",
@@ -126,11 +126,12 @@ SQLRETURN SQL_API SQLStatistics(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT ca
     return QV_LEAVE(statistics(stmt, catalog, catalog_len, schema, schema_len, table, table_len,
                                unique, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                                  SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *table,
                                  SQLSMALLINT table_len, SQLUSMALLINT unique, SQLUSMALLINT reserved)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLStatisticsW", 0, 0, SQL_API_SQLSTATISTICS, 4149,
                      "SQLStatisticsW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "table_name=%Q, unique=%d, reserved=%d",
@@ -139,3 +140,4 @@ SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT 
     return QV_LEAVE(statistics(stmt, catalog, catalog_len, schema, schema_len, table, table_len,
                                unique, 1));
 }
+QV_CATCH(hstmt)

@@ -74,7 +74,7 @@ SQLRETURN table_privileges(my_statement *stmt, const void *cat, SQLSMALLINT cat_
 SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len,
                                      SQLCHAR *schema, SQLSMALLINT schema_len, SQLCHAR *table,
                                      SQLSMALLINT table_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLTablePrivileges", SQL_API_SQLTABLES, 0, 0, 0,
                      "SQLTablePrivileges: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "table_name=%q",
@@ -83,11 +83,12 @@ SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLI
     return QV_LEAVE(
         table_privileges(stmt, catalog, catalog_len, schema, schema_len, table, table_len, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                                       SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *table,
                                       SQLSMALLINT table_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLTablePrivilegesW", SQL_API_SQLTABLES, 0, 0, 0,
                      "SQLTablePrivilegesW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "table_name=%Q",
@@ -96,3 +97,4 @@ SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMAL
     return QV_LEAVE(
         table_privileges(stmt, catalog, catalog_len, schema, schema_len, table, table_len, 1));
 }
+QV_CATCH(hstmt)

@@ -200,7 +200,7 @@ SQLRETURN tables(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, const
 SQLRETURN SQL_API SQLTables(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalog_len, SQLCHAR *schema,
                             SQLSMALLINT schema_len, SQLCHAR *table, SQLSMALLINT table_len,
                             SQLCHAR *type, SQLSMALLINT type_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLTables", SQL_API_SQLTABLES, 0, 0, 0,
                      "SQLTables: statement_handle=%p, catalog_name=%q, schema_name=%q, "
                      "table_name=%q, table_type=%q",
@@ -209,11 +209,12 @@ SQLRETURN SQL_API SQLTables(SQLHSTMT hstmt, SQLCHAR *catalog, SQLSMALLINT catalo
     return QV_LEAVE(tables(stmt, catalog, catalog_len, schema, schema_len, table, table_len, type,
                            type_len, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLTablesW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT catalog_len,
                              SQLWCHAR *schema, SQLSMALLINT schema_len, SQLWCHAR *table,
                              SQLSMALLINT table_len, SQLWCHAR *type, SQLSMALLINT type_len)
-{
+try {
     QV_CATALOG_ENTRY(hstmt, stmt, "SQLTablesW", SQL_API_SQLTABLES, 0, 0, 0,
                      "SQLTablesW: statement_handle=%p, catalog_name=%Q, schema_name=%Q, "
                      "table_name=%Q, table_type=%Q",
@@ -222,3 +223,4 @@ SQLRETURN SQL_API SQLTablesW(SQLHSTMT hstmt, SQLWCHAR *catalog, SQLSMALLINT cata
     return QV_LEAVE(tables(stmt, catalog, catalog_len, schema, schema_len, table, table_len, type,
                            type_len, 1));
 }
+QV_CATCH(hstmt)

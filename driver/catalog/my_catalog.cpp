@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+#include <mutex>
 #include <new>
 
 #include "connect/my_inner_query.h"
@@ -189,6 +191,8 @@ int catalog_query(my_statement *stmt, my_string *q,
         ms_free(q);
         return -1;
     }
+    /* released on every way out, an exception from row included */
+    std::unique_ptr<my_statement, void (*)(my_statement *)> hold(inner, inner_release);
     int rc = -1;
     SQLRETURN ret = my_exec_direct(inner, q);   /* takes over q */
     if (SQL_SUCCEEDED(ret)) {
@@ -209,7 +213,6 @@ int catalog_query(my_statement *stmt, my_string *q,
             *native = diag_get(inner, 1)->native;
         copy_inner_diagnostics(stmt, inner);
     }
-    inner_release(inner);
     return rc;
 }
 
@@ -280,6 +283,7 @@ SQLRETURN catalog_done(my_statement *stmt, int hold_connection, int cursor_check
 {
     my_connection *c = handle_conn(stmt);
     if (hold_connection && c) {
+        std::lock_guard<qv_mutex> g(c->wire_lock);
         c->busy = 1;
         c->busy_owner = stmt;
     }

@@ -47,7 +47,7 @@ static const char *hidden(const void *arg) { return arg ? "****" : nullptr; }
 SQLRETURN SQL_API SQLConnect(SQLHDBC h, SQLCHAR *server_name, SQLSMALLINT name_length1,
                              SQLCHAR *user_name, SQLSMALLINT name_length2,
                              SQLCHAR *authentication, SQLSMALLINT name_length3)
-{
+try {
     QV_CONN_ENTRY(h, c, "SQLConnect",
                   "SQLConnect: input_handle=%p, server_name = %q, user_name = %q, "
                   "authentication = %q",
@@ -63,11 +63,12 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC h, SQLCHAR *server_name, SQLSMALLINT name_l
               converted(authentication, pwd);
     return QV_LEAVE(connect_args(c, dsn, uid, pwd, ok, text_utf8));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLConnectW(SQLHDBC h, SQLWCHAR *server_name, SQLSMALLINT name_length1,
                               SQLWCHAR *user_name, SQLSMALLINT name_length2,
                               SQLWCHAR *authentication, SQLSMALLINT name_length3)
-{
+try {
     QV_CONN_ENTRY(h, c, "SQLConnectW",
                   "SQLConnectW: input_handle=%p, server_name=%p, user_name=%p, authentication=%p",
                   h, server_name, user_name, authentication);
@@ -83,3 +84,4 @@ SQLRETURN SQL_API SQLConnectW(SQLHDBC h, SQLWCHAR *server_name, SQLSMALLINT name
     /* The installer's bytes for a name given in wide text are UTF-8. */
     return QV_LEAVE(connect_args(c, dsn, uid, pwd, ok, 1));
 }
+QV_CATCH(h)

@@ -7,7 +7,7 @@
 #include "frame/my_handle.h"
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC h)
-{
+try {
     QV_CONN_ENTRY(h, c, "SQLDisconnect", "SQLDisconnect: connection_handle=%p", h);
     /* Statements and descriptors go with the connection: the driver manager
      * forgets its handles for them once the disconnect succeeds. */
@@ -20,3 +20,4 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC h)
     c->auto_ipd = 1;
     return QV_LEAVE(SQL_SUCCESS);
 }
+QV_CATCH(h)

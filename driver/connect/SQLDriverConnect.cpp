@@ -138,7 +138,7 @@ static SQLRETURN driver_connect_guarded(my_connection *c, const driver_connect_c
 SQLRETURN SQL_API SQLDriverConnect(SQLHDBC h, SQLHWND hwnd, SQLCHAR *in, SQLSMALLINT in_length,
                                    SQLCHAR *out, SQLSMALLINT out_max, SQLSMALLINT *out_length,
                                    SQLUSMALLINT driver_completion)
-{
+try {
     QV_CONN_ENTRY(h, c, "SQLDriverConnect",
                   "SQLDriverConnect: input_handle=%p, hwnd=%p, con_str_in=%p, con_str_out=%p, "
                   "conn_str_out_max=%d, ptr_conn_str_out=%p, driver_completion=%d",
@@ -152,11 +152,12 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC h, SQLHWND hwnd, SQLCHAR *in, SQLSMAL
     return QV_LEAVE(
         driver_connect_guarded(c, call, in, text, text_utf8, out, out_max, out_length));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC h, SQLHWND hwnd, SQLWCHAR *in, SQLSMALLINT in_length,
                                     SQLWCHAR *out, SQLSMALLINT out_max, SQLSMALLINT *out_length,
                                     SQLUSMALLINT driver_completion)
-{
+try {
     QV_CONN_ENTRY(h, c, "SQLDriverConnectW",
                   "SQLDriverConnectW: input_handle=%p, hwnd=%p, con_str_in=%p, con_str_out=%p, "
                   "conn_str_out_max=%d, ptr_conn_str_out=%p, driver_completion=%d",
@@ -168,3 +169,4 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC h, SQLHWND hwnd, SQLWCHAR *in, SQLSM
     driver_connect_call call = {(void *)hwnd, driver_completion, 1, "SQLDriverConnectW"};
     return QV_LEAVE(driver_connect_guarded(c, call, in, text, 1, out, out_max, out_length));
 }
+QV_CATCH(h)

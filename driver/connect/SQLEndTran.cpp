@@ -25,7 +25,7 @@ static SQLRETURN end_transaction(my_connection *c, SQLSMALLINT completion_type)
 }
 
 SQLRETURN SQL_API SQLEndTran(SQLSMALLINT handle_type, SQLHANDLE h, SQLSMALLINT completion_type)
-{
+try {
     if (handle_type != SQL_HANDLE_DBC) {
         QV_TRACE(h, LOG_ENTRY, "SQLEndTran: handle_type=%d, handle=%p, completion_type=%d",
                  (int)handle_type, h, (int)completion_type);
@@ -38,3 +38,4 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT handle_type, SQLHANDLE h, SQLSMALLINT c
                   (int)handle_type, h, (int)completion_type);
     return QV_LEAVE_D(end_transaction(c, completion_type));
 }
+QV_CATCH(h)

@@ -17,14 +17,16 @@ static SQLRETURN get_connect_attr(const char *fname, SQLHDBC h, SQLINTEGER attri
 
 SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC h, SQLINTEGER attribute, SQLPOINTER value,
                                     SQLINTEGER buffer_length, SQLINTEGER *string_length)
-{
+try {
     return get_connect_attr("SQLGetConnectAttr", h, attribute, value, buffer_length,
                             string_length, ATTR_NARROW);
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC h, SQLINTEGER attribute, SQLPOINTER value,
                                      SQLINTEGER buffer_length, SQLINTEGER *string_length)
-{
+try {
     return get_connect_attr("SQLGetConnectAttrW", h, attribute, value, buffer_length,
                             string_length, ATTR_WIDE);
 }
+QV_CATCH(h)

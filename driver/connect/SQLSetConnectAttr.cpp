@@ -14,12 +14,14 @@ static SQLRETURN set_connect_attr(const char *fname, SQLHDBC h, SQLINTEGER attri
 
 SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC h, SQLINTEGER attribute, SQLPOINTER value,
                                     SQLINTEGER string_length)
-{
+try {
     return set_connect_attr("SQLSetConnectAttr", h, attribute, value, string_length, ATTR_NARROW);
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC h, SQLINTEGER attribute, SQLPOINTER value,
                                      SQLINTEGER string_length)
-{
+try {
     return set_connect_attr("SQLSetConnectAttrW", h, attribute, value, string_length, ATTR_WIDE);
 }
+QV_CATCH(h)

@@ -43,7 +43,7 @@ static int try_logon(my_connection *c, const my_prompt *record, char *message)
 }
 
 extern "C" int driver_test(const my_prompt *record, char *message)
-{
+try {
     if (!record) {
         write_message(message, "Failed to connect", nullptr);
         return 1;
@@ -64,4 +64,9 @@ extern "C" int driver_test(const my_prompt *record, char *message)
     conn_release(c, 0);
     env_release(env);
     return result;
+}
+catch (...) {
+    /* nothing thrown may reach the setup library's C caller */
+    write_message(message, "Failed to connect", nullptr);
+    return 1;
 }

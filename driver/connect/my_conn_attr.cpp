@@ -5,6 +5,8 @@
 
 #include <sqlext.h>
 
+#include <mutex>
+
 #include "connect/my_session.h"
 #include "frame/my_handle.h"
 
@@ -313,7 +315,12 @@ static SQLRETURN get_catalog(my_connection *c, SQLPOINTER value, SQLINTEGER buff
 {
     int mode = api == ATTR_WIDE && !wide_is_utf8(c) ? COPY_WIDE_BYTES : COPY_NARROW;
     int64_t full = 0;
-    int cut = copy_out_string(c->current_database, c, mode, value, buffer_length, &full);
+    int cut;
+    {
+        /* a catalog function on another thread may be switching it */
+        std::lock_guard<qv_mutex> g(c->wire_lock);
+        cut = copy_out_string(c->current_database, c, mode, value, buffer_length, &full);
+    }
     if (string_length)
         *string_length = (SQLINTEGER)(full > INT32_MAX ? INT32_MAX : full);
     if (cut && value) {
@@ -366,8 +373,13 @@ static SQLRETURN get_attr_odbc3(my_connection *c, SQLINTEGER attribute, SQLPOINT
  * past it. */
 static SQLRETURN get_qualifier(my_connection *c, SQLPOINTER value)
 {
-    if (copy_out_string(c->current_database, c, COPY_NARROW, value,
-                        QUALIFIER_BUFFER, nullptr) && value) {
+    int cut;
+    {
+        std::lock_guard<qv_mutex> g(c->wire_lock);
+        cut = copy_out_string(c->current_database, c, COPY_NARROW, value, QUALIFIER_BUFFER,
+                              nullptr);
+    }
+    if (cut && value) {
         post_error(c, ST_01000, 0, "string data right truncated");
         return SQL_SUCCESS_WITH_INFO;
     }

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_pkt.h"
 
@@ -33,6 +34,7 @@ static void clear_session_state(my_connection *c)
     c->select_limit = 0;
     c->busy = 0;
     c->busy_owner = nullptr;
+    c->wire_owner = nullptr;
     c->seq = 0;
     c->comp_seq = 0;
     c->comp_cap = 0;   /* comp_buf itself went with the session */
@@ -64,6 +66,7 @@ enum { COM_QUIT = 1 };
  * read; a send that fails changes nothing, the socket is closed anyway. */
 static void send_quit(my_connection *c)
 {
+    wire_exchange x(c);
     c->status.affected_rows = 0;
     packet_reset_seq(c);   /* a new command starts at sequence 0 */
     my_packet *p = packet_new(c);

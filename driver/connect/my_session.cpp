@@ -12,6 +12,7 @@
 #include "protocol/my_pkt.h"
 
 #include <algorithm>
+#include <mutex>
 
 enum { COM_INIT_DB = 2 };
 
@@ -123,6 +124,7 @@ int my_set_catalog_msg(my_connection *c, const my_string *name)
         post_error(c, ST_HY001, 0, nullptr);
         return -1;
     }
+    wire_exchange x(c);   /* statements of other threads read it inside theirs */
     int rc = send_statement(c, compose_text("USE `%F`", body));
     if (rc != 0) {
         ms_free(copy);
@@ -164,6 +166,7 @@ static void take_database(my_connection *c, my_statement *s, void *)
     my_string *name = inner_column_text(s, 1, DATABASE_NAME_MAX);
     if (!name)
         return;   /* NULL: no database selected */
+    std::lock_guard<qv_mutex> g(c->wire_lock);
     ms_free(c->current_database);
     c->current_database = name;
     QV_TRACE(c, LOG_DETAIL, "get_current_daatabase: new db = '%S'", name);
@@ -229,6 +232,9 @@ int set_currrent_database(void *handle, const my_string *name)
         return -1;
     QV_TRACE(c, LOG_DETAIL, "set_currrent_database: hand=%p", handle);
     QV_TRACE(c, LOG_CONTINUE, "db: '%S'", name);
+    wire_exchange x(handle);
+    if (check_wire_free(handle) != 0)
+        return -1;
     clear_affected_rows(handle);
     my_string *copy = ms_copy(name);
     packet_reset_seq(handle);

@@ -75,21 +75,25 @@ static SQLRETURN alloc_handle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE *outp
 }
 
 SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE *output)
-{
+try {
     return alloc_handle(type, input, output, 3);
 }
+QV_CATCH(input)
 
 SQLRETURN SQL_API SQLAllocEnv(SQLHENV *output)
-{
+try {
     return alloc_handle(SQL_HANDLE_ENV, nullptr, (SQLHANDLE *)output, 2);
 }
+QV_CATCH(nullptr)
 
 SQLRETURN SQL_API SQLAllocConnect(SQLHENV env, SQLHDBC *output)
-{
+try {
     return alloc_handle(SQL_HANDLE_DBC, env, (SQLHANDLE *)output, 2);
 }
+QV_CATCH(env)
 
 SQLRETURN SQL_API SQLAllocStmt(SQLHDBC conn, SQLHSTMT *output)
-{
+try {
     return alloc_handle(SQL_HANDLE_STMT, conn, (SQLHANDLE *)output, 2);
 }
+QV_CATCH(conn)

@@ -64,16 +64,19 @@ static SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle)
 }
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle)
-{
+try {
     return free_handle(type, handle);
 }
+QV_CATCH(handle)
 
 SQLRETURN SQL_API SQLFreeEnv(SQLHENV env)
-{
+try {
     return free_handle(SQL_HANDLE_ENV, env);
 }
+QV_CATCH(env)
 
 SQLRETURN SQL_API SQLFreeConnect(SQLHDBC conn)
-{
+try {
     return free_handle(SQL_HANDLE_DBC, conn);
 }
+QV_CATCH(conn)

@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <mutex>
+
 /* SQLSTATEs whose subclass is defined by ODBC rather than ISO 9075. */
 static const char *const odbc_subclass_states[] = {
     "01S00", "01S01", "01S02", "01S06", "01S07", "07S01", "08S01", "21S01", "21S02",
@@ -53,6 +55,8 @@ static SQLRETURN get_diag_field(const char *fname, SQLSMALLINT handle_type, SQLH
     const bool is_stmt = as_stmt(handle) != nullptr;
     SQLRETURN rc = SQL_SUCCESS;
     diag_record *r = nullptr;
+    /* another thread may be posting on the handle or clearing it */
+    std::unique_lock<std::mutex> lock(handle_hdr(handle)->diag_lock);
 
     switch (identifier) {
     case SQL_DIAG_NUMBER:
@@ -165,6 +169,7 @@ static SQLRETURN get_diag_field(const char *fname, SQLSMALLINT handle_type, SQLH
         break;
     }
 done:
+    lock.unlock();
     QV_TRACE(handle, LOG_EXIT, "%s: return value=%r", fname, (int)rc);
     return rc;
 }
@@ -172,15 +177,17 @@ done:
 SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT handle_type, SQLHANDLE handle, SQLSMALLINT rec_number,
                                   SQLSMALLINT identifier, SQLPOINTER info,
                                   SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     return get_diag_field("SQLGetDiagField", handle_type, handle, rec_number, identifier, info,
                           buffer_length, string_length, 0);
 }
+QV_CATCH(handle)
 
 SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT handle_type, SQLHANDLE handle,
                                    SQLSMALLINT rec_number, SQLSMALLINT identifier, SQLPOINTER info,
                                    SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     return get_diag_field("SQLGetDiagFieldW", handle_type, handle, rec_number, identifier, info,
                           buffer_length, string_length, 1);
 }
+QV_CATCH(handle)

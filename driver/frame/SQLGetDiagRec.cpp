@@ -1,10 +1,14 @@
 /*
  * SQLGetDiagRec, SQLGetDiagRecW: one diagnostic record's SQLSTATE, native
- * error and message. No lock is taken and nothing is cleared or posted.
+ * error and message. Nothing is cleared or posted; the list is read under
+ * the handle's diag_lock, so another thread may work on the handle's
+ * siblings (or, against the rules, on the handle itself) meanwhile.
  */
 #include "my_handle.h"
 
 #include <string.h>
+
+#include <mutex>
 
 static SQLRETURN get_diag_rec(const char *fname, SQLHANDLE handle, SQLSMALLINT rec_number,
                               void *sqlstate, SQLINTEGER *native, void *message,
@@ -18,6 +22,7 @@ static SQLRETURN get_diag_rec(const char *fname, SQLHANDLE handle, SQLSMALLINT r
              "message_text=%p, buffer_length=%d, text_length_ptr=%p",
              fname, (int)handle_type, handle, (int)rec_number, sqlstate, native, message,
              (int)buffer_length, text_length);
+    std::unique_lock<std::mutex> lock(handle_hdr(handle)->diag_lock);
     diag_record *r = diag_get(handle, rec_number);
     SQLRETURN rc = SQL_SUCCESS;
     if (!r) {
@@ -38,6 +43,7 @@ static SQLRETURN get_diag_rec(const char *fname, SQLHANDLE handle, SQLSMALLINT r
         if (text_length)
             *text_length = (SQLSMALLINT)full;
     }
+    lock.unlock();
     QV_TRACE(handle, LOG_EXIT, "%s: return value=%r", fname, (int)rc);
     return rc;
 }
@@ -45,15 +51,17 @@ static SQLRETURN get_diag_rec(const char *fname, SQLHANDLE handle, SQLSMALLINT r
 SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT handle_type, SQLHANDLE handle, SQLSMALLINT rec_number,
                                 SQLCHAR *sqlstate, SQLINTEGER *native, SQLCHAR *message,
                                 SQLSMALLINT buffer_length, SQLSMALLINT *text_length)
-{
+try {
     return get_diag_rec("SQLGetDiagRec", handle, rec_number, sqlstate, native, message,
                         buffer_length, text_length, 0, handle_type);
 }
+QV_CATCH(handle)
 
 SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT handle_type, SQLHANDLE handle, SQLSMALLINT rec_number,
                                  SQLWCHAR *sqlstate, SQLINTEGER *native, SQLWCHAR *message,
                                  SQLSMALLINT buffer_length, SQLSMALLINT *text_length)
-{
+try {
     return get_diag_rec("SQLGetDiagRecW", handle, rec_number, sqlstate, native, message,
                         buffer_length, text_length, 1, handle_type);
 }
+QV_CATCH(handle)

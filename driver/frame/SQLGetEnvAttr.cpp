@@ -5,7 +5,7 @@
 
 SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value,
                                 SQLINTEGER buffer_length, SQLINTEGER *string_length)
-{
+try {
     (void)buffer_length;
     (void)string_length;
     my_environment *env = as_env(handle);
@@ -47,3 +47,4 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
     QV_TRACE(env, LOG_EXIT, "SQLGetEnvAttr: return value=%d", (int)rc);
     return rc;
 }
+QV_CATCH(handle)

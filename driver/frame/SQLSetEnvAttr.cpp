@@ -5,7 +5,7 @@
 
 SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value,
                                 SQLINTEGER length)
-{
+try {
     (void)length;
     my_environment *env = as_env(handle);
     if (!env)
@@ -33,3 +33,4 @@ SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
     QV_TRACE(env, LOG_EXIT, "SQLSetEnvAttr: return value=%d", (int)rc);
     return rc;
 }
+QV_CATCH(handle)

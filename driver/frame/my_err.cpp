@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mutex>
+
 #include "my_handle.h"
 
 #include "sqlstate_table.inc"
@@ -19,9 +21,48 @@ const sqlstate_entry *sqlstate_lookup(int row)
     return &sqlstate_table[row];
 }
 
+/* ======================================================== the exchange */
+
+namespace {
+struct thread_exchange {
+    my_connection *conn;   /* whose wire the thread holds; null: none */
+    void *issuer;          /* where records posted on conn go */
+};
+thread_local thread_exchange current;
+} // namespace
+
+exchange_scope::exchange_scope(my_connection *c, void *issuer)
+    : prev_conn(current.conn), prev_issuer(current.issuer)
+{
+    if (!c)
+        return;
+    if (!as_stmt(issuer) && current.conn == c)
+        issuer = current.issuer;
+    current.conn = c;
+    current.issuer = issuer;
+}
+
+exchange_scope::~exchange_scope()
+{
+    current.conn = prev_conn;
+    current.issuer = prev_issuer;
+}
+
+int in_exchange(const my_connection *c) { return c && current.conn == c; }
+
+void *diag_target(void *h)
+{
+    return h && h == (void *)current.conn && current.issuer ? current.issuer : h;
+}
+
+static const void *target_of(const void *h) { return diag_target(const_cast<void *>(h)); }
+
+/* ============================================================== records */
+
 /* Descending SQLSTATE order; a record goes after the records with an equal state. */
 static void insert_record(handle_header *hd, diag_record *rec)
 {
+    std::lock_guard<std::mutex> g(hd->diag_lock);
     diag_record **link = &hd->diag_list;
     while (*link) {
         const my_string *a = rec->sqlstate, *b = (*link)->sqlstate;
@@ -48,6 +89,7 @@ static void free_record(diag_record *r)
 
 static void vpost(void *h, int row, int native, int column, const char *fmt, va_list ap)
 {
+    h = diag_target(h);
     handle_header *hd = handle_hdr(h);
     const sqlstate_entry *e = sqlstate_lookup(row);
     if (!hd || !e)
@@ -102,6 +144,7 @@ void post_error_col(void *h, int row, int native, int column, const char *fmt, .
 void post_server_message(void *h, int native, my_string *sqlstate, const my_string *text,
                          int64_t row_number, int32_t column_number)
 {
+    h = diag_target(h);
     handle_header *hd = handle_hdr(h);
     if (!hd) {
         ms_free(sqlstate);
@@ -128,7 +171,7 @@ void post_server_message(void *h, int native, my_string *sqlstate, const my_stri
 
 void copy_diag_record(void *target, const diag_record *src)
 {
-    handle_header *hd = handle_hdr(target);
+    handle_header *hd = handle_hdr(diag_target(target));
     if (!hd || !src)
         return;
     diag_record *r = (diag_record *)calloc(1, sizeof *r);
@@ -150,8 +193,12 @@ void clear_diagnostics(void *h)
     handle_header *hd = handle_hdr(h);
     if (!hd)
         return;
-    diag_record *r = hd->diag_list;
-    hd->diag_list = nullptr;
+    diag_record *r;
+    {
+        std::lock_guard<std::mutex> g(hd->diag_lock);
+        r = hd->diag_list;
+        hd->diag_list = nullptr;
+    }
     while (r) {
         diag_record *next = r->next;
         free_record(r);
@@ -161,7 +208,7 @@ void clear_diagnostics(void *h)
 
 int diag_count(const void *h)
 {
-    const handle_header *hd = handle_hdr(h);
+    const handle_header *hd = handle_hdr(target_of(h));
     int n = 0;
     for (diag_record *r = hd ? hd->diag_list : nullptr; r; r = r->next)
         n++;
@@ -170,7 +217,7 @@ int diag_count(const void *h)
 
 diag_record *diag_get(const void *h, int n)
 {
-    const handle_header *hd = handle_hdr(h);
+    const handle_header *hd = handle_hdr(target_of(h));
     if (!hd || n < 1)
         return nullptr;
     diag_record *r = hd->diag_list;

@@ -46,6 +46,36 @@ void clear_diagnostics(void *h);
 int diag_count(const void *h);
 diag_record *diag_get(const void *h, int n);   /* 1-based; null when absent */
 
+/* ---- whose records ----
+ * Posting, counting and reading (diag_count, diag_get) work on the list of
+ * the handle named, with one exception: while the calling thread runs an
+ * exchange on a connection's wire for one of its statements (an
+ * exchange_scope, opened by wire_exchange in protocol/my_response.h),
+ * records posted on that connection go to that statement. The transport
+ * and the packet layer report on the connection whose bytes they move, but
+ * the application asked through the statement and looks for them there;
+ * and a connection call running on another thread at the same moment keeps
+ * its own list to itself. The scope belongs to the calling thread alone.
+ *
+ * Locking: each handle's diag_lock guards its list against readers on other
+ * threads (SQLGetDiagRec, SQLGetDiagField). Only the thread that works on a
+ * handle changes its list, so that thread reads it without the lock. */
+struct exchange_scope {
+    /* issuer: the handle the exchange runs for. A connection-level command
+     * run inside a statement's exchange on the same connection (the select
+     * limit sent on the statement's behalf) keeps the statement's records. */
+    exchange_scope(my_connection *c, void *issuer);
+    ~exchange_scope();
+    exchange_scope(const exchange_scope &) = delete;
+    exchange_scope &operator=(const exchange_scope &) = delete;
+    my_connection *prev_conn;
+    void *prev_issuer;
+};
+/* 1 when the calling thread runs an exchange on c's wire. */
+int in_exchange(const my_connection *c);
+/* The handle a record posted on h goes to for the calling thread. */
+void *diag_target(void *h);
+
 /* The system text for an errno value (static buffer, overwritten by the next call). */
 const char *system_error_text(int err);
 

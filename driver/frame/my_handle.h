@@ -10,12 +10,17 @@
  *   6. the work
  *   7. EXIT trace line, unlock (QV_LEAVE)
  *
+ * and whose body is a function-try-block closed by QV_CATCH, so that no C++
+ * exception crosses into the caller's C code.
+ *
  * Use:
- *   SQLRETURN SQL_API SQLFoo(SQLHSTMT h, ...) {
+ *   SQLRETURN SQL_API SQLFoo(SQLHSTMT h, ...)
+ *   try {
  *       QV_STMT_ENTRY(h, stmt, "SQLFoo", "statement_handle=%p", h);
  *       ...
  *       return QV_LEAVE(rc);
  *   }
+ *   QV_CATCH(h)
  */
 #ifndef QV_MY_HANDLE_H
 #define QV_MY_HANDLE_H
@@ -123,6 +128,14 @@ struct entry_frame {
     /* EXIT line "<name>: return value=%r" (or %d), then the caller returns rc. */
     SQLRETURN leave(SQLRETURN rc, const char *file, int line, int as_decimal = 0);
 };
+
+/* What escaped an entry point's body (called from its catch handler only):
+ * std::bad_alloc becomes HY001, anything else HY000, posted on h when h is
+ * a live handle, with ERROR and EXIT trace lines. The body's guards have
+ * released its locks on the way out, so h stays usable. Returns SQL_ERROR. */
+SQLRETURN entry_exception(const void *h, const char *fname) noexcept;
+#define QV_CATCH(h)                                                                   \
+    catch (...) { return entry_exception((h), __func__); }
 
 #define QV_LEAVE(rc) qv_frame_.leave((rc), __FILE_NAME__, __LINE__)
 #define QV_LEAVE_D(rc) qv_frame_.leave((rc), __FILE_NAME__, __LINE__, 1)

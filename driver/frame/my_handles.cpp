@@ -15,6 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <exception>
+#include <new>
+
 /* ---------------------------------------------------------------- accessors */
 
 static uint32_t tag_of(const void *h)
@@ -250,6 +253,7 @@ void conn_release(my_connection *c, int env_lock_held)
     clear_diagnostics(c);
     conn_close_session(c);
     conn_free_settings(c);
+    trace_ring_free(c);
     my_environment *env = (my_environment *)c->hdr.owner;
     if (env) {
         if (env_lock_held) {
@@ -433,9 +437,19 @@ void stmt_release(my_statement *s, int list_lock_held)
     desc_detach(explicit_ard, s);
     desc_detach(explicit_apd, s);
     my_connection *c = (my_connection *)s->hdr.owner;
-    if (c && c->busy_owner == s) {
-        c->busy = 0;
-        c->busy_owner = nullptr;
+    if (c) {
+        /* Without the list lock, in the order exchanges take them: the wire
+         * lock first. (The connection's own release holds the list lock, and
+         * nothing else runs on it then.) */
+        std::unique_lock<qv_mutex> g(c->wire_lock, std::defer_lock);
+        if (!list_lock_held)
+            g.lock();
+        if (c->busy_owner == s) {
+            c->busy = 0;
+            c->busy_owner = nullptr;
+        }
+        if (c->wire_owner == s)
+            c->wire_owner = nullptr;
     }
     release_data_list(s);
     internal_rs_free(s);
@@ -526,6 +540,32 @@ SQLRETURN entry_frame::leave(SQLRETURN rc, const char *file, int line, int as_de
         trace(h, file, line, LOG_EXIT, as_decimal ? "%s: return value=%d" : "%s: return value=%r",
               name, (int)rc);
     return rc;
+}
+
+SQLRETURN entry_exception(const void *h, const char *fname) noexcept
+{
+    bool no_memory = false;
+    const char *what = "unknown exception";
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        no_memory = true;
+    } catch (const std::exception &e) {
+        what = e.what();
+    } catch (...) {
+    }
+    /* a handle that is not (or no longer) one of ours gets nothing */
+    if (!handle_hdr(h))
+        return SQL_ERROR;
+    if (no_memory) {
+        QV_TRACE(h, LOG_ERROR, "%s: out of memory", fname);
+        post_error(const_cast<void *>(h), ST_HY001, 0, nullptr);
+    } else {
+        QV_TRACE(h, LOG_ERROR, "%s: internal error: %s", fname, what);
+        post_error(const_cast<void *>(h), ST_HY000, 0, "internal error in %s", fname);
+    }
+    QV_TRACE(h, LOG_EXIT, "%s: return value=%r", fname, (int)SQL_ERROR);
+    return SQL_ERROR;
 }
 
 /* ---------------------------------------------------------------- copy-out */

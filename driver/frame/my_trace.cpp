@@ -1,7 +1,7 @@
 /*
  * Trace log: the formatter with the driver's own conversions, line headers,
  * file/standard-error destinations, per-process file names, the in-memory
- * ring that an ERROR line dumps, and hex dumps.
+ * ring of each connection that an ERROR line dumps, and hex dumps.
  *
  * Logging never fails an ODBC call and never writes to standard output: an
  * unopenable file drops the line, a full ring drops its oldest line.
@@ -11,7 +11,10 @@
 #include <ctype.h>
 #include <errno.h>
 #include <inttypes.h>
+#include <deque>
 #include <mutex>
+#include <new>
+#include <string>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +26,7 @@
 #include "my_handle.h"
 
 enum { LINE_MAX_BYTES = 2048, RING_SLOTS = 100000 };
+static_assert(TRACE_RING_BYTES >= 16 * LINE_MAX_BYTES, "a ring holds a useful history");
 
 /* ---------------------------------------------------------------- formatter */
 
@@ -327,27 +331,38 @@ static void close_destination(FILE *f)
 
 /* -------------------------------------------------------------- the ring */
 
-static std::mutex ring_mutex;   /* innermost: the ring is shared by every environment */
-static char **ring;
-static size_t ring_head, ring_tail;
+/* The lines a connection and its statements and descriptors logged in
+ * memory since its last dump: its own, so that an error on one connection
+ * never writes another's SQL into its log. At most RING_SLOTS lines and
+ * TRACE_RING_BYTES bytes; the oldest lines make room. Guarded by the
+ * environment's log_lock. */
+struct trace_ring {
+    std::deque<std::string> lines;
+    size_t bytes = 0;
+};
 
-static void ring_store(const char *line)
+static void ring_store(my_connection *c, const char *line)
 {
-    if (!ring) {
-        ring = (char **)calloc(RING_SLOTS, sizeof(char *));
-        if (!ring)
-            return;
+    try {
+        if (!c->ring)
+            c->ring = new trace_ring();
+        trace_ring *r = c->ring;
+        r->lines.emplace_back(line);
+        r->bytes += r->lines.back().size();
+        while (r->lines.size() > RING_SLOTS ||
+               (r->bytes > TRACE_RING_BYTES && r->lines.size() > 1)) {
+            r->bytes -= r->lines.front().size();
+            r->lines.pop_front();
+        }
+    } catch (const std::bad_alloc &) {
+        /* logging never fails a call: the line is lost */
     }
-    char *copy = strdup(line);
-    if (!copy)
-        return;
-    ring[ring_tail] = copy;
-    ring_tail = (ring_tail + 1) % RING_SLOTS;
-    if (ring_tail == ring_head) {
-        free(ring[ring_head]);
-        ring[ring_head] = nullptr;
-        ring_head = (ring_head + 1) % RING_SLOTS;
-    }
+}
+
+void trace_ring_free(my_connection *c)
+{
+    delete c->ring;
+    c->ring = nullptr;
 }
 
 static void banner(FILE *f, const char *title)
@@ -365,34 +380,18 @@ static void banner(FILE *f, const char *title)
     fprintf(f, "%s\n%s\n%s\n%s\n%s\n", stars, blank, text, blank, stars);
 }
 
-static void ring_dump(const my_connection *c, uint32_t flags)
+static void ring_dump(my_connection *c, uint32_t flags)
 {
     FILE *f = open_destination(c, "a+", flags);
     if (!f)
         return;
     banner(f, "   Start of log dump");
-    if (ring) {
-        for (size_t i = ring_head; i != ring_tail; i = (i + 1) % RING_SLOTS) {
-            if (ring[i])
-                fprintf(f, "%s\n", ring[i]);
-            free(ring[i]);
-            ring[i] = nullptr;
-        }
-    }
+    if (c->ring)
+        for (const std::string &line : c->ring->lines)
+            fprintf(f, "%s\n", line.c_str());
     banner(f, "   End of log dump");
     close_destination(f);
-    ring_head = ring_tail = 0;
-}
-
-void trace_ring_reset(void)
-{
-    std::lock_guard<std::mutex> g(ring_mutex);
-    if (ring)
-        for (size_t i = 0; i < RING_SLOTS; i++) {
-            free(ring[i]);
-            ring[i] = nullptr;
-        }
-    ring_head = ring_tail = 0;
+    trace_ring_free(c);   /* emptied, and its memory goes back until the next line */
 }
 
 /* ------------------------------------------------------------------- dumps */
@@ -436,17 +435,17 @@ static void file_hex_block(FILE *f, const unsigned char *d, size_t n, int wire)
     fprintf(f, "\n\r");
 }
 
-static void ring_hex_block(const unsigned char *d, size_t n)
+static void ring_hex_block(my_connection *c, const unsigned char *d, size_t n)
 {
     char line[128];
-    ring_store("");
+    ring_store(c, "");
     for (size_t i = 0; i < n; i += 16) {
         char row[100];
         hex_row(row, sizeof row, d + i, n - i < 16 ? n - i : 16);
         snprintf(line, sizeof line, "          %s", row);
-        ring_store(line);
+        ring_store(c, line);
     }
-    ring_store("");
+    ring_store(c, "");
 }
 
 /* --------------------------------------------------------------- the line */
@@ -460,7 +459,7 @@ static void emit(const void *h, const char *file, int lineno, int mode, const vo
     uint32_t flags = hd->log_flags;
     if (has_dump ? !(flags & LOG_PKTDUMP) : !line_selected(flags, mode))
         return;
-    const my_connection *c = handle_conn(h);
+    my_connection *c = handle_conn(h);
     my_environment *env = handle_env(h);
     if (!c || !env)
         return;   /* an environment never logs */
@@ -487,10 +486,9 @@ static void emit(const void *h, const char *file, int lineno, int mode, const vo
         qv_vformat(line + n, sizeof line - n, fmt, ap);
 
     if (memory) {
-        std::lock_guard<std::mutex> rg(ring_mutex);
-        ring_store(line);
+        ring_store(c, line);
         if (has_dump && dlen)
-            ring_hex_block((const unsigned char *)data, dlen);
+            ring_hex_block(c, (const unsigned char *)data, dlen);
         if (mode == LOG_ERROR)
             ring_dump(c, flags);
         return;

@@ -50,8 +50,12 @@ static inline uint32_t handle_log_flags(const void *h)
 enum { LOGWORDS_CONNSTR = 0, LOGWORDS_DSN_CONNECT = 1, LOGWORDS_DSN_COMPLETE = 2 };
 uint32_t parse_logging_value(const char *value, int words);
 
-/* Test hook: empty the in-memory ring without writing it. */
-void trace_ring_reset(void);
+/* The in-memory ("onerror") lines of a connection are kept apart from every
+ * other connection's, in at most TRACE_RING_BYTES bytes (the oldest lines
+ * go first). trace_ring_free drops them with their memory: called when the
+ * connection is released, and after each dump. */
+enum { TRACE_RING_BYTES = 2 * 1024 * 1024 };
+void trace_ring_free(my_connection *c);
 
 #define QV_TRACE(h, mode, ...)                                                     \
     do {                                                                           \

@@ -421,6 +421,9 @@ int send_and_execute(void *h, my_packet *p)
         QV_TRACE(h, LOG_DETAIL, "send_and_execute: no work to do");
         return 0;
     }
+    wire_exchange x(h);
+    if (check_wire_free(h) != 0)
+        return -1;
     if (send_packet(h, p) != 0)
         return -1;
     if (my_statement *s = as_stmt(h)) {
@@ -436,6 +439,7 @@ int send_and_execute(void *h, my_packet *p)
 int next_result_set(void *h)
 {
     QV_TRACE(h, LOG_DETAIL, "next_result_set:");
+    wire_exchange x(h);
     if (my_statement *s = as_stmt(h)) {
         s->more_results = 0;
         stmt_drop_row(s);
@@ -449,6 +453,7 @@ int execute_query(void *h, const my_string *text)
 {
     QV_TRACE(h, LOG_DETAIL, "execute_query: hand=%p", h);
     QV_TRACE(h, LOG_DETAIL, "sql: '%S'", text);
+    wire_exchange x(h);
     if (check_wire_free(h) != 0)
         return -1;
     my_packet *p = command_packet(h, COM_QUERY);
@@ -477,6 +482,7 @@ int table_field_list(my_statement *s, const my_string *table)
 {
     QV_TRACE(s, LOG_DETAIL, "table_field_list: hand=%p", s);
     QV_TRACE(s, LOG_DETAIL, "table: '%S'", table);
+    wire_exchange x(s);
     if (check_wire_free(s) != 0)
         return -1;
     my_packet *p = command_packet(s, COM_FIELD_LIST);
@@ -529,6 +535,7 @@ int prepare_stmt(my_statement *s, const my_string *text)
         QV_TRACE(s, LOG_DETAIL, "prepare_stmt: no work to do");
         return 0;
     }
+    wire_exchange x(s);
     if (check_wire_free(s) != 0)
         return -1;
     my_packet *p = command_packet(s, COM_STMT_PREPARE);
@@ -589,20 +596,15 @@ int describe_params(my_statement *s, const my_string *text)
     return 0;
 }
 
-/* set_select_limit on a statement's behalf: the diagnostics land on the
- * statement, where its caller looks, and the connection's own records stay
- * as the application's last call on it left them. */
+/* set_select_limit on a statement's behalf, inside the statement's
+ * exchange: what it posts on the connection lands on the statement, where
+ * its caller looks, and the connection's own records stay as the
+ * application's last call on it left them (another thread may be reading
+ * them). */
 static int select_limit_for(my_statement *s, int64_t limit)
 {
-    my_connection *c = handle_conn(s);
-    diag_record *saved = c->hdr.diag_list;
-    c->hdr.diag_list = nullptr;
-    int rc = set_select_limit(c, limit);
-    for (int i = 1; i <= diag_count(c); i++)
-        copy_diag_record(s, diag_get(c, i));
-    clear_diagnostics(c);
-    c->hdr.diag_list = saved;
-    return rc;
+    wire_exchange x(s);
+    return set_select_limit(handle_conn(s), limit);
 }
 
 int text_describe(my_statement *s, const my_string *text)
@@ -613,6 +615,8 @@ int text_describe(my_statement *s, const my_string *text)
         QV_TRACE(s, LOG_DETAIL, "text_describe: not a select statement");
         return 0;
     }
+    /* The limit of 1 must be the one in force when the query runs. */
+    wire_exchange x(s);
     if (check_wire_free(s) != 0)
         return -1;
     if (select_limit_for(s, 1) != 0)
@@ -632,6 +636,7 @@ int text_describe(my_statement *s, const my_string *text)
 int read_next_row(my_statement *s)
 {
     QV_TRACE(s, LOG_DETAIL, "read_next_row");
+    wire_exchange x(s);
     my_packet *p = command_packet(s, COM_STMT_FETCH);
     if (!p)
         return -1;
@@ -646,6 +651,7 @@ int read_next_row(my_statement *s)
 int send_reset(my_statement *s)
 {
     QV_TRACE(s, LOG_DETAIL, "send_reset:");
+    wire_exchange x(s);
     if (check_wire_free(s) != 0)
         return -1;
     /* The reset's answer would arrive behind the statement's own unread
@@ -693,7 +699,12 @@ void clear_fields(my_statement *s)
 int check_select_limit(my_statement *s)
 {
     my_connection *c = handle_conn(s);
-    if (!c || c->select_limit == s->max_rows)
+    if (!c)
+        return 0;
+    /* The limit in force is the connection's: another statement's
+     * execution may change it at any moment outside this exchange. */
+    wire_exchange x(s);
+    if (c->select_limit == s->max_rows)
         return 0;
     return select_limit_for(s, s->max_rows);
 }

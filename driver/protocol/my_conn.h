@@ -12,7 +12,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <mutex>
+
 #include "my_handles.h"
+#include "frame/my_err.h"
 #include "protocol/my_pkt.h"
 
 /* ---- transport (driver/protocol/my_net.cpp) ---- */
@@ -123,13 +126,39 @@ int is_end_of_rows(const my_statement *s, const my_packet *p);
  * 0, or -1 when memory runs out (nothing posted). */
 int queue_append(my_statement *s, const void *payload, size_t n, unsigned seq);
 
-/* ---- the conversation's state ---- */
+/* ---- the conversation's state ----
+ * Threads may share a connection, each with a statement of its own, so
+ * everything on the wire happens inside a wire_exchange: it holds the
+ * connection's wire_lock from before a command is built (a command larger
+ * than one packet goes out while it is being built) through the last packet
+ * of its response, or through the point where the whole response is queued
+ * on the statement. A streamed (NoCache) result leaves the rest of its
+ * response on the wire: its statement becomes the wire's owner, every
+ * other handle's command is refused until it has read it, and each packet
+ * it reads is an exchange of its own. What the transport posts on the
+ * connection meanwhile goes to the handle the exchange runs for (see
+ * exchange_scope in frame/my_err.h). Exchanges nest (the lock is
+ * recursive); a handle without a connection makes it a no-op. */
+struct wire_exchange {
+    explicit wire_exchange(void *handle);
+    /* A statement whose response is still partly on the wire becomes its
+     * owner; one that has read all of it lets go. */
+    ~wire_exchange();
+    wire_exchange(const wire_exchange &) = delete;
+    wire_exchange &operator=(const wire_exchange &) = delete;
+    my_connection *c;
+    void *h;
+    std::unique_lock<qv_mutex> lock;
+    exchange_scope scope;
+};
+
 /* 1 when part of the statement's response is still on the wire (not
  * queued): no other command may be sent before it is read. */
 int response_on_wire(const my_statement *s);
 /* 0 when handle may send a command; else HY000 "connection is busy with
  * results of another hstmt" is posted and -1 returned: another statement's
- * response is still on the wire. */
+ * response is still on the wire. Meaningful inside the wire_exchange that
+ * sends the command. */
 int check_wire_free(void *handle);
 /* Reads and discards what is left of the statement's response (rows of the
  * open result and every further result), wherever it lies, and empties the

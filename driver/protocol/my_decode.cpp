@@ -30,10 +30,14 @@ static command_status *status_of(void *h)
 
 /* The connection keeps the session's latest status flags: how the server
  * reads quotes in a literal (NO_BACKSLASH_ESCAPES) changes with sql_mode,
- * and every text built for it must follow. */
+ * and every text built for it must follow. Only a packet taken off the
+ * wire is the latest (during the logon, or inside an exchange): one decoded
+ * later from a statement's queue was noted when it was pulled, and other
+ * statements' exchanges may have changed the session since. */
 static void note_session_status(void *h, uint32_t status)
 {
-    if (my_connection *c = handle_conn(h))
+    my_connection *c = handle_conn(h);
+    if (c && (in_exchange(c) || !c->connected))
         c->server_status = status;
 }
 
@@ -110,18 +114,21 @@ int decode_error_packet(void *h, my_packet *p)
         native = (int)packet_get_u16(p);
     else
         skip_bytes(p, (uint64_t)packet_remaining(p));   /* half a number is no text */
-    my_string *state = nullptr;
     const my_connection *c = handle_conn(h);
     /* Errors sent before the handshake is done carry no SQLSTATE even from a
      * 4.1 server, so the '#' marker decides, not only the flag. */
+    char sqlstate[5];
+    int has_state = 0;
     if (c && (c->server_caps & CLIENT_PROTOCOL_41) && packet_need(p, 6) &&
         packet_peek_u8(p) == '#') {
         packet_get_u8(p, nullptr);
-        packet_get_fixed_string(p, 5, &state);
+        has_state = packet_get_bytes(p, sqlstate, sizeof sqlstate) == sizeof sqlstate;
     }
+    /* the text first: it may throw, and then nothing of ours is held */
+    my_string *text = rest_as_text(c, p);
+    my_string *state = has_state ? ms_from_latin1_n(sqlstate, sizeof sqlstate) : nullptr;
     if (!state)
         state = ms_from_latin1("HY000");
-    my_string *text = rest_as_text(c, p);
     QV_TRACE(h, LOG_DETAIL, "Error Packet %d '%S' '%S'", native, state, text);
     post_server_message(h, native, state, text, 0, 0);
     ms_free(text);

@@ -90,9 +90,6 @@ my_packet *packet_new(void *handle)
     int *seq = seq_counter(handle);
     p->seq = seq ? (uint8_t)*seq : 0;
     p->owner = handle;
-    my_connection *c = handle_conn(handle);
-    if (c)
-        c->comp_seq = 0;
     return p;
 }
 
@@ -458,6 +455,11 @@ int packet_send(void *handle, my_packet *p)
     int written;
     {
         std::lock_guard<qv_mutex> g(c->wire_lock);
+        /* A command's first packet starts the compressed frames afresh; the
+         * frame counter is the connection's, so this happens under the lock
+         * (a packet may be built while another statement's frames are read). */
+        if (p->data[3] == 0)
+            c->comp_seq = 0;
         written = c->compress_active ? compressed_write(c, p->data, (size_t)p->length)
                                      : net_write(c, p->data, (size_t)p->length);
     }

@@ -236,11 +236,40 @@ int response_on_wire(const my_statement *s)
     return (s->data_waiting || s->more_results) && s->queue.count == 0 && !s->internal_rs;
 }
 
+wire_exchange::wire_exchange(void *handle)
+    : c(handle_conn(handle)), h(handle), lock(), scope(c, handle)
+{
+    if (c)
+        lock = std::unique_lock<qv_mutex>(c->wire_lock);
+}
+
+/* Under the wire lock. Only the owner's own thread looks at its fields;
+ * everyone else sees the connection's mark. A closed link owes nobody
+ * anything. */
+static void note_wire_owner(my_connection *c, my_statement *s)
+{
+    if (response_on_wire(s) && !c->link_broken)
+        c->wire_owner = s;
+    else if (c->wire_owner == s)
+        c->wire_owner = nullptr;
+}
+
+wire_exchange::~wire_exchange()
+{
+    if (my_statement *s = as_stmt(h))
+        if (c)
+            note_wire_owner(c, s);
+}
+
 int check_wire_free(void *h)
 {
     my_connection *c = handle_conn(h);
-    my_statement *owner = c ? c->busy_owner : nullptr;
-    if (!c || !c->busy || !owner || owner == h || !response_on_wire(owner))
+    if (!c)
+        return 0;
+    std::lock_guard<qv_mutex> g(c->wire_lock);
+    my_statement *owner = c->wire_owner;
+    /* On a closed link the command itself fails, with what closed it. */
+    if (!owner || owner == h || c->link_broken)
         return 0;
     QV_TRACE(h, LOG_ERROR, "connection is busy with results of another hstmt");
     post_error(h, ST_HY000, 0, "connection is busy with results of another hstmt");
@@ -255,6 +284,7 @@ void refresh_busy(my_statement *s)
     my_connection *c = handle_conn(s);
     if (!c)
         return;
+    std::lock_guard<qv_mutex> g(c->wire_lock);
     if (response_on_wire(s)) {
         c->busy = 1;
         c->busy_owner = s;
@@ -262,12 +292,15 @@ void refresh_busy(my_statement *s)
         c->busy = 0;
         c->busy_owner = nullptr;
     }
+    /* a streamed result's last packet was read outside any command */
+    note_wire_owner(c, s);
 }
 
 void conn_mark_dead(my_connection *c)
 {
     if (!c)
         return;
+    std::lock_guard<qv_mutex> g(c->wire_lock);
     if (c->sock >= 0)
         QV_TRACE(c, LOG_ERROR, "conn_mark_dead: the conversation is out of step, closing the link");
     net_close(c);
@@ -277,6 +310,7 @@ void conn_mark_dead(my_connection *c)
     c->connected = 0;
     c->busy = 0;
     c->busy_owner = nullptr;
+    c->wire_owner = nullptr;
 }
 
 /* ============================================================ time-outs */
@@ -284,6 +318,7 @@ void conn_mark_dead(my_connection *c)
 /* One buffer serves every packet. */
 int drain_wire(void *h, response_tracker *t)
 {
+    wire_exchange x(h);
     my_packet scratch = {};
     int rc;
     for (;;) {
@@ -396,6 +431,11 @@ my_packet *take_packet(my_statement *s, const char *op, const response_tracker *
         return nullptr;
     if (s->current_row == p)
         s->current_row = nullptr;   /* its bytes are about to be replaced */
+    /* A streamed row: one packet, one exchange. The wire must be this
+     * statement's; reading another's response would steal it. */
+    wire_exchange x(s);
+    if (check_wire_free(s) != 0)
+        return nullptr;
     return read_into(s, p, op, where) == 0 ? p : nullptr;
 }
 
@@ -468,6 +508,7 @@ int pull_data_locally(my_statement *s)
 
 int discard_response(my_statement *s)
 {
+    wire_exchange x(s);
     int rc = 0;
     if (response_on_wire(s)) {
         response_tracker t = s->data_waiting ? IN_ROWS : AT_START;

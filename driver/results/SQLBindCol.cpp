@@ -125,7 +125,7 @@ static SQLRETURN unbind_column(my_statement *s, int column)
 
 SQLRETURN SQL_API SQLBindCol(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT target_type,
                              SQLPOINTER value, SQLLEN buffer_length, SQLLEN *ind)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLBindCol",
                   "SQLBindCol: statement_handle=%p, column_number=%d, target_type=%d, "
                   "target_value=%p, buffer_length=%l, strlen_or_ind=%p",
@@ -134,3 +134,4 @@ SQLRETURN SQL_API SQLBindCol(SQLHSTMT h, SQLUSMALLINT column, SQLSMALLINT target
         return QV_LEAVE_D(bind_column(s, column, target_type, value, buffer_length, ind));
     return QV_LEAVE_D(unbind_column(s, column));
 }
+QV_CATCH(h)

@@ -7,7 +7,7 @@
 
 SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT h, SQLUSMALLINT fetch_type, SQLLEN irow,
                                    SQLULEN *pcrow, SQLUSMALLINT *row_status)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLExtendedFetch",
                   "SQLExtendedFetch: statement_handle=%p, fetch_type=%d, irow=%l, pcrow=%p, "
                   "row_status=%p",
@@ -33,3 +33,4 @@ SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT h, SQLUSMALLINT fetch_type, SQLLEN i
     s->fetch_bookmark_ptr = saved_bookmark;
     return QV_LEAVE_D(rc);
 }
+QV_CATCH(h)

@@ -15,7 +15,7 @@ static bool is_bookmark_type(SQLSMALLINT t)
 SQLRETURN SQL_API SQLGetData(SQLHSTMT statement_handle, SQLUSMALLINT column_number,
                              SQLSMALLINT target_type, SQLPOINTER target_value,
                              SQLLEN buffer_length, SQLLEN *strlen_or_ind)
-{
+try {
     QV_STMT_ENTRY(statement_handle, s, "SQLGetData",
                   "statement_handle=%p column_number=%d target_type=%d target_value=%p "
                   "buffer_length=%l strlen_or_ind=%p",
@@ -45,3 +45,4 @@ SQLRETURN SQL_API SQLGetData(SQLHSTMT statement_handle, SQLUSMALLINT column_numb
                                strlen_or_ind, nullptr);
     return QV_LEAVE(rc);
 }
+QV_CATCH(statement_handle)

@@ -37,11 +37,14 @@ static int take_end_of_rows(my_statement *s, my_packet *p, int quiet)
     return 0;
 }
 
-/* The server sent an error instead of the next row: the result ends. */
+/* The server sent an error instead of the next row: the result ends,
+ * whatever decoding the error meets, and with it the statement's hold on
+ * the wire. */
 static SQLRETURN row_error(my_statement *s, my_packet *p)
 {
-    decode_error_packet(s, p);
     s->data_waiting = 0;
+    refresh_busy(s);
+    decode_error_packet(s, p);
     return SQL_ERROR;
 }
 

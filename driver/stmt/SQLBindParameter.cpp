@@ -166,7 +166,7 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT h, SQLUSMALLINT number, SQLSMALLINT 
                                    SQLSMALLINT c_type, SQLSMALLINT sql_type, SQLULEN column_size,
                                    SQLSMALLINT scale, SQLPOINTER value, SQLLEN buffer_length,
                                    SQLLEN *ind)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLBindParameter",
                   "SQLBindParameter: statement_handle=%p, param=%d, type=%d, c_type=%d, "
                   "sql_type=%d, col_def=%d, scale=%d, value=%p, buffer_len=%d, ind_ptr=%p",
@@ -181,3 +181,4 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT h, SQLUSMALLINT number, SQLSMALLINT 
     return QV_LEAVE(bind(s, number, io_type, c_type, sql_type, column_size, scale, value,
                          buffer_length, ind));
 }
+QV_CATCH(h)

@@ -8,7 +8,7 @@
 #include "stmt/my_param.h"
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT h)
-{
+try {
     my_statement *s = as_stmt(h);
     if (!s)
         return SQL_INVALID_HANDLE;
@@ -37,3 +37,4 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT h)
     QV_TRACE(s, LOG_EXIT, "SQLCancel: return value=%d", (int)rc);
     return rc;
 }
+QV_CATCH(h)

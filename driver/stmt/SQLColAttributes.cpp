@@ -8,7 +8,7 @@
 SQLRETURN SQL_API SQLColAttributes(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLINT identifier,
                                    SQLPOINTER character_attribute, SQLSMALLINT buffer_length,
                                    SQLSMALLINT *string_length, SQLLEN *numeric_attribute)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLColAttributes",
                   "SQLColAttributes: statement_handle=%p, column_number=%d, field_identifier=%d, "
                   "character_attribute=%p, buffer_length=%d, string_length=%p, "
@@ -18,11 +18,12 @@ SQLRETURN SQL_API SQLColAttributes(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLINT
     return QV_LEAVE_D(col_attribute(s, column, identifier, character_attribute, buffer_length,
                                     string_length, numeric_attribute, TEXT_NARROW, 1));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLColAttributesW(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLINT identifier,
                                     SQLPOINTER character_attribute, SQLSMALLINT buffer_length,
                                     SQLSMALLINT *string_length, SQLLEN *numeric_attribute)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLColAttributesW",
                   "SQLColAttributesW: statement_handle=%p, column_number=%d, field_identifier=%d, "
                   "character_attribute=%p, buffer_length=%d, string_length=%p, "
@@ -32,3 +33,4 @@ SQLRETURN SQL_API SQLColAttributesW(SQLHSTMT h, SQLUSMALLINT column, SQLUSMALLIN
     return QV_LEAVE_D(col_attribute(s, column, identifier, character_attribute, buffer_length,
                                     string_length, numeric_attribute, TEXT_WIDE, 1));
 }
+QV_CATCH(h)

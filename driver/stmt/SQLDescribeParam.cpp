@@ -44,7 +44,7 @@ static int describe(my_statement *s)
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT h, SQLUSMALLINT number, SQLSMALLINT *sql_type,
                                    SQLULEN *size, SQLSMALLINT *digits, SQLSMALLINT *nullable)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLDescribeParam",
                   "SQLDescribeParam: statement_handle=%p, ipar=%d, type=%p, size=%p, "
                   "digits=%p, nullable=%p",
@@ -96,3 +96,4 @@ SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT h, SQLUSMALLINT number, SQLSMALLINT 
         *nullable = null_rule;
     return QV_LEAVE(SQL_SUCCESS);
 }
+QV_CATCH(h)

@@ -21,7 +21,7 @@ static SQLRETURN exec_direct(const char *fname, my_statement *s, const void *raw
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLExecDirect", "SQLExecDirect: statement_handle=%p, sql=%q, length=%d",
                   h, (const char *)text, (int64_t)(text ? length : 0), (int)length);
     if (text && check_text_length(s, length, 0) != 0)
@@ -36,9 +36,10 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
     my_string *sql = text ? ms_from_narrow((const char *)text, length, c) : nullptr;
     return QV_LEAVE_D(exec_direct("SQLExecDirect", s, text, sql));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLExecDirectW", "SQLExecDirectW: statement_handle=%p, sql=%Q, length=%d",
                   h, (const uint16_t *)text, (int64_t)(text ? length : 0), (int)length);
     if (text && check_text_length(s, length, !wide_is_utf8(handle_conn(s))) != 0)
@@ -50,3 +51,4 @@ SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
     my_string *sql = text ? ms_from_wide(text, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(exec_direct("SQLExecDirectW", s, text, sql));
 }
+QV_CATCH(h)

@@ -6,7 +6,8 @@
 #include "stmt/my_stmt.h"
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT h)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLExecute", "SQLExecute: statement_handle=%p", h);
     return QV_LEAVE_D(my_execute(s));
 }
+QV_CATCH(h)

@@ -16,7 +16,7 @@ static void unbind_all(my_descriptor *d)
 }
 
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT h, SQLUSMALLINT option)
-{
+try {
     my_statement *s = as_stmt(h);
     if (!s)
         return SQL_INVALID_HANDLE;
@@ -56,3 +56,4 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT h, SQLUSMALLINT option)
     QV_TRACE(s, LOG_EXIT, "SQLFreeStmt: return value=%d", (int)rc);
     return rc;
 }
+QV_CATCH(h)

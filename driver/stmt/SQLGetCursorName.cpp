@@ -35,20 +35,22 @@ static SQLRETURN get_cursor_name(my_statement *s, void *buf, SQLSMALLINT buf_len
 
 SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT h, SQLCHAR *name, SQLSMALLINT buffer_length,
                                    SQLSMALLINT *name_length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLGetCursorName",
                   "SQLGetCursorName: statement_handle=%p, cursor_name=%p, buffer_length=%d, "
                   "name_length=%p",
                   h, name, (int)buffer_length, name_length);
     return QV_LEAVE_D(get_cursor_name(s, name, buffer_length, name_length, 0));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT h, SQLWCHAR *name, SQLSMALLINT buffer_length,
                                     SQLSMALLINT *name_length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLGetCursorNameW",
                   "SQLGetCursorNameW: statement_handle=%p, cursor_name=%p, buffer_length=%d, "
                   "name_length=%p",
                   h, name, (int)buffer_length, name_length);
     return QV_LEAVE_D(get_cursor_name(s, name, buffer_length, name_length, 1));
 }
+QV_CATCH(h)

@@ -94,15 +94,17 @@ static SQLRETURN get_desc_field_entry(const char *fname, SQLHDESC h, SQLSMALLINT
 
 SQLRETURN SQL_API SQLGetDescField(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT id, SQLPOINTER value,
                                   SQLINTEGER buffer_length, SQLINTEGER *string_length)
-{
+try {
     return get_desc_field_entry("SQLGetDescField", h, rec, id, value, buffer_length,
                                 string_length, 0);
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLGetDescFieldW(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT id,
                                    SQLPOINTER value, SQLINTEGER buffer_length,
                                    SQLINTEGER *string_length)
-{
+try {
     return get_desc_field_entry("SQLGetDescFieldW", h, rec, id, value, buffer_length,
                                 string_length, 1);
 }
+QV_CATCH(h)

@@ -66,17 +66,19 @@ SQLRETURN SQL_API SQLGetDescRec(SQLHDESC h, SQLSMALLINT rec, SQLCHAR *name,
                                 SQLSMALLINT *type, SQLSMALLINT *sub_type, SQLLEN *length,
                                 SQLSMALLINT *precision, SQLSMALLINT *scale,
                                 SQLSMALLINT *nullable)
-{
+try {
     return get_desc_rec_entry("SQLGetDescRec", h, rec, name, buffer_length, string_length, type,
                               sub_type, length, precision, scale, nullable, 0);
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC h, SQLSMALLINT rec, SQLWCHAR *name,
                                  SQLSMALLINT buffer_length, SQLSMALLINT *string_length,
                                  SQLSMALLINT *type, SQLSMALLINT *sub_type, SQLLEN *length,
                                  SQLSMALLINT *precision, SQLSMALLINT *scale,
                                  SQLSMALLINT *nullable)
-{
+try {
     return get_desc_rec_entry("SQLGetDescRecW", h, rec, name, buffer_length, string_length,
                               type, sub_type, length, precision, scale, nullable, 1);
 }
+QV_CATCH(h)

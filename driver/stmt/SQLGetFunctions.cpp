@@ -32,7 +32,7 @@ bool is_supported(unsigned id)
 } // namespace
 
 SQLRETURN SQL_API SQLGetFunctions(SQLHDBC hdbc, SQLUSMALLINT function_id, SQLUSMALLINT *supported)
-{
+try {
     my_connection *conn = as_conn(hdbc);
     if (!conn)
         return SQL_INVALID_HANDLE;
@@ -61,3 +61,4 @@ SQLRETURN SQL_API SQLGetFunctions(SQLHDBC hdbc, SQLUSMALLINT function_id, SQLUSM
     QV_TRACE(conn, LOG_EXIT, "SQLGetFunctions: return value=%r", (int)rc);
     return rc;
 }
+QV_CATCH(hdbc)

@@ -5,6 +5,8 @@
  * fixed text, or a value the connection supplies. Adding an information
  * type is adding a row.
  */
+#include <mutex>
+
 #include "frame/my_handle.h"
 
 namespace {
@@ -295,9 +297,12 @@ int conn_text(const my_connection *c, conn_value which, my_string **owned)
     case CV_DBMS_VER:
         src = c->server_version;
         break;
-    case CV_DATABASE:
-        src = c->current_database;
-        break;
+    case CV_DATABASE: {
+        /* a catalog function on another thread may be switching it */
+        std::lock_guard<qv_mutex> g(const_cast<my_connection *>(c)->wire_lock);
+        *owned = c->current_database ? ms_copy(c->current_database) : nullptr;
+        return c->current_database && !*owned ? -1 : 0;
+    }
     case CV_USER:
         src = c->UID;
         break;
@@ -386,20 +391,22 @@ SQLRETURN get_info(my_connection *c, SQLUSMALLINT info_type, void *value, SQLSMA
 
 SQLRETURN SQL_API SQLGetInfo(SQLHDBC hdbc, SQLUSMALLINT info_type, SQLPOINTER value,
                              SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     QV_CONN_ENTRY(hdbc, conn, "SQLGetInfo",
                   "SQLGetInfo: connection_handle=%p, info_type=%d, info_value=%p, "
                   "buffer_length=%d, string_length=%p",
                   hdbc, (int)info_type, value, (int)buffer_length, string_length);
     return QV_LEAVE(get_info(conn, info_type, value, buffer_length, string_length, 0));
 }
+QV_CATCH(hdbc)
 
 SQLRETURN SQL_API SQLGetInfoW(SQLHDBC hdbc, SQLUSMALLINT info_type, SQLPOINTER value,
                               SQLSMALLINT buffer_length, SQLSMALLINT *string_length)
-{
+try {
     QV_CONN_ENTRY(hdbc, conn, "SQLGetInfoW",
                   "SQLGetInfoW: connection_handle=%p, info_type=%d, info_value=%p, "
                   "buffer_length=%d, string_length=%p",
                   hdbc, (int)info_type, value, (int)buffer_length, string_length);
     return QV_LEAVE(get_info(conn, info_type, value, buffer_length, string_length, 1));
 }
+QV_CATCH(hdbc)

@@ -17,12 +17,14 @@ static SQLRETURN get_stmt_attr(const char *fname, SQLHSTMT h, SQLINTEGER attribu
 
 SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value,
                                  SQLINTEGER buffer_length, SQLINTEGER *string_length)
-{
+try {
     return get_stmt_attr("SQLGetStmtAttr", h, attribute, value, buffer_length, string_length);
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLGetStmtAttrW(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value,
                                   SQLINTEGER buffer_length, SQLINTEGER *string_length)
-{
+try {
     return get_stmt_attr("SQLGetStmtAttrW", h, attribute, value, buffer_length, string_length);
 }
+QV_CATCH(h)

@@ -5,7 +5,7 @@
 #include "stmt/my_stmt_attr.h"
 
 SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT h, SQLUSMALLINT option, SQLPOINTER value)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLGetStmtOption", "SQLGetStmtOption: statement_handle=%p, option=%d, value=%p",
                   h, (int)option, value);
     SQLRETURN rc = SQL_SUCCESS;
@@ -24,3 +24,4 @@ SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT h, SQLUSMALLINT option, SQLPOINTER v
     }
     return QV_LEAVE_D(rc);
 }
+QV_CATCH(h)

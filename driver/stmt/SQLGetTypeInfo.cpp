@@ -292,15 +292,17 @@ SQLRETURN get_type_info(my_statement *stmt, SQLSMALLINT data_type, int wide)
 } // namespace
 
 SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT hstmt, SQLSMALLINT data_type)
-{
+try {
     QV_STMT_ENTRY(hstmt, stmt, "SQLGetTypeInfo", "SQLGetTypeInfo: statement_handle=%p, data_type=%d",
                   hstmt, (int)data_type);
     return QV_LEAVE_D(get_type_info(stmt, data_type, 0));
 }
+QV_CATCH(hstmt)
 
 SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT hstmt, SQLSMALLINT data_type)
-{
+try {
     QV_STMT_ENTRY(hstmt, stmt, "SQLGetTypeInfoW", "SQLGetTypeInfoW: statement_handle=%p, data_type=%d",
                   hstmt, (int)data_type);
     return QV_LEAVE_D(get_type_info(stmt, data_type, 1));
 }
+QV_CATCH(hstmt)

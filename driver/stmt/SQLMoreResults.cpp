@@ -6,7 +6,7 @@
 #include "results/my_fetch.h"
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT h)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLMoreResults", "SQLMoreResults: statement_handle=%p", h);
     /* Rows of the current result that were not fetched are skipped: the
      * next result comes after them, and only their end says whether there
@@ -23,3 +23,4 @@ SQLRETURN SQL_API SQLMoreResults(SQLHSTMT h)
         return QV_LEAVE_D(SQL_NO_DATA);
     return QV_LEAVE_D(next_result_set(s) == 0 ? SQL_SUCCESS : SQL_ERROR);
 }
+QV_CATCH(h)

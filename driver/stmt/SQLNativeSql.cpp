@@ -32,7 +32,7 @@ static SQLRETURN native_sql(my_connection *c, const void *raw, my_string *text, 
 
 SQLRETURN SQL_API SQLNativeSql(SQLHDBC h, SQLCHAR *in, SQLINTEGER in_len, SQLCHAR *out,
                                SQLINTEGER out_max, SQLINTEGER *out_len)
-{
+try {
     QV_CONN_ENTRY(h, c, "SQLNativeSql",
                   "SQLNativeSql: connection_handle=%p, in=%q, in_len=%d, out=%p, out_max=%d, "
                   "out_len=%p",
@@ -43,10 +43,11 @@ SQLRETURN SQL_API SQLNativeSql(SQLHDBC h, SQLCHAR *in, SQLINTEGER in_len, SQLCHA
     my_string *text = in ? ms_from_narrow((const char *)in, in_len, c) : nullptr;
     return QV_LEAVE_D(native_sql(c, in, text, out, out_max, out_len, 0));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC h, SQLWCHAR *in, SQLINTEGER in_len, SQLWCHAR *out,
                                 SQLINTEGER out_max, SQLINTEGER *out_len)
-{
+try {
     QV_CONN_ENTRY(h, c, "SQLNativeSqlW",
                   "SQLNativeSqlW: connection_handle=%p, in=%Q, in_len=%d, out=%p, out_max=%d, "
                   "out_len=%p",
@@ -57,3 +58,4 @@ SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC h, SQLWCHAR *in, SQLINTEGER in_len, SQLW
     my_string *text = in ? ms_from_wide(in, in_len, c) : nullptr;
     return QV_LEAVE_D(native_sql(c, in, text, out, out_max, out_len, 1));
 }
+QV_CATCH(h)

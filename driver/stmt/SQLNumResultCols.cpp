@@ -7,7 +7,7 @@
 #include "stmt/my_desc.h"
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT h, SQLSMALLINT *count)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLNumResultCols", "SQLNumResultCols: statement_handle=%p, column_count=%p",
                   h, count);
     if (s->sql_text && !s->prepared && prepare_stmt(s, s->sql_text) != 0) {
@@ -24,3 +24,4 @@ SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT h, SQLSMALLINT *count)
     }
     return QV_LEAVE_D(SQL_SUCCESS);
 }
+QV_CATCH(h)

@@ -17,7 +17,7 @@ static SQLRETURN ask_for(my_statement *s, int index, SQLPOINTER *value)
 }
 
 SQLRETURN SQL_API SQLParamData(SQLHSTMT h, SQLPOINTER *value)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLParamData", "SQLParamData: statement_handle=%p, value=%p", h, value);
     QV_TRACE(s, LOG_DETAIL, "SQLParamData: current_dae_param=%d", s->current_dae_param);
     QV_TRACE(s, LOG_DETAIL, "current_dae_op=%d", s->current_dae_op);
@@ -52,3 +52,4 @@ SQLRETURN SQL_API SQLParamData(SQLHSTMT h, SQLPOINTER *value)
     }
     return QV_LEAVE(rc);
 }
+QV_CATCH(h)

@@ -41,7 +41,7 @@ static SQLRETURN prepare(my_statement *s, const void *raw, my_string *text,
 }
 
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLPrepare", "SQLPrepare: statement_handle=%p, sql=%q, length=%d", h,
                   (const char *)text, (int64_t)(text ? length : 0), (int)length);
     if (text && check_text_length(s, length, 0) != 0)
@@ -54,9 +54,10 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT h, SQLCHAR *text, SQLINTEGER length)
     my_string *sql = text ? ms_from_narrow((const char *)text, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(prepare(s, text, sql, 0));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLPrepareW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLPrepareW", "SQLPrepareW: statement_handle=%p, sql=%Q, length=%d", h,
                   (const uint16_t *)text, (int64_t)(text ? length : 0), (int)length);
     if (text && check_text_length(s, length, !wide_is_utf8(handle_conn(s))) != 0)
@@ -69,3 +70,4 @@ SQLRETURN SQL_API SQLPrepareW(SQLHSTMT h, SQLWCHAR *text, SQLINTEGER length)
     my_string *sql = text ? ms_from_wide(text, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(prepare(s, text, sql, 1));
 }
+QV_CATCH(h)

@@ -4,7 +4,7 @@
 #include "frame/my_handle.h"
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT h, SQLLEN *count)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLRowCount", "SQLRowCount: statement_handle=%p, row_count=%p", h, count);
     if (count) {
         *count = s->row_count_valid ? (SQLLEN)s->row_count : -1;
@@ -12,3 +12,4 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT h, SQLLEN *count)
     }
     return QV_LEAVE_D(SQL_SUCCESS);
 }
+QV_CATCH(h)

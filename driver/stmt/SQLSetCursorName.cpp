@@ -23,7 +23,7 @@ static SQLRETURN set_cursor_name(my_statement *s, const void *raw, my_string *na
 }
 
 SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT h, SQLCHAR *name, SQLSMALLINT length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLSetCursorName",
                   "SQLSetCursorName: statement_handle=%p, cursor_name=%q, name_length=%d", h,
                   (const char *)name, (int64_t)(name ? length : 0), (int)length);
@@ -32,9 +32,10 @@ SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT h, SQLCHAR *name, SQLSMALLINT length
     my_string *text = name ? ms_from_narrow((const char *)name, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(set_cursor_name(s, name, text));
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT h, SQLWCHAR *name, SQLSMALLINT length)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLSetCursorNameW",
                   "SQLSetCursorNameW: statement_handle=%p, cursor_name=%Q, name_length=%d", h,
                   (const uint16_t *)name, (int64_t)(name ? length : 0), (int)length);
@@ -43,3 +44,4 @@ SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT h, SQLWCHAR *name, SQLSMALLINT leng
     my_string *text = name ? ms_from_wide(name, length, handle_conn(s)) : nullptr;
     return QV_LEAVE_D(set_cursor_name(s, name, text));
 }
+QV_CATCH(h)

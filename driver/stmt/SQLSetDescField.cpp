@@ -207,12 +207,14 @@ static SQLRETURN set_desc_field_entry(const char *fname, SQLHDESC h, SQLSMALLINT
 
 SQLRETURN SQL_API SQLSetDescField(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT id, SQLPOINTER value,
                                   SQLINTEGER buffer_length)
-{
+try {
     return set_desc_field_entry("SQLSetDescField", h, rec, id, value, buffer_length, 0);
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLSetDescFieldW(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT id,
                                    SQLPOINTER value, SQLINTEGER buffer_length)
-{
+try {
     return set_desc_field_entry("SQLSetDescFieldW", h, rec, id, value, buffer_length, 1);
 }
+QV_CATCH(h)

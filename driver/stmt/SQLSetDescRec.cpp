@@ -43,7 +43,7 @@ SQLRETURN SQL_API SQLSetDescRec(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT type,
                                 SQLSMALLINT sub_type, SQLLEN length, SQLSMALLINT precision,
                                 SQLSMALLINT scale, SQLPOINTER data, SQLLEN *string_length,
                                 SQLLEN *indicator)
-{
+try {
     QV_DESC_ENTRY(h, d, "SQLSetDescRec",
                   "SQLSetDescRec: descriptor_handle=%p, rec_number=%d, type=%d, sub_type=%d, "
                   "length=%l, precision=%d, scale=%d, data=%p, string_length=%p, indicator=%p",
@@ -52,3 +52,4 @@ SQLRETURN SQL_API SQLSetDescRec(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT type,
     return QV_LEAVE_D(set_desc_rec(d, rec, type, sub_type, length, precision, scale, data,
                                    string_length, indicator, "SQLSetDescRec"));
 }
+QV_CATCH(h)

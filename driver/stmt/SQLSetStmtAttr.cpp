@@ -15,12 +15,14 @@ static SQLRETURN set_stmt_attr(const char *fname, SQLHSTMT h, SQLINTEGER attribu
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value,
                                  SQLINTEGER string_length)
-{
+try {
     return set_stmt_attr("SQLSetStmtAttr", h, attribute, value, string_length);
 }
+QV_CATCH(h)
 
 SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value,
                                   SQLINTEGER string_length)
-{
+try {
     return set_stmt_attr("SQLSetStmtAttrW", h, attribute, value, string_length);
 }
+QV_CATCH(h)

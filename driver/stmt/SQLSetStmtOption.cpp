@@ -6,7 +6,7 @@
 #include "stmt/my_stmt_attr.h"
 
 SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT h, SQLUSMALLINT option, SQLULEN value)
-{
+try {
     QV_STMT_ENTRY(h, s, "SQLSetStmtOption", "SQLSetStmtOption: statement_handle=%p, option=%d, value=%l",
                   h, (int)option, (int64_t)value);
     SQLRETURN rc;
@@ -19,3 +19,4 @@ SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT h, SQLUSMALLINT option, SQLULEN valu
     }
     return QV_LEAVE_D(rc);
 }
+QV_CATCH(h)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 #include "stmt/my_param.h"
 #include "stmt/my_param_conv.h"
 
@@ -121,6 +122,8 @@ static int dae_text_mode(const my_statement *s)
  * nothing. put writes the data into the packet. */
 template <typename Put> static int send_long_data(my_statement *s, Put put)
 {
+    /* a piece larger than one packet goes out while it is being built */
+    wire_exchange x(s);
     packet_reset_seq(s);
     my_packet *p = packet_new(s);
     if (!p) {

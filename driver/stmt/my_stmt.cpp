@@ -4,6 +4,8 @@
  */
 #include "stmt/my_stmt.h"
 
+#include <mutex>
+
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "results/my_data.h"
@@ -30,9 +32,12 @@ int my_close_stmt(my_statement *s, int unprepare)
             discard_response(s);
         s->data_waiting = 0;
         s->more_results = 0;
-        if (c && (c->busy_owner == s || !c->busy_owner)) {
-            c->busy = 0;
-            c->busy_owner = nullptr;
+        if (c) {
+            std::lock_guard<qv_mutex> g(c->wire_lock);
+            if (c->busy_owner == s || !c->busy_owner) {
+                c->busy = 0;
+                c->busy_owner = nullptr;
+            }
         }
     }
     if (s->prepared && c && !c->Text_Prepare && unprepare) {
@@ -223,21 +228,32 @@ static void start_rows(my_statement *s)
 
 /* ======================================================= direct execution */
 
-SQLRETURN my_exec_direct(my_statement *s, my_string *text)
+/* The busy rule of direct execution: while another statement has an open
+ * result, this one may not run. 0, or -1 with HY000 posted. */
+static int claim_connection(my_statement *s)
 {
     my_connection *c = handle_conn(s);
+    std::lock_guard<qv_mutex> g(c->wire_lock);
+    if (!c->busy)
+        return 0;
+    if (c->busy_owner && c->busy_owner != s) {
+        QV_TRACE(s, LOG_ERROR, "connection is busy with results of another hstmt");
+        post_error(s, ST_HY000, 0, "connection is busy with results of another hstmt");
+        return -1;
+    }
+    c->busy = 0;
+    c->busy_owner = nullptr;
+    s->data_waiting = 0;
+    return 0;
+}
+
+SQLRETURN my_exec_direct(my_statement *s, my_string *text)
+{
     s->params_described = 0;
     s->described = 0;
-    if (c->busy) {
-        if (c->busy_owner && c->busy_owner != s) {
-            ms_free(text);
-            QV_TRACE(s, LOG_ERROR, "connection is busy with results of another hstmt");
-            post_error(s, ST_HY000, 0, "connection is busy with results of another hstmt");
-            return SQL_ERROR;
-        }
-        c->busy = 0;
-        c->busy_owner = nullptr;
-        s->data_waiting = 0;
+    if (claim_connection(s) != 0) {
+        ms_free(text);
+        return SQL_ERROR;
     }
     s->more_results = 0;
     s->prepared = 0;
@@ -269,10 +285,15 @@ SQLRETURN my_exec_direct(my_statement *s, my_string *text)
 SQLRETURN exec_direct_rows(my_statement *s)
 {
     SQLRETURN rc = SQL_ERROR;
-    if (check_select_limit(s) == 0) {
-        if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
-            *processed = 0;
-        rc = run_rows(s, DIRECT);
+    {
+        /* one exchange from the select limit to the last row's response:
+         * the limit set must be the one the statement runs under */
+        wire_exchange x(s);
+        if (check_select_limit(s) == 0) {
+            if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
+                *processed = 0;
+            rc = run_rows(s, DIRECT);
+        }
     }
     /* a row waiting for data at execution still needs the text */
     if (rc == SQL_NEED_DATA)
@@ -312,6 +333,7 @@ SQLRETURN my_execute(my_statement *s)
 
 SQLRETURN execute_rows(my_statement *s)
 {
+    wire_exchange x(s);   /* the select limit holds for the rows sent */
     if (check_select_limit(s) != 0)
         return SQL_ERROR;
     s->ird = s->implicit_ird;

@@ -8,6 +8,7 @@
 
 #include "connect/my_session.h"
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 
 static int64_t as_int(SQLPOINTER v) { return (int64_t)(intptr_t)v; }
 
@@ -70,7 +71,6 @@ SQLRETURN stmt_set_attr(my_statement *s, SQLINTEGER attribute, SQLPOINTER value,
                         const char *fname, int odbc2)
 {
     int64_t v = as_int(value);
-    my_connection *c = handle_conn(s);
     switch (attribute) {
     case SQL_ATTR_QUERY_TIMEOUT: s->query_timeout = (int32_t)v; break;
     case SQL_ATTR_NOSCAN: s->noscan = (int32_t)v; break;
@@ -86,8 +86,10 @@ SQLRETURN stmt_set_attr(my_statement *s, SQLINTEGER attribute, SQLPOINTER value,
     case SQL_ATTR_MAX_ROWS:
         s->max_rows = v;
         /* the limit in force follows the statement at once; a failure shows
-         * again at the next execution, which brings the limit in line */
-        set_select_limit(c, v);
+         * again at the next execution, which brings the limit in line (sent
+         * on the statement's behalf: the connection's records are another
+         * thread's to read) */
+        check_select_limit(s);
         break;
     case SQL_ROWSET_SIZE:
         s->rowset_size = v < 1 ? 1 : v;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
@@ -446,6 +447,7 @@ TEST_F(param_fixture, QuotingFollowsTheStatusOfEveryOkPacket)
         p.limit = p.length = (int32_t)sizeof data;
         p.pos = 4;
         p.owner = stmt;
+        wire_exchange x(stmt);   // as the packet is taken off the wire
         ASSERT_EQ(decode_ok_packet(stmt, &p, 1), 0);
     };
     ASSERT_EQ(bind(1, {SQL_C_CHAR, SQL_VARCHAR, "a\\'b", SQL_NTS, 0, 0}), SQL_SUCCESS);

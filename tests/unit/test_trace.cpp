@@ -47,13 +47,11 @@ struct trace_fixture : ::testing::Test {
         unlink(tmpl);
         path = tmpl;
         snprintf(conn->LogFile, sizeof conn->LogFile, "%s", path.c_str());
-        trace_ring_reset();
     }
     void TearDown() override
     {
         unlink(path.c_str());
         env_release(env);
-        trace_ring_reset();
     }
 };
 
@@ -163,6 +161,58 @@ TEST_F(trace_fixture, OnErrorDumpsTheRing)
     std::string again = slurp(path);
     EXPECT_EQ(count(again, "stored one"), 1u);
     EXPECT_EQ(count(again, "second failure"), 1u);
+}
+
+// Two connections log in memory into the same file: an error on one dumps
+// its own lines (its statements' included) and never the other's SQL.
+TEST_F(trace_fixture, OnErrorDumpsOnlyTheFailingConnectionsLines)
+{
+    my_connection *other = conn_create(env, 3);
+    snprintf(other->LogFile, sizeof other->LogFile, "%s", path.c_str());
+    conn->hdr.log_flags = other->hdr.log_flags = parse_logging_value("onerror", LOGWORDS_CONNSTR);
+    my_statement *mine = stmt_create(conn);
+    my_statement *theirs = stmt_create(other);
+    QV_TRACE(mine, LOG_DETAIL, "sql: 'SELECT my_secret'");
+    QV_TRACE(theirs, LOG_DETAIL, "sql: 'SELECT their_secret'");
+    QV_TRACE(other, LOG_DETAIL, "their connection line");
+    QV_TRACE(mine, LOG_ERROR, "my failure");
+    std::string out = slurp(path);
+    EXPECT_NE(out.find("SELECT my_secret"), std::string::npos);
+    EXPECT_NE(out.find("my failure"), std::string::npos);
+    EXPECT_EQ(out.find("their_secret"), std::string::npos);
+    EXPECT_EQ(out.find("their connection line"), std::string::npos);
+
+    QV_TRACE(theirs, LOG_ERROR, "their failure");
+    std::string both = slurp(path);
+    EXPECT_EQ(count(both, "SELECT my_secret"), 1u);
+    EXPECT_EQ(count(both, "their_secret"), 1u);
+    EXPECT_LT(both.find("their_secret"), both.find("their failure"));
+    EXPECT_GT(both.find("their_secret"), both.find("my failure"));
+}
+
+// A connection's ring holds a bounded history: the newest lines up to
+// TRACE_RING_BYTES; released connections take theirs with them (the
+// sanitizer tree's leak check).
+TEST_F(trace_fixture, OnErrorRingIsBounded)
+{
+    conn->hdr.log_flags = parse_logging_value("onerror", LOGWORDS_CONNSTR);
+    const std::string filler(1000, 'f');
+    const int lines = 2 * TRACE_RING_BYTES / 1000;
+    for (int i = 0; i < lines; i++)
+        QV_TRACE(conn, LOG_DETAIL, "line %d %s", i, filler.c_str());
+    QV_TRACE(conn, LOG_ERROR, "the failure");
+    std::string out = slurp(path);
+    EXPECT_LE(out.size(), (size_t)TRACE_RING_BYTES + 4096);
+    EXPECT_GT(out.size(), (size_t)TRACE_RING_BYTES / 2);
+    EXPECT_EQ(out.find("line 0 "), std::string::npos);
+    EXPECT_NE(out.find("line " + std::to_string(lines - 1) + " "), std::string::npos);
+    EXPECT_NE(out.find("the failure"), std::string::npos);
+
+    my_connection *quiet = conn_create(env, 3);
+    quiet->hdr.log_flags = conn->hdr.log_flags;
+    QV_TRACE(quiet, LOG_DETAIL, "never dumped");
+    EXPECT_NE(quiet->ring, nullptr);
+    conn_release(quiet, 0);
 }
 
 TEST_F(trace_fixture, ProcessFileNames)
