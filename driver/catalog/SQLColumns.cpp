@@ -42,11 +42,6 @@ const int columns_keys[] = {1, 2, 3, 17, 0};
 
 enum { NAME_CHARS = 64 };
 
-struct ms_deleter {
-    void operator()(my_string *s) const { ms_free(s); }
-};
-typedef std::unique_ptr<my_string, ms_deleter> ms_ptr;
-
 struct table_ref {
     ms_ptr database;   /* null: the current database */
     ms_ptr table;

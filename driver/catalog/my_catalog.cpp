@@ -218,20 +218,18 @@ int catalog_query(my_statement *stmt, my_string *q,
 
 std::string conn_bytes(const my_connection *c, const my_string *s)
 {
-    char *b = conn_wire_utf8(c) ? ms_to_utf8(s) : ms_to_latin1(s);
-    std::string out(b ? b : "");
-    free(b);
-    return out;
+    std::unique_ptr<char, void (*)(void *)> b(conn_wire_utf8(c) ? ms_to_utf8(s) : ms_to_latin1(s),
+                                             free);
+    return std::string(b ? b.get() : "");
 }
 
 cat_text inner_text(my_statement *inner, int column, uint32_t max_chars)
 {
     cat_text t;
-    my_string *s = inner_column_text(inner, column, max_chars);
+    ms_ptr s(inner_column_text(inner, column, max_chars));
     if (s) {
-        t.bytes = conn_bytes(handle_conn(inner), s);
+        t.bytes = conn_bytes(handle_conn(inner), s.get());
         t.is_null = 0;
-        ms_free(s);
     }
     return t;
 }

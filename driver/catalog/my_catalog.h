@@ -14,11 +14,18 @@
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "frame/my_handle.h"
 #include "results/my_internalrs.h"
+
+/* A driver string freed when it goes out of scope (an exception included). */
+struct ms_deleter {
+    void operator()(my_string *s) const { ms_free(s); }
+};
+typedef std::unique_ptr<my_string, ms_deleter> ms_ptr;
 
 /* One name argument, converted on entry (narrow by the connection's narrow
  * rules, wide by its wide rules, lengths in characters). */

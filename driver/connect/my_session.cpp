@@ -59,6 +59,7 @@ int my_rollback(my_connection *c)
 int set_select_limit(my_connection *c, int64_t limit)
 {
     QV_TRACE(c, LOG_ENTRY, "set_select_limit %l", limit);
+    wire_exchange x(c);   /* statements of other threads read the limit in force */
     /* Without a session there is nothing to send it to and no limit in
      * force: the next execution sends its own. */
     if (!has_session(c)) {

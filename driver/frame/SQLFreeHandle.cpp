@@ -5,6 +5,8 @@
  */
 #include "my_handle.h"
 
+#include <mutex>
+
 static SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle)
 {
     if (!handle)
@@ -34,9 +36,10 @@ static SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle)
         if (!s)
             break;
         my_connection *c = handle_conn(s);
-        s->entry_lock.lock();
-        my_close_stmt(s, 1);
-        s->entry_lock.unlock();   /* the record goes away with its lock */
+        {
+            std::lock_guard<qv_mutex> g(s->entry_lock);
+            my_close_stmt(s, 1);
+        }   /* the record goes away with its lock */
         stmt_release(s, 0);
         QV_TRACE(c, LOG_EXIT, "SQLFreeHandle: return value=%d", SQL_SUCCESS);
         return SQL_SUCCESS;

@@ -191,7 +191,10 @@ void copy_diag_record(void *target, const diag_record *src)
 void clear_diagnostics(void *h)
 {
     handle_header *hd = handle_hdr(h);
-    if (!hd)
+    /* Only the thread working on a handle changes its list, so it may look
+     * without the lock (other threads only read): nearly every call of the
+     * fetch loop finds nothing to clear. */
+    if (!hd || !hd->diag_list)
         return;
     diag_record *r;
     {

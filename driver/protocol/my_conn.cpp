@@ -65,6 +65,7 @@ int send_only(void *h, my_packet *p)
         QV_TRACE(h, LOG_DETAIL, "send_only: no work to do");
         return 0;
     }
+    wire_exchange x(h);
     int rc = send_packet(h, p);
     packet_free(p);
     return rc;

@@ -261,12 +261,9 @@ wire_exchange::~wire_exchange()
             note_wire_owner(c, s);
 }
 
-int check_wire_free(void *h)
+/* check_wire_free with the wire lock held. */
+static int wire_refused(my_connection *c, void *h)
 {
-    my_connection *c = handle_conn(h);
-    if (!c)
-        return 0;
-    std::lock_guard<qv_mutex> g(c->wire_lock);
     my_statement *owner = c->wire_owner;
     /* On a closed link the command itself fails, with what closed it. */
     if (!owner || owner == h || c->link_broken)
@@ -274,6 +271,15 @@ int check_wire_free(void *h)
     QV_TRACE(h, LOG_ERROR, "connection is busy with results of another hstmt");
     post_error(h, ST_HY000, 0, "connection is busy with results of another hstmt");
     return -1;
+}
+
+int check_wire_free(void *h)
+{
+    my_connection *c = handle_conn(h);
+    if (!c)
+        return 0;
+    std::lock_guard<qv_mutex> g(c->wire_lock);
+    return wire_refused(c, h);
 }
 
 /* The busy mark follows what the statement still has to read: an open
@@ -434,7 +440,7 @@ my_packet *take_packet(my_statement *s, const char *op, const response_tracker *
     /* A streamed row: one packet, one exchange. The wire must be this
      * statement's; reading another's response would steal it. */
     wire_exchange x(s);
-    if (check_wire_free(s) != 0)
+    if (x.c && wire_refused(x.c, s) != 0)
         return nullptr;
     return read_into(s, p, op, where) == 0 ? p : nullptr;
 }
