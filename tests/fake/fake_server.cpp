@@ -578,4 +578,14 @@ bytes text_row(const std::vector<std::optional<std::string>> &cells)
     return b;
 }
 
+std::string query_text(const bytes &command)
+{
+    if (command.empty() || command[0] != 0x03)
+        return "";
+    std::string q(command.begin() + 1, command.end());
+    while (!q.empty() && q.back() == '\0')
+        q.pop_back();
+    return q;
+}
+
 } // namespace fake

@@ -205,6 +205,9 @@ struct column_info {
 bytes column_def(const column_info &c);
 // A text-protocol row: length-encoded cells, NULL (nullopt) as 0xFB.
 bytes text_row(const std::vector<std::optional<std::string>> &cells);
+// The text of a COM_QUERY command payload (the trailing 0 byte of a text
+// execution dropped); "" for any other command.
+std::string query_text(const bytes &command);
 
 } // namespace fake
 

@@ -78,15 +78,7 @@ inline bool logon(fake::session &s, const logon_script &how, logon_seen *seen)
 // leaves is answered with OK.
 using command_handler = std::function<bool(fake::session &, const bytes &command)>;
 
-inline std::string query_text(const bytes &command)
-{
-    if (command.empty() || command[0] != COM_QUERY)
-        return "";
-    std::string q(command.begin() + 1, command.end());
-    while (!q.empty() && q.back() == '\0')
-        q.pop_back();
-    return q;
-}
+using fake::query_text;
 
 // Answers commands until the client quits or goes away.
 inline void serve(fake::session &s, const command_handler &handler = nullptr)

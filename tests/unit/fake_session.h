@@ -71,15 +71,7 @@ inline std::vector<bytes> one_column(const std::string &name, const std::vector<
 }
 
 // The text of a COM_QUERY; "" for any other command.
-inline std::string query_text(const bytes &cmd)
-{
-    if (cmd.empty() || cmd[0] != 0x03)
-        return "";
-    std::string q(cmd.begin() + 1, cmd.end());
-    while (!q.empty() && q.back() == '\0')   // a text execution ends with a 0 byte
-        q.pop_back();
-    return q;
-}
+using fake::query_text;
 
 // The text of the next query the client sends; "" on any other command or
 // when none comes within timeout_ms.

@@ -112,15 +112,7 @@ bytes command(fake::session &s, int timeout_ms = 5000)
     return p;
 }
 
-std::string query_text(const bytes &cmd)
-{
-    if (cmd.empty() || cmd[0] != 0x03)
-        return "";
-    std::string q(cmd.begin() + 1, cmd.end());
-    while (!q.empty() && q.back() == '\0')   // a text execution ends with a 0 byte
-        q.pop_back();
-    return q;
-}
+using fake::query_text;
 
 const uint16_t MORE = SERVER_MORE_RESULTS_EXISTS | SERVER_STATUS_AUTOCOMMIT;
 
