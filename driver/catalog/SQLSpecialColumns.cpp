@@ -7,8 +7,8 @@
 
 #include "catalog/my_catalog.h"
 #include "connect/my_session.h"
+#include "desc/my_desc.h"
 #include "protocol/my_conn.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

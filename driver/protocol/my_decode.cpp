@@ -12,10 +12,10 @@
 
 #include <string>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
-#include "stmt/my_desc.h"
 
 /* ---------------------------------------------------------------- helpers */
 

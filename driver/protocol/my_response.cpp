@@ -14,11 +14,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
-#include "stmt/my_desc.h"
 
 enum {
     QUEUE_FIRST_SIZE = 16 * 1024,   /* holds the whole response of most statements */

@@ -2,8 +2,8 @@
  * SQLBindCol: binds a result column to an application buffer (ARD record
  * n), or unbinds it.
  */
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
-#include "stmt/my_desc.h"
 
 /* The descriptor functions post on the descriptor; the application asked
  * the statement, so that is where it looks. */

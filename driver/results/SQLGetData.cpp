@@ -2,9 +2,9 @@
  * SQLGetData: one column of the current row, converted to a C type, in
  * pieces for long character and binary values.
  */
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "results/my_data.h"
-#include "stmt/my_desc.h"
 
 /* SQL_C_BOOKMARK arrives as the 16-bit value 0xFFE5 (SQL_C_UBIGINT). */
 static bool is_bookmark_type(SQLSMALLINT t)

@@ -14,11 +14,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
 #include "results/my_data.h"
-#include "stmt/my_desc.h"
 
 static int malformed(my_statement *s, int column)
 {

@@ -16,12 +16,12 @@
 
 #include <charconv>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_pkt.h"
 #include "results/my_convert.h"
 #include "results/my_datetime.h"
 #include "results/my_numeric.h"
-#include "stmt/my_desc.h"
 
 /* ---------------------------------------------------------------- holders */
 

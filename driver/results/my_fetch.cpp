@@ -8,6 +8,7 @@
  */
 #include "results/my_fetch.h"
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
@@ -15,7 +16,6 @@
 #include "results/my_bin_data.h"
 #include "results/my_data.h"
 #include "results/my_internalrs.h"
-#include "stmt/my_desc.h"
 
 /* ============================================================ row readers */
 

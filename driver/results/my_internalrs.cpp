@@ -15,10 +15,10 @@
 #include <new>
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "results/my_fetch.h"
 #include "results/my_internalrs.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

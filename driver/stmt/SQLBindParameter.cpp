@@ -4,8 +4,8 @@
  */
 #include <limits.h>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
-#include "stmt/my_desc.h"
 
 /* The descriptor functions post on the descriptor; the application asked
  * the statement. */

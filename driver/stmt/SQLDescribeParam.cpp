@@ -2,10 +2,10 @@
  * SQLDescribeParam: what the server (or, without a description, the
  * application's own binding) says a parameter is.
  */
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
-#include "stmt/my_desc.h"
 
 /* What a parameter the server could not type is answered as: text, which
  * every column takes (a server that does not know says NULL, and its

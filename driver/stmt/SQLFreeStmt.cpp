@@ -4,8 +4,8 @@
  */
 #include <mutex>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
-#include "stmt/my_desc.h"
 #include "stmt/my_stmt.h"
 
 /* Every binding of an application descriptor goes, the bookmark's too. */

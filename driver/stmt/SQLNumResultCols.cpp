@@ -2,9 +2,9 @@
  * SQLNumResultCols: the number of result columns, describing a prepared
  * statement first when needed.
  */
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
-#include "stmt/my_desc.h"
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT h, SQLSMALLINT *count)
 try {

@@ -3,8 +3,8 @@
  * descriptor. The wide form takes a name as wide text with buffer_length in
  * bytes.
  */
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
-#include "stmt/my_desc.h"
 #include "stmt/my_desc_field.h"
 
 static int64_t arg_number(SQLPOINTER value) { return (int64_t)(intptr_t)value; }

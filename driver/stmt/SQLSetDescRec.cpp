@@ -2,8 +2,8 @@
  * SQLSetDescRec: the type, lengths and buffers of one descriptor record in
  * one call.
  */
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
-#include "stmt/my_desc.h"
 #include "stmt/my_desc_field.h"
 
 static SQLRETURN set_desc_rec(my_descriptor *d, int rec, int type, int sub_type, SQLLEN length,

@@ -6,9 +6,9 @@
 
 #include <string.h>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
-#include "stmt/my_desc.h"
 
 SQLRETURN describe_on_demand(my_statement *s, int prepare_first, const char *fname)
 {

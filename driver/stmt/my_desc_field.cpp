@@ -9,9 +9,9 @@
 
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
-#include "stmt/my_desc.h"
 
 /* ------------------------------------------------------------------ roles */
 

@@ -6,10 +6,10 @@
 
 #include <mutex>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "results/my_data.h"
-#include "stmt/my_desc.h"
 #include "stmt/my_param.h"
 #include "stmt/my_sql.h"
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
 #include "results/my_bin_data.h"
 #include "results/my_data.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

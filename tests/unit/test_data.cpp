@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_pkt.h"
@@ -23,7 +24,6 @@
 #include "results/my_fetch.h"
 #include "results/my_internalrs.h"
 #include "results/my_numeric.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

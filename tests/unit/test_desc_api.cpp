@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_proto.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "fake/fake_server.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
 #include "results/my_fetch.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "results/my_internalrs.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
-#include "stmt/my_desc.h"
 #include "stmt/my_param.h"
 #include "stmt/my_sql.h"
 

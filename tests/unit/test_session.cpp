@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "connect/my_session.h"
+#include "desc/my_desc.h"
 #include "fake/fake_server.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
-#include "stmt/my_desc.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 /*
  * Descriptor records: list operations, type mapping and consistency rules.
  */
-#include "stmt/my_desc.h"
+#include "desc/my_desc.h"
 
 #include <stdlib.h>
 #include <string.h>
