@@ -9,6 +9,7 @@
 
 #include "connect/my_session.h"
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 
 enum {
     ATTR_WCHAR_TYPE = 1061,        /* driver's own: wide text is UTF-16 (1) or UTF-8 */

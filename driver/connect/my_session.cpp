@@ -1,5 +1,5 @@
 /*
- * Session operations: commit, rollback, select limit, autocommit, catalog,
+ * Session operations: commit, rollback, autocommit, catalog,
  * isolation and the current database. Every statement goes out through
  * execute_query, which posts the server's error on the connection.
  */
@@ -19,26 +19,6 @@ enum { COM_INIT_DB = 2 };
 /* Database names are at most 64 characters on every server we speak to. */
 enum { DATABASE_NAME_MAX = 64 };
 
-/* Composes and sends one statement of the driver's own. */
-static int send_statement(my_connection *c, my_string *text)
-{
-    if (!text) {
-        post_error(c, ST_HY001, 0, nullptr);
-        return -1;
-    }
-    int rc = execute_query(c, text);
-    ms_free(text);
-    return rc;
-}
-
-/* A server session exists or is being set up: my_connect runs the post-logon
- * sequence on the open socket before the connection counts as connected. A
- * session whose link broke still counts, so that its commands fail loudly. */
-static int has_session(const my_connection *c)
-{
-    return c->connected || c->sock >= 0;
-}
-
 static int send_literal(my_connection *c, const char *sql)
 {
     return send_statement(c, compose_text("%s", sql));
@@ -54,27 +34,6 @@ int my_rollback(my_connection *c)
 {
     QV_TRACE(c, LOG_ENTRY, "my_rollback");
     return send_literal(c, "ROLLBACK");
-}
-
-int set_select_limit(my_connection *c, int64_t limit)
-{
-    QV_TRACE(c, LOG_ENTRY, "set_select_limit %l", limit);
-    wire_exchange x(c);   /* statements of other threads read the limit in force */
-    /* Without a session there is nothing to send it to and no limit in
-     * force: the next execution sends its own. */
-    if (!has_session(c)) {
-        c->select_limit = -1;
-        return 0;
-    }
-    c->select_limit = limit;
-    my_string *text = limit ? compose_text("SET @@sql_select_limit=%l", limit)
-                            : compose_text("SET @@sql_select_limit=DEFAULT");
-    int rc = send_statement(c, text);
-    /* The server may or may not have taken it: make the next statement
-     * send its limit again rather than trust a value that is not in force. */
-    if (rc != 0)
-        c->select_limit = -1;
-    return rc;
 }
 
 int set_autocommit(my_connection *c, int value, int force)

@@ -1,6 +1,6 @@
 /*
  * Server-side session operations behind connection attributes, transactions
- * and the post-logon set-up: commit, rollback, select limit, autocommit,
+ * and the post-logon set-up: commit, rollback, autocommit,
  * catalog, isolation, current database; the post-logon sequence itself.
  *
  * All take the connection (set_currrent_database any handle of it) and
@@ -20,12 +20,6 @@ enum { SERVER_CAP_TRANSACTIONS = 0x2000 };
 /* "COMMIT" / "ROLLBACK". */
 int my_commit(my_connection *c);
 int my_rollback(my_connection *c);
-
-/* Records the limit as the one in force, then sends
- * "SET @@sql_select_limit=<n>" or "...=DEFAULT" for 0. When the exchange
- * fails, or there is no session to send it to, the limit in force is marked
- * unknown (-1), so that the next statement sends its own. */
-int set_select_limit(my_connection *c, int64_t limit);
 
 /* "SET AUTOCOMMIT=1" for 1, "...=0" for any other value; nothing when the
  * value is already in force and force is 0. The value is stored (as 0 or 1)

@@ -574,66 +574,6 @@ int prepare_stmt(my_statement *s, const my_string *text)
     return rc;
 }
 
-int describe_params(my_statement *s, const my_string *text)
-{
-    QV_TRACE(s, LOG_DETAIL, "describe_params: '%S', %d params", text, s->found_param_count);
-    my_descriptor *ipd = s->implicit_ipd;
-    int n = s->found_param_count > 0 ? s->found_param_count : 0;
-    if (desc_set_records(ipd, n) != 0) {
-        post_error(s, ST_HY001, 0, "failed expanding descriptor");
-        return -1;
-    }
-    s->ipd = ipd;
-    ipd->described_count = n;
-    ipd->described_valid = 1;
-    s->params_described = 1;
-    my_connection *c = handle_conn(s);
-    for (int i = 0; i < n; i++) {
-        int rc = fill_field_from_column(s, ipd, i, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                        nullptr, c->charset, 255, MYSQL_TYPE_VARCHAR, 0, 0);
-        if (rc != 0)
-            return rc;
-    }
-    return 0;
-}
-
-/* set_select_limit on a statement's behalf, inside the statement's
- * exchange: what it posts on the connection lands on the statement, where
- * its caller looks, and the connection's own records stay as the
- * application's last call on it left them (another thread may be reading
- * them). */
-static int select_limit_for(my_statement *s, int64_t limit)
-{
-    wire_exchange x(s);
-    return set_select_limit(handle_conn(s), limit);
-}
-
-int text_describe(my_statement *s, const my_string *text)
-{
-    QV_TRACE(s, LOG_DETAIL, "text_describe: '%S'", text);
-    if (!s->is_select) {
-        s->described = 1;
-        QV_TRACE(s, LOG_DETAIL, "text_describe: not a select statement");
-        return 0;
-    }
-    /* The limit of 1 must be the one in force when the query runs. */
-    wire_exchange x(s);
-    if (check_wire_free(s) != 0)
-        return -1;
-    if (select_limit_for(s, 1) != 0)
-        return -1;
-
-    my_packet *p = create_text_execute(s);
-    int rc = p ? send_and_execute(s, p) : -1;
-    packet_free(p);
-    /* Only the description was wanted: the rows go, wherever they are. */
-    if (discard_response(s) != 0)
-        rc = -1;
-    if (check_select_limit(s) != 0)
-        rc = -1;
-    return rc;
-}
-
 int read_next_row(my_statement *s)
 {
     QV_TRACE(s, LOG_DETAIL, "read_next_row");
@@ -649,28 +589,24 @@ int read_next_row(my_statement *s)
     return send_only(s, p);
 }
 
-int send_reset(my_statement *s)
+void clear_fields(my_statement *s)
 {
-    QV_TRACE(s, LOG_DETAIL, "send_reset:");
-    wire_exchange x(s);
-    if (check_wire_free(s) != 0)
-        return -1;
-    /* The reset's answer would arrive behind the statement's own unread
-     * rows; with rows still coming there is nothing to reset yet. */
-    if (response_on_wire(s)) {
-        QV_TRACE(s, LOG_DETAIL, "send_reset: the statement's rows are still being read");
-        return 0;
-    }
-    my_packet *p = create_reset(s);
-    if (!p)
-        return -1;
+    my_descriptor *ird = s->ird;
+    if (!ird || ird->field_count == 0)
+        return;
+    QV_TRACE(s, LOG_DETAIL, "clear_fields: clearing ird fields");
+    desc_truncate(ird, 0);
+}
+
+int send_for_ok(my_statement *s, my_packet *p, const char *op)
+{
     int rc = send_packet(s, p);
     packet_free(p);
     if (rc != 0)
         return -1;
     my_packet reply = {};
     rc = -1;
-    if (read_into(s, &reply, "send_reset", nullptr) == 0) {
+    if (read_into(s, &reply, op, nullptr) == 0) {
         unsigned lead = lead_byte(&reply);
         if (lead == 0xFF) {
             decode_error_packet(s, &reply);
@@ -688,24 +624,44 @@ int send_reset(my_statement *s)
     return rc;
 }
 
-void clear_fields(my_statement *s)
+/* ======================================================= session commands */
+
+int has_session(const my_connection *c)
 {
-    my_descriptor *ird = s->ird;
-    if (!ird || ird->field_count == 0)
-        return;
-    QV_TRACE(s, LOG_DETAIL, "clear_fields: clearing ird fields");
-    desc_truncate(ird, 0);
+    return c->connected || c->sock >= 0;
 }
 
-int check_select_limit(my_statement *s)
+int send_statement(my_connection *c, my_string *text)
 {
-    my_connection *c = handle_conn(s);
-    if (!c)
+    if (!text) {
+        post_error(c, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    int rc = execute_query(c, text);
+    ms_free(text);
+    return rc;
+}
+
+int set_select_limit(void *handle, int64_t limit)
+{
+    my_connection *c = handle_conn(handle);
+    QV_TRACE(c, LOG_ENTRY, "set_select_limit %l", limit);
+    /* statements of other threads read the limit in force; what is posted on
+     * the connection inside a statement's exchange lands on the statement */
+    wire_exchange x(handle);
+    /* Without a session there is nothing to send it to and no limit in
+     * force: the next execution sends its own. */
+    if (!has_session(c)) {
+        c->select_limit = -1;
         return 0;
-    /* The limit in force is the connection's: another statement's
-     * execution may change it at any moment outside this exchange. */
-    wire_exchange x(s);
-    if (c->select_limit == s->max_rows)
-        return 0;
-    return select_limit_for(s, s->max_rows);
+    }
+    c->select_limit = limit;
+    my_string *text = limit ? compose_text("SET @@sql_select_limit=%l", limit)
+                            : compose_text("SET @@sql_select_limit=DEFAULT");
+    int rc = send_statement(c, text);
+    /* The server may or may not have taken it: make the next statement
+     * send its limit again rather than trust a value that is not in force. */
+    if (rc != 0)
+        c->select_limit = -1;
+    return rc;
 }

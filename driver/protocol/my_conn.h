@@ -87,23 +87,35 @@ int execute_query(void *handle, const my_string *text);
 int table_field_list(my_statement *s, const my_string *table);
 /* Server-side prepare (or, with Text_Prepare, only the mark). */
 int prepare_stmt(my_statement *s, const my_string *text);
-/* Parameter descriptions of a text-prepared statement: VARCHAR(255) each. */
-int describe_params(my_statement *s, const my_string *text);
-/* Column descriptions of a text-prepared SELECT: runs it with a select limit
- * of 1 and keeps only the description. */
-int text_describe(my_statement *s, const my_string *text);
 /* COM_STMT_FETCH for one row of a server cursor (no response read). */
 int read_next_row(my_statement *s);
-/* COM_STMT_RESET and its answer; the affected-row count is kept. */
-int send_reset(my_statement *s);
 /* Reads the whole response of the command just sent into the queue. */
 int pull_data_locally(my_statement *s);
 /* Empties the queue and frees its memory and the row packets. */
 void release_data_list(my_statement *s);
 /* Frees the IRD's records (a result without columns). */
 void clear_fields(my_statement *s);
-/* Brings the connection's select limit in line with the statement's max rows. */
-int check_select_limit(my_statement *s);
+/* Sends p and frees it, then reads its answer: an OK (the statement's
+ * affected-row count is kept: the answer belongs to no statement the
+ * application ran) or the server's error (-1, posted); anything else is
+ * 08S01 and closes the link. op names the caller in log lines. 0 or -1. */
+int send_for_ok(my_statement *s, my_packet *p, const char *op);
+
+/* ---- session commands on the connection ---- */
+/* 1 while a server session exists or is being set up: the post-logon
+ * sequence runs on the open socket before the connection counts as
+ * connected, and a session whose link broke still counts, so that its
+ * commands fail loudly. */
+int has_session(const my_connection *c);
+/* execute_query with a composed text, which it frees; a null text (the
+ * composition ran out of memory) posts HY001. 0 or -1. */
+int send_statement(my_connection *c, my_string *text);
+/* Records the limit as the one in force, then sends
+ * "SET @@sql_select_limit=<n>" or "...=DEFAULT" for 0, on behalf of handle
+ * (the connection, or a statement whose records get what is posted). When
+ * the exchange fails, or there is no session to send it to, the limit in
+ * force is marked unknown (-1), so that the next statement sends its own. */
+int set_select_limit(void *handle, int64_t limit);
 
 /* ---- the statement's packets ---- */
 /* Next packet for a statement: its queue first, then the wire. The caller

@@ -6,6 +6,7 @@
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "stmt/my_param.h"
+#include "stmt/my_stmt.h"
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT h)
 try {

@@ -6,6 +6,7 @@
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
+#include "stmt/my_stmt.h"
 
 /* What a parameter the server could not type is answered as: text, which
  * every column takes (a server that does not know says NULL, and its

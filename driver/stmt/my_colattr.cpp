@@ -9,6 +9,7 @@
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
+#include "stmt/my_stmt.h"
 
 SQLRETURN describe_on_demand(my_statement *s, int prepare_first, const char *fname)
 {

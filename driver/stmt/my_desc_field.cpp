@@ -12,6 +12,7 @@
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
+#include "stmt/my_stmt.h"
 
 /* ------------------------------------------------------------------ roles */
 

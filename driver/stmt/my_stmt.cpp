@@ -9,6 +9,7 @@
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
+#include "protocol/my_proto.h"
 #include "results/my_data.h"
 #include "stmt/my_param.h"
 #include "stmt/my_sql.h"
@@ -341,4 +342,90 @@ SQLRETURN execute_rows(my_statement *s)
         *processed = 0;
     QV_TRACE(s, LOG_DETAIL, "SQLExecute: statement prepared");
     return run_rows(s, PREPARED);
+}
+
+/* ------------------------------------------- descriptions, reset, limit */
+
+int describe_params(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "describe_params: '%S', %d params", text, s->found_param_count);
+    my_descriptor *ipd = s->implicit_ipd;
+    int n = s->found_param_count > 0 ? s->found_param_count : 0;
+    if (desc_set_records(ipd, n) != 0) {
+        post_error(s, ST_HY001, 0, "failed expanding descriptor");
+        return -1;
+    }
+    s->ipd = ipd;
+    ipd->described_count = n;
+    ipd->described_valid = 1;
+    s->params_described = 1;
+    my_connection *c = handle_conn(s);
+    for (int i = 0; i < n; i++) {
+        int rc = fill_field_from_column(s, ipd, i, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, c->charset, 255, MYSQL_TYPE_VARCHAR, 0, 0);
+        if (rc != 0)
+            return rc;
+    }
+    return 0;
+}
+
+int text_describe(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "text_describe: '%S'", text);
+    if (!s->is_select) {
+        s->described = 1;
+        QV_TRACE(s, LOG_DETAIL, "text_describe: not a select statement");
+        return 0;
+    }
+    /* The limit of 1 must be the one in force when the query runs. */
+    wire_exchange x(s);
+    if (check_wire_free(s) != 0)
+        return -1;
+    if (set_select_limit(s, 1) != 0)
+        return -1;
+
+    my_packet *p = create_text_execute(s);
+    int rc = p ? send_and_execute(s, p) : -1;
+    packet_free(p);
+    /* Only the description was wanted: the rows go, wherever they are. */
+    if (discard_response(s) != 0)
+        rc = -1;
+    if (check_select_limit(s) != 0)
+        rc = -1;
+    return rc;
+}
+
+int send_reset(my_statement *s)
+{
+    QV_TRACE(s, LOG_DETAIL, "send_reset:");
+    wire_exchange x(s);
+    if (check_wire_free(s) != 0)
+        return -1;
+    /* The reset's answer would arrive behind the statement's own unread
+     * rows; with rows still coming there is nothing to reset yet. */
+    if (response_on_wire(s)) {
+        QV_TRACE(s, LOG_DETAIL, "send_reset: the statement's rows are still being read");
+        return 0;
+    }
+    my_packet *p = create_reset(s);
+    if (!p)
+        return -1;
+    return send_for_ok(s, p, "send_reset");
+}
+
+int check_select_limit(my_statement *s)
+{
+    my_connection *c = handle_conn(s);
+    if (!c)
+        return 0;
+    /* The limit in force is the connection's: another statement's
+     * execution may change it at any moment outside this exchange. Sent on
+     * the statement's behalf, what it posts lands on the statement, where
+     * its caller looks, and the connection's own records stay as the
+     * application's last call on it left them (another thread may be
+     * reading them). */
+    wire_exchange x(s);
+    if (c->select_limit == s->max_rows)
+        return 0;
+    return set_select_limit(s, s->max_rows);
 }

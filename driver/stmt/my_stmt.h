@@ -1,7 +1,8 @@
 /*
  * Statement lifecycle: closing a statement's result, the executions shared
- * by the entry points (and by the driver's own inner statements), and
- * closing a cursor.
+ * by the entry points (and by the driver's own inner statements), closing a
+ * cursor, the descriptions of a text-prepared statement, the reset of a
+ * prepared one and the select limit that follows the statement.
  *
  * my_close_stmt and apply_cursor_downgrade are declared in frame/my_handle.h.
  */
@@ -31,5 +32,15 @@ SQLRETURN execute_rows(my_statement *s);
 /* SQLFreeStmt(SQL_CLOSE) and SQLCloseCursor: the result is closed and the
  * IRD emptied. */
 void close_cursor(my_statement *s);
+
+/* Parameter descriptions of a text-prepared statement: VARCHAR(255) each. */
+int describe_params(my_statement *s, const my_string *text);
+/* Column descriptions of a text-prepared SELECT: runs it with a select limit
+ * of 1 and keeps only the description. */
+int text_describe(my_statement *s, const my_string *text);
+/* COM_STMT_RESET and its answer; the affected-row count is kept. */
+int send_reset(my_statement *s);
+/* Brings the connection's select limit in line with the statement's max rows. */
+int check_select_limit(my_statement *s);
 
 #endif

@@ -6,9 +6,9 @@
 
 #include <sqlext.h>
 
-#include "connect/my_session.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
+#include "stmt/my_stmt.h"
 
 static int64_t as_int(SQLPOINTER v) { return (int64_t)(intptr_t)v; }
 
