@@ -327,7 +327,6 @@ struct my_connection {
     my_string *auth_plugin_name;
     command_status status;         /* of connection-level commands */
     int32_t memsql;
-    int32_t bare_logon;            /* helper link (KILL QUERY): no session statements */
     std::vector<collation_entry> *collations;
     int64_t select_limit;          /* in force on the server; 0 none */
 

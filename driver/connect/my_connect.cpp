@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include "connect/my_session.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_logon.h"
@@ -80,6 +81,15 @@ void disconnect_server(my_connection *c)
     if (c->connected)
         send_quit(c);
     conn_close_session(c);   /* TLS, collations, socket; connected becomes 0 */
+}
+
+int my_connect(my_connection *c)
+{
+    if (my_logon(c) != 0)
+        return -1;
+    if (session_setup(c) != 0)
+        return 1;
+    return 0;
 }
 
 SQLRETURN connect_hand_over(my_connection *c)

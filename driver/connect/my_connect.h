@@ -93,6 +93,12 @@ my_string *build_out_string(const my_connection *c);
 my_string *mask_password(const my_string *conn_str);
 
 /* ---- hand-over and output (my_connect.cpp) ---- */
+/* The logon (my_logon), then the post-logon session statements
+ * (session_setup): 0 logged on; 1 logged on but the session set-up failed
+ * (SQL_SUCCESS_WITH_INFO); -1 failed with diagnostics posted on the
+ * connection. A failed logon closes the socket again and leaves connected
+ * at 0. */
+int my_connect(my_connection *c);
 /* Sets the effective logon time-out and calls my_connect: SQL_SUCCESS,
  * SQL_SUCCESS_WITH_INFO (logged on, session set-up failed) or SQL_ERROR. */
 SQLRETURN connect_hand_over(my_connection *c);

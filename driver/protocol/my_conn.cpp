@@ -129,8 +129,7 @@ int kill_running_query(my_connection *c)
         return -1;
     int rc = copy_logon_settings(k, c);
     /* KILL needs only the logon: none of the session statements */
-    k->bare_logon = 1;
-    if (rc == 0 && my_connect(k) < 0)
+    if (rc == 0 && my_logon(k) != 0)
         rc = -1;
     if (rc == 0) {
         uint32_t id = (uint32_t)c->connection_id[0] | (uint32_t)c->connection_id[1] << 8 |

@@ -22,7 +22,6 @@
 
 #include <openssl/crypto.h>
 
-#include "connect/my_session.h"
 #include "frame/my_handle.h"
 #include "protocol/my_auth.h"
 #include "protocol/my_conn.h"
@@ -1082,7 +1081,7 @@ int logon_exchange(my_connection *c)
     return rc;
 }
 
-int my_connect(my_connection *c)
+int my_logon(my_connection *c)
 {
     c->connected = 0;
     c->compress_active = 0;
@@ -1099,9 +1098,5 @@ int my_connect(my_connection *c)
         return -1;
     }
     QV_TRACE(c, LOG_DETAIL, "my_connect: logged on to '%S'", c->server_in_use);
-    if (c->bare_logon)
-        return 0;
-    if (session_setup(c) != 0)
-        return 1;
     return 0;
 }

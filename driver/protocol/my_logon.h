@@ -1,8 +1,9 @@
 /*
- * Logon: handshake decoding, the handshake response, the authentication
- * exchange, and the session set-up that follows a successful logon.
+ * Logon: handshake decoding, the handshake response and the authentication
+ * exchange. The session set-up that follows a successful logon belongs to
+ * the connection (my_connect).
  *
- * my_connect runs the whole sequence on a connection whose settings are
+ * my_logon runs the whole sequence on a connection whose settings are
  * filled: the socket through the server list, the server's greeting, the
  * optional TLS request, the response with user, scrambled password and
  * database, then the authentication rounds (auth switch, old-password
@@ -22,12 +23,13 @@
 #include "my_handles.h"
 #include "protocol/my_pkt.h"
 
-/* 0 logged on; 1 logged on but the session set-up failed (SQL_SUCCESS_WITH_INFO);
- * -1 failed with diagnostics posted on the connection. A failed logon closes
- * the socket again and leaves connected at 0. */
-int my_connect(my_connection *c);
+/* The logon alone, no session statements (the connection that sends KILL
+ * QUERY needs nothing more): 0 logged on; -1 failed with diagnostics posted
+ * on the connection. A failed logon closes the socket again and leaves
+ * connected at 0. */
+int my_logon(my_connection *c);
 
-/* The logon over the link c->sock already holds, as my_connect runs it
+/* The logon over the link c->sock already holds, as my_logon runs it
  * once the socket is open: greeting, optional TLS, handshake response and
  * the authentication rounds. 0, or -1 with diagnostics posted; the caller
  * closes the link after a failure. */

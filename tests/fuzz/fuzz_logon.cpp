@@ -49,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     c->NTLMv2 = (set & 4) != 0;
     c->ReqCharSet = (set & 64) ? 8 : 0;
     c->requested_charset = c->ReqCharSet;
-    c->bare_logon = !(set & 2);
     packet_reset_seq(c);
 
-    if (logon_exchange(c) == 0 && !c->bare_logon)
+    const bool session = (set & 2) != 0;   /* else the logon only, as for KILL QUERY */
+    if (logon_exchange(c) == 0 && session)
         session_setup(c);
     return 0;
 }

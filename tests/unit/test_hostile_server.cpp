@@ -592,12 +592,11 @@ void run_client(const run_options &opt, outcome &o, transcript *seen)
 
     bool linked = false;
     if (opt.k == LOGON || opt.k == LOGON_SWITCH) {
-        conn->bare_logon = 1;
-        int rc = my_connect(conn);
+        int rc = my_logon(conn);
         if (rc < 0)
-            o.check(SQL_HANDLE_DBC, dbc, SQL_ERROR, "my_connect");
-        else if (rc > 1)
-            o.failure += "my_connect returned " + std::to_string(rc) + "; ";
+            o.check(SQL_HANDLE_DBC, dbc, SQL_ERROR, "my_logon");
+        else if (rc > 0)
+            o.failure += "my_logon returned " + std::to_string(rc) + "; ";
         seen->push_back("logon " + std::to_string(rc) + (conn->connected ? " connected to " : " ") +
                         text_of(conn->server_version));
     } else {

@@ -162,7 +162,6 @@ struct krb_logon : ::testing::Test {
     void SetUp() override
     {
         conn->ConnectionTimeout = 5000;
-        conn->bare_logon = 1;
         the_mock = &m;
         krb_set_layer(&mock_layer);
     }
@@ -207,7 +206,7 @@ TEST_F(krb_logon, GssapiMethodDataAndTokenLoop)
                                    send(bytes{0x01} + S1), read(), send(fake::ok_packet())},
                                   &t));
         target(srv);
-        EXPECT_EQ(my_connect(conn), 0) << all_diags(conn);
+        EXPECT_EQ(my_logon(conn), 0) << all_diags(conn);
         EXPECT_EQ(conn->connected, 1);
         ASSERT_EQ(t.read.size(), 2u);
         EXPECT_EQ(t.read[0], T1);
@@ -231,7 +230,7 @@ TEST_F(krb_logon, GssapiCompleteOnTheFirstTokenReadsTheVerdict)
                                read(), send(fake::ok_packet())},
                               &t));
     target(srv);
-    EXPECT_EQ(my_connect(conn), 0) << all_diags(conn);
+    EXPECT_EQ(my_logon(conn), 0) << all_diags(conn);
     ASSERT_EQ(t.read.size(), 1u);
     EXPECT_EQ(m.calls, 1);
 }
@@ -250,7 +249,7 @@ TEST_F(krb_logon, WindowsKerberosSplitsTheFirstTokenAndLoops)
                               &t));
     target(srv);
     conn->Kerberos = 1;
-    EXPECT_EQ(my_connect(conn), 0) << all_diags(conn);
+    EXPECT_EQ(my_logon(conn), 0) << all_diags(conn);
     EXPECT_EQ(conn->connected, 1);
     EXPECT_EQ(m.package, "Kerberos");
     EXPECT_EQ(m.principal, "MYSQL@127.0.0.1") << "the server in use";
@@ -312,7 +311,7 @@ TEST_F(krb_logon, Failures)
         conn->Kerberos = c.kerberos;
         ms_free(conn->Principal);   // an earlier auth_gssapi_client switch replaced it
         conn->Principal = nullptr;
-        EXPECT_EQ(my_connect(conn), -1);
+        EXPECT_EQ(my_logon(conn), -1);
         EXPECT_EQ(conn->connected, 0);
         EXPECT_TRUE(has_diag(conn, c.state, c.text)) << all_diags(conn);
         EXPECT_EQ(conn->krb_context, nullptr) << "a failed exchange keeps no context";
@@ -352,7 +351,7 @@ TEST(krb_gss, WithoutCredentialsTheLogonFailsPromptly)
     conn->UID = ms_from_latin1("alice");
     struct timespec a, b;
     clock_gettime(CLOCK_MONOTONIC, &a);
-    EXPECT_EQ(my_connect(conn), -1);
+    EXPECT_EQ(my_logon(conn), -1);
     clock_gettime(CLOCK_MONOTONIC, &b);
     EXPECT_LT(b.tv_sec - a.tv_sec, 3);
     EXPECT_TRUE(has_diag(conn, "08001", "krb5: AcquireCredentialsHandle failed with")) << all_diags(conn);

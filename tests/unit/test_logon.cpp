@@ -20,6 +20,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "connect/my_connect.h"
 #include "fake/fake_server.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"

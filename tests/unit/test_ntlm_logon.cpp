@@ -262,7 +262,6 @@ struct ntlm_logon : ::testing::Test {
         ASSERT_TRUE(srv.ok());
         set(&conn->SERVER, "127.0.0.1");
         conn->PORT = srv.port();
-        conn->bare_logon = 1;   // the logon only: no session statements
     }
 };
 
@@ -309,7 +308,7 @@ TEST_F(ntlm_logon, FullLogonWithEachAccountForm)
         set(&conn->WindowsUser, c.windows_user);
         set(&conn->PWD, "Password");
         conn->NTLMv2 = c.v2;
-        int rc = my_connect(conn);
+        int rc = my_logon(conn);
         EXPECT_EQ(rc, 0) << all_diags(conn);
         EXPECT_EQ(conn->connected, 1);
         ASSERT_TRUE(x.complete);
@@ -369,7 +368,7 @@ TEST_F(ntlm_logon, LongNegotiateIsSplitAfter254Bytes)
     set(&conn->UID, (domain + "\\User").c_str());
     set(&conn->PWD, "Password");
     conn->NTLMv2 = 1;
-    EXPECT_EQ(my_connect(conn), 0) << all_diags(conn);
+    EXPECT_EQ(my_logon(conn), 0) << all_diags(conn);
     ASSERT_EQ(x.negotiate.size(), 2u);
     size_t total = 40 + host_name().size() + domain.size();
     EXPECT_EQ(x.negotiate[0].size(), 255u);
@@ -392,7 +391,7 @@ TEST_F(ntlm_logon, HostileChallengeEndsTheLogon)
     set(&conn->UID, "Domain\\User");
     set(&conn->PWD, "Password");
     conn->NTLMv2 = 1;
-    EXPECT_EQ(my_connect(conn), -1);
+    EXPECT_EQ(my_logon(conn), -1);
     EXPECT_EQ(conn->connected, 0);
     EXPECT_TRUE(has_diag(conn, "08S01", "unexpected end of packet")) << all_diags(conn);
     EXPECT_FALSE(x.complete) << "nothing answers a broken challenge";

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "connect/my_connect.h"
 #include "fake/fake_server.h"
 #include "frame/my_handle.h"
 #include "protocol/my_logon.h"
