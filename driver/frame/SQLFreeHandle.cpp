@@ -38,7 +38,7 @@ static SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle)
         my_connection *c = handle_conn(s);
         {
             std::lock_guard<qv_mutex> g(s->entry_lock);
-            my_close_stmt(s, 1);
+            frame_hooks.close_stmt(s, 1);
         }   /* the record goes away with its lock */
         stmt_release(s, 0);
         QV_TRACE(c, LOG_EXIT, "SQLFreeHandle: return value=%d", SQL_SUCCESS);

@@ -186,13 +186,24 @@ int copy_out_string(const my_string *s, const my_connection *c, int mode, void *
  * ConvWToUtf set or wchar_type other than 1. */
 int wide_is_utf8(const my_connection *c);
 
-/* Hooks the statement layer provides (stmt/, protocol/, results/). */
-int my_close_stmt(my_statement *stmt, int unprepare);
-void release_data_list(my_statement *stmt);
-void internal_rs_free(my_statement *stmt);
-/* After an execution that opened a result: a scrollable or non-forward cursor
- * request falls back to forward-only with 01S02 "Cursor type changed" and
- * SQL_SUCCESS_WITH_INFO; any other rc passes through. */
-SQLRETURN apply_cursor_downgrade(my_statement *stmt, SQLRETURN rc);
+/* ---- what the layers above keep on a handle ----
+ * Creating and releasing handles sets up and frees what the upper layers
+ * keep on them: the environment's TLS context, a connection's TLS session
+ * and Kerberos context, descriptor records, a statement's packet queue and
+ * internal result set; freeing a statement closes its result first. The
+ * frame reaches them through this one table, defined in
+ * stmt/my_handle_hooks.cpp (the lowest layer that sees them all), so that
+ * nothing here includes a layer above it. */
+struct handle_hooks {
+    int (*tls_prepare)(my_environment *env);
+    void (*tls_release)(my_environment *env);
+    void (*tls_stop)(my_connection *c);
+    void (*krb_free_context)(my_connection *c);
+    void (*field_reset)(field *f);
+    void (*release_data_list)(my_statement *stmt);
+    void (*internal_rs_free)(my_statement *stmt);
+    int (*close_stmt)(my_statement *stmt, int unprepare);
+};
+extern const handle_hooks frame_hooks;
 
 #endif

@@ -4,7 +4,6 @@
  */
 #include "my_handle.h"
 #include "my_settings.h"
-#include "protocol/my_ssl.h"
 
 #include <odbcinst.h>
 #include <openssl/ssl.h>
@@ -123,7 +122,7 @@ my_environment *env_create(void)
     env->odbc_version = SQL_OV_ODBC2;
     /* Linux has no socket-library start-up step. Without TLS information
      * the environment still works; only a logon asking for TLS fails. */
-    tls_prepare(env);
+    frame_hooks.tls_prepare(env);
     return env;
 }
 
@@ -139,7 +138,7 @@ void env_release(my_environment *env)
     clear_diagnostics(env);
     if (env->tls_ctx)
         SSL_CTX_free(env->tls_ctx);
-    tls_release(env);
+    frame_hooks.tls_release(env);
     env->hdr.handle_type = 0;
     delete env;
 }
@@ -204,18 +203,16 @@ void conn_free_settings(my_connection *c)
         }
 }
 
-void krb_free_context(my_connection *c);
-
 void conn_close_session(my_connection *c)
 {
-    tls_stop(c);
+    frame_hooks.tls_stop(c);
     if (c->sock >= 0) {
         close(c->sock);
         c->sock = -1;
         c->closed = 1;
     }
     c->connected = 0;
-    krb_free_context(c);
+    frame_hooks.krb_free_context(c);
     free(c->rbuf);
     c->rbuf = nullptr;
     c->rbuf_cap = c->rbuf_len = c->rbuf_off = 0;
@@ -279,8 +276,6 @@ static void bookmark_template(field *f)
     f->length = 8;
 }
 
-void field_reset(field *f);   /* descriptor records (stmt/my_desc) */
-
 my_descriptor *desc_create(my_connection *conn, int implicit, int app, my_statement *owner)
 {
     my_descriptor *d = new (std::nothrow) my_descriptor();
@@ -306,7 +301,7 @@ my_descriptor *desc_create(my_connection *conn, int implicit, int app, my_statem
 static void desc_free_records(my_descriptor *d)
 {
     for (int i = 0; i < d->field_count; i++)
-        field_reset(&d->records[i]);
+        frame_hooks.field_reset(&d->records[i]);
     free(d->records);
     d->records = nullptr;
     d->field_count = 0;
@@ -355,7 +350,7 @@ void desc_release(my_descriptor *d, int list_lock_held)
         desc_release_users(d);
     d->owner_statement = nullptr;
     desc_free_records(d);
-    field_reset(&d->bookmark_record);
+    frame_hooks.field_reset(&d->bookmark_record);
     my_connection *c = (my_connection *)d->hdr.owner;
     if (!d->alloc_implicit && c) {
         if (list_lock_held) {
@@ -451,8 +446,8 @@ void stmt_release(my_statement *s, int list_lock_held)
         if (c->wire_owner == s)
             c->wire_owner = nullptr;
     }
-    release_data_list(s);
-    internal_rs_free(s);
+    frame_hooks.release_data_list(s);
+    frame_hooks.internal_rs_free(s);
     desc_release(s->implicit_ird, 0);
     desc_release(s->implicit_ard, 0);
     desc_release(s->implicit_ipd, 0);

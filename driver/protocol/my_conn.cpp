@@ -15,14 +15,12 @@
 
 #include <string>
 
-#include "connect/my_session.h"
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_proto.h"
 #include "protocol/my_response.h"
-#include "stmt/my_sql.h"
 
 enum {
     COM_QUIT = 0x01,

@@ -76,7 +76,7 @@ SQLRETURN internal_rs_fetch(my_statement *stmt, int orientation = SQL_FETCH_NEXT
 /* Number of rows inserted into the statement's set (0 without a set). */
 size_t internal_rs_row_count(const my_statement *stmt);
 
-/* internal_rs_free(stmt), declared in frame/my_handle.h: frees the set and
- * its rows and clears stmt->internal_rs. */
+/* Frees the set and its rows and clears stmt->internal_rs. */
+void internal_rs_free(my_statement *stmt);
 
 #endif

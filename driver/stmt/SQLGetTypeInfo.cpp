@@ -15,6 +15,7 @@
 
 #include "frame/my_handle.h"
 #include "results/my_internalrs.h"
+#include "stmt/my_stmt.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "results/my_fetch.h"
+#include "results/my_internalrs.h"
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT h)
 try {

@@ -5,6 +5,7 @@
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "stmt/my_sql.h"
+#include "stmt/my_stmt.h"
 
 static SQLRETURN prepare(my_statement *s, const void *raw, my_string *text,
                          int wide)

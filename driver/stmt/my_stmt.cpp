@@ -11,6 +11,7 @@
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
 #include "results/my_data.h"
+#include "results/my_internalrs.h"
 #include "stmt/my_param.h"
 #include "stmt/my_sql.h"
 

@@ -3,8 +3,6 @@
  * by the entry points (and by the driver's own inner statements), closing a
  * cursor, the descriptions of a text-prepared statement, the reset of a
  * prepared one and the select limit that follows the statement.
- *
- * my_close_stmt and apply_cursor_downgrade are declared in frame/my_handle.h.
  */
 #ifndef QV_MY_STMT_H
 #define QV_MY_STMT_H
@@ -28,6 +26,16 @@ SQLRETURN my_execute(my_statement *s);
 /* The sending half of SQLExecute: the prepared statement for every row of
  * the parameter array, with per-row status and the summed row count. */
 SQLRETURN execute_rows(my_statement *s);
+
+/* Closes the statement's result: what is left of its response, on the wire
+ * or queued, is discarded, and the internal result set freed; with
+ * unprepare, the server's prepared statement is closed too. 0, or -1 when
+ * the close could not be sent. */
+int my_close_stmt(my_statement *stmt, int unprepare);
+/* After an execution that opened a result: a scrollable or non-forward cursor
+ * request falls back to forward-only with 01S02 "Cursor type changed" and
+ * SQL_SUCCESS_WITH_INFO; any other rc passes through. */
+SQLRETURN apply_cursor_downgrade(my_statement *stmt, SQLRETURN rc);
 
 /* SQLFreeStmt(SQL_CLOSE) and SQLCloseCursor: the result is closed and the
  * IRD emptied. */
