@@ -993,7 +993,7 @@ static int authenticate(my_connection *c)
     }
 }
 
-/* ------------------------------------------------------------ my_connect */
+/* -------------------------------------------------------------- my_logon */
 
 /* A SERVER is needed: a local socket cannot be reached without one. */
 static int check_target(my_connection *c)
