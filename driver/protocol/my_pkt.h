@@ -89,6 +89,12 @@ int packet_type(const my_packet *p);               /* signed first unread byte, 
 int packet_is_lenenc_only(const my_packet *p);
 /* 1 when at least n bytes remain. */
 static inline int packet_need(const my_packet *p, int32_t n) { return p->limit - p->pos >= n; }
+/* The first unread byte of p, or 0x100 when none is left (so that an empty
+ * packet matches no marker byte, 0x00 included). */
+static inline unsigned lead_byte(const my_packet *p)
+{
+    return p->pos < p->limit ? p->data[p->pos] : 0x100;
+}
 
 /* 1 when a character-set (collation) number names a UTF-8 set, from the
  * server's collation list when loaded, else from the known numbers. */
