@@ -71,4 +71,23 @@ int storage_copy(data_storage *ds, int data_type, const void *bytes, uint32_t le
 /* Frees the reusable buffer and clears the holder (data_type 0). */
 void storage_release(data_storage *ds);
 
+/* How a column of each concise type is held, in text and binary rows
+ * alike (see the representations above). HK_NONE: the type has none. */
+enum held_kind {
+    HK_NONE, HK_CHAR, HK_BINARY, HK_DECIMAL, HK_INT, HK_BIGINT, HK_BIT, HK_REAL, HK_DOUBLE,
+    HK_DATE, HK_TIMESTAMP,
+};
+held_kind held_kind_of(int concise_type);
+/* The representation a NULL of each kind is marked with (0 for HK_NONE). */
+int held_null_type(held_kind k);
+/* A BIT value as the server sends it, its bytes big-endian: held as an
+ * unsigned number, or as binary when longer than 8 bytes (row as for
+ * storage_view). */
+void storage_hold_bit(data_storage *ds, const unsigned char *bytes, uint32_t len,
+                      const my_packet *row);
+/* Clears the holders of column index (0-based) and those after it: after a
+ * column that failed they must keep neither the previous row's values nor
+ * views into a packet about to go. */
+void clear_values_from(my_statement *s, int index);
+
 #endif
