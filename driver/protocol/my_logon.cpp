@@ -238,9 +238,7 @@ static int decode_protocol9(my_connection *c, my_packet *p)
     return 0;
 }
 
-/* What a previous greeting on this handle left behind must not leak into
- * this one. */
-static void clear_handshake(my_connection *c)
+void clear_handshake(my_connection *c)
 {
     ms_free(c->server_version);
     c->server_version = nullptr;

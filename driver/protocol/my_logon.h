@@ -40,6 +40,12 @@ int logon_exchange(my_connection *c);
  * place of the greeting posts the server's error. 0, or -6 (posted). */
 int decode_handshake_packet(my_connection *c, my_packet *p);
 
+/* Clears what a greeting fills in (version, connection id, scramble,
+ * capability and status flags, character set, plugin name and data
+ * length): nothing of an earlier greeting on the handle may leak into the
+ * next session. */
+void clear_handshake(my_connection *c);
+
 /* Splits c->server_version into version_major/minor/patch (missing parts 0).
  * A MariaDB server's "5.5.5-" compatibility prefix is dropped from the text
  * first, so that the numbers and the text are MariaDB's own. */
