@@ -7,6 +7,7 @@
  * optional TLS request, the response with user, scrambled password and
  * database, then the authentication rounds (auth switch, old-password
  * request, public-key exchange) until the server answers OK or an error.
+ * What each authentication method answers is my_logon_methods.h.
  *
  * Return codes: 0 success; -1 failure with diagnostics posted; -6 malformed
  * or unexpected protocol data (08S01 or the server's error posted).
