@@ -19,9 +19,6 @@ const internal_rs_column primary_keys_columns[] = {
 const internal_rs_layout primary_keys_layout = irs_layout(primary_keys_columns);
 const int primary_keys_keys[] = {1, 2, 3, 5, 0};
 
-/* Columns of SHOW KEYS / SHOW INDEX by position. */
-enum { IX_TABLE = 1, IX_KEY_NAME = 3, IX_SEQ = 4, IX_COLUMN = 5 };
-
 SQLRETURN primary_keys(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, const void *schema,
                        SQLSMALLINT schema_len, const void *table, SQLSMALLINT table_len, int wide)
 {
@@ -34,20 +31,12 @@ SQLRETURN primary_keys(my_statement *stmt, const void *cat, SQLSMALLINT cat_len,
         return SQL_ERROR;
     if (!cat_filters(tab))
         return catalog_done(stmt, 1, 1);
-    my_string *q = ms_from_latin1("SHOW KEYS FROM ");
-    int rc = !q;
-    if (!rc && cat_filters(catalog))
-        rc = sql_add_ident(stmt, q, catalog.s) || sql_add(stmt, q, ".");
-    if (!rc)
-        rc = sql_add_ident(stmt, q, tab.s);
-    if (rc) {
-        if (!q)
-            post_error(stmt, ST_HY001, 0, nullptr);
-        ms_free(q);
+    my_string *q =
+        sql_index_listing(stmt, "KEYS", cat_filters(catalog) ? catalog.s : nullptr, tab.s);
+    if (!q)
         return SQL_ERROR;
-    }
     const my_connection *c = handle_conn(stmt);
-    rc = catalog_query(stmt, q, [&](my_statement *inner) {
+    int rc = catalog_query(stmt, q, [&](my_statement *inner) {
         cat_text key = inner_text(inner, IX_KEY_NAME, 64);
         if (key.is_null || key.bytes != "PRIMARY")
             return 0;

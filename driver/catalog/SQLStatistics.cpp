@@ -27,10 +27,6 @@ const internal_rs_column statistics_columns[] = {
 const internal_rs_layout statistics_layout = irs_layout(statistics_columns);
 const int statistics_keys[] = {4, 7, 5, 6, 8, 0};
 
-/* Columns of SHOW INDEX by position. */
-enum { IX_TABLE = 1, IX_NON_UNIQUE = 2, IX_KEY_NAME = 3, IX_SEQ = 4, IX_COLUMN = 5,
-       IX_CARDINALITY = 7, IX_TYPE = 11 };
-
 /* Server errors that mean "no such table": the answer is an empty result. */
 enum { ER_BAD_DB_ERROR = 1049, ER_NO_SUCH_TABLE = 1146 };
 
@@ -60,22 +56,14 @@ SQLRETURN statistics(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, c
         return SQL_ERROR;
     if (catalog_begin(stmt, &statistics_layout, statistics_keys) != 0)
         return SQL_ERROR;
-    my_string *q = ms_from_latin1("SHOW INDEX FROM ");
-    int rc = !q;
-    if (!rc && cat_has_text(catalog))
-        rc = sql_add_ident(stmt, q, catalog.s) || sql_add(stmt, q, ".");
-    if (!rc)
-        rc = sql_add_ident(stmt, q, tab.s);
-    if (rc) {
-        if (!q)
-            post_error(stmt, ST_HY001, 0, nullptr);
-        ms_free(q);
+    my_string *q = sql_index_listing(stmt, "INDEX", cat_has_text(catalog) ? catalog.s : nullptr,
+                                     tab.s);
+    if (!q)
         return SQL_ERROR;
-    }
     const my_connection *c = handle_conn(stmt);
     int first = 1;
     int native = 0;
-    rc = catalog_query(stmt, q, [&](my_statement *inner) {
+    int rc = catalog_query(stmt, q, [&](my_statement *inner) {
         if (first) {
             first = 0;
             if (insert_table_stat(stmt, catalog, tab) != 0)

@@ -124,6 +124,26 @@ int sql_add_ident(my_statement *stmt, my_string *q, const my_string *name)
     return rc == 0 ? 0 : no_memory(stmt);
 }
 
+my_string *sql_index_listing(my_statement *stmt, const char *verb, const my_string *catalog,
+                             const my_string *table)
+{
+    my_string *q = ms_from_latin1("SHOW ");
+    if (!q) {
+        no_memory(stmt);
+        return nullptr;
+    }
+    int rc = sql_add(stmt, q, verb) || sql_add(stmt, q, " FROM ");
+    if (!rc && catalog)
+        rc = sql_add_ident(stmt, q, catalog) || sql_add(stmt, q, ".");
+    if (!rc)
+        rc = sql_add_ident(stmt, q, table);
+    if (rc) {
+        ms_free(q);
+        return nullptr;
+    }
+    return q;
+}
+
 int sql_add_match(my_statement *stmt, my_string *q, const char *lead, const char *column,
                   const cat_arg &name)
 {

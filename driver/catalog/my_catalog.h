@@ -75,6 +75,15 @@ int sql_add_ident(my_statement *stmt, my_string *q, const my_string *name);
 int sql_add_match(my_statement *stmt, my_string *q, const char *lead, const char *column,
                   const cat_arg &name);
 
+/* The server's index listing of a table: "SHOW <verb> FROM `catalog`.`table`"
+ * (verb "KEYS" or "INDEX"), or "... FROM `table`" without a catalog. A new
+ * query, or null with HY001 posted. */
+my_string *sql_index_listing(my_statement *stmt, const char *verb, const my_string *catalog,
+                             const my_string *table);
+/* Columns of the index listing by position. */
+enum { IX_TABLE = 1, IX_NON_UNIQUE = 2, IX_KEY_NAME = 3, IX_SEQ = 4, IX_COLUMN = 5,
+       IX_CARDINALITY = 7, IX_TYPE = 11 };
+
 /* For a name that filters (cat_filters): " WHERE <column>='<name>'", or
  * " AND ..." once *where is set (it is set afterwards). */
 int sql_add_filter(my_statement *stmt, my_string *q, int *where, const char *column,

@@ -5,7 +5,6 @@
  */
 #include "connect/my_connect.h"
 
-#include <string.h>
 
 #include "connect/my_session.h"
 #include "frame/my_handle.h"
@@ -20,16 +19,8 @@ static void clear_session_state(my_connection *c)
     c->link_broken = 0;
     c->port_in_use = 0;
     c->effective_logon_timeout = 0;
-    c->protocol_version = 0;
-    c->version_major = c->version_minor = c->version_patch = 0;
-    memset(c->connection_id, 0, sizeof c->connection_id);
-    memset(c->scramble, 0, sizeof c->scramble);
-    c->scramble_length = 0;
-    c->server_caps = c->client_caps = 0;
-    c->charset = 0;
+    clear_handshake(c);
     c->requested_charset = 0;
-    c->server_status = 0;
-    c->auth_plugin_data_length = 0;
     c->status = command_status();
     c->memsql = 0;
     c->select_limit = 0;

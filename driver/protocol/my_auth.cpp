@@ -581,16 +581,13 @@ void log_ntlm_flags(my_connection *c, uint32_t flags)
             QV_TRACE(c, LOG_CONTINUE, "+%s", f.name);
 }
 
-int auth_send_bytes(my_connection *c, const unsigned char *bytes, size_t n)
+int auth_send_packet(my_connection *c, my_packet *p)
 {
-    my_packet *p = packet_new(c);
-    if (!p || packet_put_bytes(p, bytes, n) != 0) {
-        packet_free(p);
-        post_error(c, ST_HY001, 0, nullptr);
-        return -1;
-    }
+    if (!p)
+        return 0;
     int rc = packet_send(c, p);
-    secure_wipe(p->data, (size_t)p->length);
+    /* the whole buffer: a packet that grew may hold more than it sent */
+    secure_wipe(p->data, (size_t)p->limit);
     packet_free(p);
     if (rc != 0) {
         QV_TRACE(c, LOG_ERROR, "my_connect: failed sending packet");
@@ -598,6 +595,19 @@ int auth_send_bytes(my_connection *c, const unsigned char *bytes, size_t n)
         return -1;
     }
     return 0;
+}
+
+int auth_send_bytes(my_connection *c, const void *bytes, size_t n)
+{
+    my_packet *p = packet_new(c);
+    if (!p || packet_put_bytes(p, bytes, n) != 0) {
+        if (p)
+            secure_wipe(p->data, (size_t)p->limit);
+        packet_free(p);
+        post_error(c, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    return auth_send_packet(c, p);
 }
 
 int auth_split_first(my_connection *c, const unsigned char *msg, size_t n, my_packet **out)

@@ -70,10 +70,14 @@ int decode_auth_token(my_connection *c, my_packet *p, my_packet **out, int prefi
 /* "ntlm log_ntlm_flags: flags=%x" and a "+NAME" line per set flag. */
 void log_ntlm_flags(my_connection *c, uint32_t flags);
 
-/* ---- shared with Kerberos ---- */
+/* ---- shared with Kerberos and the logon ---- */
 
-/* Sends n bytes as one packet: 0, or -1 with 08S01 posted. */
-int auth_send_bytes(my_connection *c, const unsigned char *bytes, size_t n);
+/* Sends a packet of the logon (it may carry a password or something derived
+ * from one), then wipes and frees it. A null packet sends nothing: 0. 0, or
+ * -1 with 08S01 posted. */
+int auth_send_packet(my_connection *c, my_packet *p);
+/* Sends n bytes as one such packet: 0, or -1 with HY001 or 08S01 posted. */
+int auth_send_bytes(my_connection *c, const void *bytes, size_t n);
 
 /* The first message of a Windows-authentication exchange must fit the
  * server's first read of 255 bytes: a longer one goes out as its first 254

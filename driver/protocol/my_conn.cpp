@@ -56,6 +56,28 @@ static int send_packet(void *h, my_packet *p)
     return -1;
 }
 
+/* A command with its text argument (NUL-terminated when nul is set): the
+ * packet, or null with HY001 posted. */
+static my_packet *text_command(void *h, unsigned command, const my_string *text, int nul)
+{
+    my_packet *p = command_packet(h, command);
+    if (p && (nul ? packet_put_string_nul(p, text) : packet_put_string(p, text)) != 0) {
+        packet_free(p);
+        post_error(h, ST_HY001, 0, nullptr);
+        return nullptr;
+    }
+    return p;
+}
+
+/* Sends a command built for h (null: building it failed, already posted)
+ * inside the caller's exchange, and frees it. 0 or -1. */
+static int send_command(void *h, my_packet *p)
+{
+    int rc = p ? send_packet(h, p) : -1;
+    packet_free(p);
+    return rc;
+}
+
 int send_only(void *h, my_packet *p)
 {
     QV_TRACE(h, LOG_DETAIL, "send_only:");
@@ -265,13 +287,9 @@ static int upload_file(void *h, int fd, const my_string *name)
 static int empty_packet(void *h)
 {
     my_packet *p = continuation_packet(h);
-    if (!p) {
+    if (!p)
         post_error(h, ST_HY001, 0, nullptr);
-        return -1;
-    }
-    int rc = send_packet(h, p);
-    packet_free(p);
-    return rc;
+    return send_command(h, p);
 }
 
 /* Why the server may not have the file it asks for, or null when it may:
@@ -454,14 +472,9 @@ int execute_query(void *h, const my_string *text)
     wire_exchange x(h);
     if (check_wire_free(h) != 0)
         return -1;
-    my_packet *p = command_packet(h, COM_QUERY);
+    my_packet *p = text_command(h, COM_QUERY, text, 0);
     if (!p)
         return -1;
-    if (packet_put_string(p, text) != 0) {
-        packet_free(p);
-        post_error(h, ST_HY001, 0, nullptr);
-        return -1;
-    }
     int rc = send_and_execute(h, p);
     packet_free(p);
     return rc;
@@ -483,22 +496,12 @@ int table_field_list(my_statement *s, const my_string *table)
     wire_exchange x(s);
     if (check_wire_free(s) != 0)
         return -1;
-    my_packet *p = command_packet(s, COM_FIELD_LIST);
-    if (!p)
-        return -1;
-    if (packet_put_string_nul(p, table) != 0) {
-        packet_free(p);
-        post_error(s, ST_HY001, 0, nullptr);
-        return -1;
-    }
-    int rc = send_packet(s, p);
-    packet_free(p);
-    if (rc != 0)
+    if (send_command(s, text_command(s, COM_FIELD_LIST, table, 1)) != 0)
         return -1;
     s->more_results = 0;
     s->cursor_exists = 0;
     my_packet reply = {};
-    rc = -1;
+    int rc = -1;
     for (int i = 0;; i++) {
         s->row_count_valid = 0;
         if (read_into(s, &reply, "table_field_list", nullptr) != 0)
@@ -536,22 +539,12 @@ int prepare_stmt(my_statement *s, const my_string *text)
     wire_exchange x(s);
     if (check_wire_free(s) != 0)
         return -1;
-    my_packet *p = command_packet(s, COM_STMT_PREPARE);
-    if (!p)
-        return -1;
-    if (packet_put_string(p, text) != 0) {
-        packet_free(p);
-        post_error(s, ST_HY001, 0, nullptr);
-        return -1;
-    }
-    int rc = send_packet(s, p);
-    packet_free(p);
-    if (rc != 0)
+    if (send_command(s, text_command(s, COM_STMT_PREPARE, text, 0)) != 0)
         return -1;
     s->more_results = 0;
     s->row_count_valid = 0;
     my_packet reply = {};
-    rc = -1;
+    int rc = -1;
     if (read_into(s, &reply, "prepare_stmt", nullptr) == 0) {
         unsigned lead = lead_byte(&reply);
         if (lead == 0xFF) {

@@ -31,6 +31,11 @@ int net_write(my_connection *c, const unsigned char *bytes, size_t count);
 /* At least 1 byte: count; -1 failure (posted); -2 time-out (nothing posted).
  * deadline_ms is a monotonic_ms() instant; 0 waits without limit. */
 int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int64_t deadline_ms);
+/* Waits until descriptor fd is ready for events (POLLIN, POLLOUT).
+ * timeout_ms < 0 waits without limit. A signal does not restart the full
+ * wait: only the time left is waited. 1 ready (or in error/hang-up: the
+ * next call reports it), 0 time-out, -1 poll failed (errno set). */
+int net_wait(int fd, short events, int timeout_ms);
 /* The bound in milliseconds for reads made on behalf of handle (0: none). */
 int read_timeout_ms(const void *handle);
 /* The instant a read on behalf of handle must end (0: none): a deadline

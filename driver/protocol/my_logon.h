@@ -8,6 +8,7 @@
  * optional TLS request, the response with user, scrambled password and
  * database, then the authentication rounds (auth switch, old-password
  * request, public-key exchange) until the server answers OK or an error.
+ * What each authentication method answers is my_logon_methods.h.
  *
  * Return codes: 0 success; -1 failure with diagnostics posted; -6 malformed
  * or unexpected protocol data (08S01 or the server's error posted).
@@ -41,6 +42,12 @@ int logon_exchange(my_connection *c);
  * is read within the packet; a greeting cut short is 08S01. An ERR packet in
  * place of the greeting posts the server's error. 0, or -6 (posted). */
 int decode_handshake_packet(my_connection *c, my_packet *p);
+
+/* Clears what a greeting fills in (version, connection id, scramble,
+ * capability and status flags, character set, plugin name and data
+ * length): nothing of an earlier greeting on the handle may leak into the
+ * next session. */
+void clear_handshake(my_connection *c);
 
 /* Splits c->server_version into version_major/minor/patch (missing parts 0).
  * A MariaDB server's "5.5.5-" compatibility prefix is dropped from the text

@@ -43,11 +43,7 @@ static int wait_left_ms(int64_t deadline_ms)
     return rest <= 0 ? 0 : rest > INT_MAX ? INT_MAX : (int)rest;
 }
 
-/* Waits until fd is ready for events. timeout_ms < 0 waits without limit.
- * A signal does not restart the full wait: only the time left is waited.
- * 1 ready (or in error/hang-up: the next call reports it), 0 time-out,
- * -1 poll failed (errno set). */
-static int wait_fd(int fd, short events, int timeout_ms)
+int net_wait(int fd, short events, int timeout_ms)
 {
     int64_t deadline = timeout_ms >= 0 ? now_ms() + timeout_ms : 0;
     for (;;) {
@@ -124,7 +120,7 @@ static int tls_read(my_connection *c, unsigned char *buf, int want, int64_t dead
     /* OpenSSL may already hold a decrypted record; only wait on the socket
      * when it does not, so the read time-out applies to TLS as well. */
     if (deadline_ms > 0 && SSL_pending(c->ssl) == 0 && c->sock >= 0) {
-        int w = wait_fd(c->sock, POLLIN, wait_left_ms(deadline_ms));
+        int w = net_wait(c->sock, POLLIN, wait_left_ms(deadline_ms));
         if (w == 0) {
             QV_TRACE(c, LOG_DETAIL, "Timeout");
             return -2;
@@ -234,7 +230,7 @@ int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int
         if (deadline_ms > 0) {
             int left = wait_left_ms(deadline_ms);
             QV_TRACE(c, LOG_DETAIL, "Setting timeout to %u msec", (unsigned)left);
-            int w = wait_fd(c->sock, POLLIN, left);
+            int w = net_wait(c->sock, POLLIN, left);
             if (w == 0) {
                 QV_TRACE(c, LOG_DETAIL, "Timeout");
                 return -2;
@@ -261,7 +257,7 @@ int net_read(my_connection *c, unsigned char *buf, size_t want, size_t *got, int
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             /* back to the wait rather than spinning on recv */
             QV_TRACE(c, LOG_DETAIL, "Recieved EAGAIN");
-            if (deadline_ms <= 0 && wait_fd(c->sock, POLLIN, -1) < 0) {
+            if (deadline_ms <= 0 && net_wait(c->sock, POLLIN, -1) < 0) {
                 post_read_failed(c, errno);
                 return -1;
             }
@@ -460,7 +456,7 @@ static int connect_socket(my_connection *c, const struct sockaddr *addr, socklen
     /* EINTR: the connect carries on in the background, as EINPROGRESS does */
     if (errno != EINPROGRESS && errno != EINTR)
         return connect_failed(c, errno);
-    int w = wait_fd(fd, POLLOUT, timeout_ms > 0 ? timeout_ms : -1);
+    int w = net_wait(fd, POLLOUT, timeout_ms > 0 ? timeout_ms : -1);
     if (w == 0) {
         QV_TRACE(c, LOG_DETAIL, "Timeout on connecting");
         post_error(c, ST_HYT01, 0, nullptr);
@@ -629,11 +625,18 @@ static int resolve(my_connection *c, const char *host, int family, struct sockad
     return found;
 }
 
-int net_connect_ipv4(my_connection *c, const my_string *server, int port)
+/* One server entry over IPv4 or IPv6 (family). The two differ only in the
+ * port separators (colons belong to an IPv6 address, so it splits only at
+ * '*'), their log line and what a failed look-up says. */
+static int connect_entry(my_connection *c, const my_string *server, int port, int family)
 {
-    QV_TRACE(c, LOG_DETAIL, "Open connection to '%S', %d", server, port);
+    int v6 = family == AF_INET6;
+    if (v6)
+        QV_TRACE(c, LOG_DETAIL, "Open IPv6 connection to '%S', %d", server, port);
+    else
+        QV_TRACE(c, LOG_DETAIL, "Open connection to '%S', %d", server, port);
     server_address a;
-    if (split_entry(c, server, ":*", &a) != 0)
+    if (split_entry(c, server, v6 ? "*" : ":*", &a) != 0)
         return -3;
     int rc = -3;
     port = choose_port(c, &a, port);
@@ -643,10 +646,25 @@ int net_connect_ipv4(my_connection *c, const my_string *server, int port)
          * buffer that another thread's connect may overwrite */
         struct sockaddr_storage addr;
         socklen_t len = 0;
-        if (resolve(c, a.host, AF_INET, &addr, &len) != 0) {
+        int found = resolve(c, a.host, family, &addr, &len);
+        if (v6 && found == EAI_FAMILY) {
+            post_error(c, ST_08001, 0, "AF_INET6 family not supported");
+        } else if (v6 && found == 1) {
+            post_error(c, ST_08001, 0, "Failed to find host address '%s' of required type", a.host);
+        } else if (found != 0) {
             post_error(c, ST_08001, 0, "Failed to find host address '%s'", a.host);
-        } else if (open_socket(c, AF_INET) == 0) {
-            ((struct sockaddr_in *)&addr)->sin_port = htons((uint16_t)port);
+        } else if (open_socket(c, family) == 0) {
+            if (v6) {
+                struct sockaddr_in6 *sa = (struct sockaddr_in6 *)&addr;
+                sa->sin6_port = htons((uint16_t)port);
+                sa->sin6_flowinfo = 0;
+                sa->sin6_scope_id = 0;
+            } else {
+                ((struct sockaddr_in *)&addr)->sin_port = htons((uint16_t)port);
+            }
+            /* the same options for both: keep-alive and the receive buffer
+             * are the user's settings, and without TCP_NODELAY a small
+             * command waits for the peer's delayed ACK */
             set_socket_options(c);
             rc = connect_socket(c, (struct sockaddr *)&addr, len);
         }
@@ -655,39 +673,14 @@ int net_connect_ipv4(my_connection *c, const my_string *server, int port)
     return rc;
 }
 
+int net_connect_ipv4(my_connection *c, const my_string *server, int port)
+{
+    return connect_entry(c, server, port, AF_INET);
+}
+
 int net_connect_ipv6(my_connection *c, const my_string *server, int port)
 {
-    QV_TRACE(c, LOG_DETAIL, "Open IPv6 connection to '%S', %d", server, port);
-    server_address a;
-    if (split_entry(c, server, "*", &a) != 0)
-        return -3;
-    int rc = -3;
-    port = choose_port(c, &a, port);
-    if (port != 0) {
-        c->port_in_use = port;
-        struct sockaddr_storage addr;
-        socklen_t len = 0;
-        int found = resolve(c, a.host, AF_INET6, &addr, &len);
-        if (found == EAI_FAMILY) {
-            post_error(c, ST_08001, 0, "AF_INET6 family not supported");
-        } else if (found == 1) {
-            post_error(c, ST_08001, 0, "Failed to find host address '%s' of required type", a.host);
-        } else if (found != 0) {
-            post_error(c, ST_08001, 0, "Failed to find host address '%s'", a.host);
-        } else if (open_socket(c, AF_INET6) == 0) {
-            struct sockaddr_in6 *sa = (struct sockaddr_in6 *)&addr;
-            sa->sin6_port = htons((uint16_t)port);
-            sa->sin6_flowinfo = 0;
-            sa->sin6_scope_id = 0;
-            /* the same options as IPv4: keep-alive and the receive buffer are
-             * the user's settings, and without TCP_NODELAY a small command
-             * waits for the peer's delayed ACK */
-            set_socket_options(c);
-            rc = connect_socket(c, (struct sockaddr *)&addr, len);
-        }
-    }
-    free(a.text);
-    return rc;
+    return connect_entry(c, server, port, AF_INET6);
 }
 
 /* ------------------------------------------------------- server list */

@@ -1,7 +1,7 @@
 /*
  * Packet layer: my_packet, its writers and bounded readers, sending and
- * reading with sequence checks, 16 MB splitting and reassembly, and the
- * compressed framing (zlib) in both directions.
+ * reading with sequence checks, 16 MB splitting and reassembly. The
+ * compressed framing (zlib) under it is my_compress.h.
  *
  * A packet holds the 4-byte header in front of the payload:
  *   outgoing: length = bytes written so far, header included (starts at 4);
@@ -24,11 +24,7 @@
 
 #include "my_handles.h"
 
-enum {
-    MAX_PACKET_PAYLOAD = 0xFFFFFF,
-    COMPRESS_FRAME_MAX = 0x800000,
-    COMPRESS_MIN_LENGTH = 50,
-};
+enum { MAX_PACKET_PAYLOAD = 0xFFFFFF };
 
 /* A NULL column in a text row (length-encoded 0xFB). */
 enum { LENENC_NULL = 251 };
@@ -89,6 +85,17 @@ int packet_type(const my_packet *p);               /* signed first unread byte, 
 int packet_is_lenenc_only(const my_packet *p);
 /* 1 when at least n bytes remain. */
 static inline int packet_need(const my_packet *p, int32_t n) { return p->limit - p->pos >= n; }
+/* The 3-byte little-endian length of a packet or frame header. */
+static inline uint32_t wire_u24(const unsigned char *b)
+{
+    return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16;
+}
+/* The first unread byte of p, or 0x100 when none is left (so that an empty
+ * packet matches no marker byte, 0x00 included). */
+static inline unsigned lead_byte(const my_packet *p)
+{
+    return p->pos < p->limit ? p->data[p->pos] : 0x100;
+}
 
 /* 1 when a character-set (collation) number names a UTF-8 set, from the
  * server's collation list when loaded, else from the known numbers. */
@@ -122,14 +129,5 @@ struct packet_sink {
 int packet_read_to(void *handle, const packet_sink *sink, int64_t *total);
 /* Sequence counter of the handle (statement's, else connection's). */
 void packet_reset_seq(void *handle);
-
-/* Compressed framing: 7-byte frame header (compressed length u24, frame
- * sequence u8, uncompressed length u24; uncompressed length 0 = sent as is).
- * compressed_write: n, or the failing net_write result (-1, posted).
- * compressed_read: all want bytes (n), or a result below 1: -2 time-out,
- * -1 failure (posted; a malformed frame is 08S01), 0 out of memory (HY001). */
-int compressed_write(my_connection *c, const unsigned char *bytes, size_t n);
-int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got,
-                    int64_t deadline_ms);
 
 #endif

@@ -36,11 +36,6 @@ static int deprecate_eof(const void *h)
     return c && (c->client_caps & CLIENT_DEPRECATE_EOF);
 }
 
-unsigned lead_byte(const my_packet *p)
-{
-    return packet_remaining(p) > 0 ? p->data[p->pos] : 0x100;
-}
-
 /* A row whose first value is 16 MB or longer also starts with 0xFE (the
  * marker of its 8-byte length); the end-of-rows packet is the short one. */
 int end_of_rows(const void *h, const my_packet *p)

@@ -24,8 +24,6 @@ struct response_tracker {
 extern const response_tracker AT_START;
 extern const response_tracker IN_ROWS;
 
-/* The first unread byte of p, or 0x100 when none is left. */
-unsigned lead_byte(const my_packet *p);
 /* 1 when p ends a result's rows for handle h's connection. */
 int end_of_rows(const void *h, const my_packet *p);
 

@@ -62,13 +62,6 @@ struct ssl_free { void operator()(SSL *x) const { SSL_free(x); } };
 using ctx_ptr = std::unique_ptr<SSL_CTX, ctx_free>;
 using ssl_ptr = std::unique_ptr<SSL, ssl_free>;
 
-static int64_t now_ms(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 /* ============================================================ socket BIO */
 
 /* How long a TLS read may wait for the socket: the rest of the handshake
@@ -76,33 +69,11 @@ static int64_t now_ms(void)
 static int bio_wait_ms(my_connection *c)
 {
     if (c->tls_deadline_ms > 0) {
-        int64_t rest = c->tls_deadline_ms - now_ms();
+        int64_t rest = c->tls_deadline_ms - monotonic_ms();
         return rest > 0 ? (int)(rest > INT32_MAX ? INT32_MAX : rest) : 0;
     }
     int ms = read_timeout_ms(c);
     return ms > 0 ? ms : -1;
-}
-
-/* 1 readable, 0 time-out, -1 failed (errno set). A signal does not restart
- * the full wait. */
-static int wait_readable(int fd, int timeout_ms)
-{
-    int64_t deadline = timeout_ms >= 0 ? now_ms() + timeout_ms : 0;
-    for (;;) {
-        struct pollfd pfd = {fd, POLLIN, 0};
-        int left = -1;
-        if (timeout_ms >= 0) {
-            int64_t rest = deadline - now_ms();
-            left = rest > 0 ? (int)rest : 0;
-        }
-        int rc = poll(&pfd, 1, left);
-        if (rc > 0)
-            return 1;
-        if (rc == 0)
-            return 0;
-        if (errno != EINTR)
-            return -1;
-    }
 }
 
 static int bio_read(BIO *b, char *buf, int len)
@@ -114,7 +85,7 @@ static int bio_read(BIO *b, char *buf, int len)
         return -1;
     }
     for (;;) {
-        int w = wait_readable(c->sock, bio_wait_ms(c));
+        int w = net_wait(c->sock, POLLIN, bio_wait_ms(c));
         if (w == 0) {
             c->tls_timed_out = 1;
             errno = ETIMEDOUT;
@@ -231,9 +202,9 @@ static int egd_read(const char *path, unsigned char *out, size_t cap)
     unsigned char count = 0;
     if (connect(fd, (struct sockaddr *)&addr, sizeof addr) == 0 &&
         send(fd, ask, sizeof ask, MSG_NOSIGNAL) == (ssize_t)sizeof ask &&
-        wait_readable(fd, EGD_WAIT_MS) == 1 && recv(fd, &count, 1, 0) == 1 && count <= cap) {
+        net_wait(fd, POLLIN, EGD_WAIT_MS) == 1 && recv(fd, &count, 1, 0) == 1 && count <= cap) {
         size_t done = 0;
-        while (done < count && wait_readable(fd, EGD_WAIT_MS) == 1) {
+        while (done < count && net_wait(fd, POLLIN, EGD_WAIT_MS) == 1) {
             ssize_t n = recv(fd, out + done, count - done, 0);
             if (n <= 0)
                 break;
@@ -559,7 +530,7 @@ static int judge_certificate(my_connection *c, SSL *ssl, const std::string &expe
 static int run_handshake(my_connection *c, SSL *ssl)
 {
     int budget = read_timeout_ms(c);
-    c->tls_deadline_ms = budget > 0 ? now_ms() + budget : 0;
+    c->tls_deadline_ms = budget > 0 ? monotonic_ms() + budget : 0;
     c->tls_timed_out = 0;
     int r = SSL_connect(ssl);
     int err = errno;

@@ -29,36 +29,6 @@ static int malformed(my_statement *s, int column)
 
 /* ============================================================ holders */
 
-/* How the text-row reader holds a value of each concise type; binary rows
- * hold theirs the same way, so one set of converters serves both. */
-enum held_kind { H_NONE, H_CHAR, H_BINARY, H_DECIMAL, H_INT, H_BIGINT, H_BIT, H_REAL, H_DOUBLE,
-                 H_DATE, H_TIMESTAMP };
-
-static held_kind kind_of(int concise)
-{
-    switch (concise) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_WCHAR: case SQL_WVARCHAR:
-    case SQL_WLONGVARCHAR: case SQL_TIME: case SQL_TYPE_TIME: return H_CHAR;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return H_BINARY;
-    case SQL_DECIMAL: case SQL_NUMERIC: return H_DECIMAL;
-    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: return H_INT;
-    case SQL_BIGINT: return H_BIGINT;
-    case SQL_BIT: return H_BIT;
-    case SQL_REAL: return H_REAL;
-    case SQL_FLOAT: case SQL_DOUBLE: return H_DOUBLE;
-    case SQL_DATE: case SQL_TYPE_DATE: return H_DATE;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return H_TIMESTAMP;
-    }
-    return H_NONE;
-}
-
-static int null_type(held_kind k)
-{
-    static const int types[] = {0, SQL_CHAR, SQL_BINARY, SQL_NUMERIC, SQL_INTEGER, SQL_BIGINT,
-                                SQL_INTEGER, SQL_FLOAT, SQL_DOUBLE, SQL_DATE, SQL_TYPE_TIMESTAMP};
-    return types[k];
-}
-
 static int no_representation(my_statement *s, const field *f, int column)
 {
     QV_TRACE(s, LOG_ERROR, "binary row: no representation for concise type %d of column %d",
@@ -69,7 +39,7 @@ static int no_representation(my_statement *s, const field *f, int column)
 
 static int set_null(my_statement *s, field *f, int column)
 {
-    int t = null_type(kind_of(f->concise_type));
+    int t = held_null_type(held_kind_of(f->concise_type));
     if (!t)
         return no_representation(s, f, column);
     f->storage.isnull = 1;
@@ -83,51 +53,14 @@ static void hold_view(my_statement *s, field *f, int type, const unsigned char *
     storage_view(&f->storage, type, b, (uint32_t)n, s->current_row);
 }
 
-/* BIT(1) holds a number: the bytes big-endian, unsigned (as in text rows,
- * where the column arrives as its raw bytes too). */
-static void hold_bit(my_statement *s, field *f, const unsigned char *b, size_t n)
-{
-    data_storage *d = &f->storage;
-    if (n > 8) {
-        hold_view(s, f, SQL_BINARY, b, n);
-        return;
-    }
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; i++)
-        v = v << 8 | b[i];
-    d->is_unsigned = 1;
-    if (v <= UINT32_MAX) {
-        d->v.i32 = (int32_t)(uint32_t)v;
-        d->data_type = SQL_INTEGER;
-    } else {
-        d->v.i64 = (int64_t)v;
-        d->data_type = SQL_BIGINT;
-    }
-}
-
-/* Columns after a failed one must not keep the previous row's values, nor
- * views into a packet that is about to go. */
-static void clear_from(my_statement *s, int index)
-{
-    my_descriptor *ird = s->ird;
-    for (int i = index; i < ird->field_count; i++) {
-        storage_begin(&ird->records[i].storage);
-        ird->records[i].storage.data_type = 0;
-    }
-}
-
 /* ============================================================ readers */
 
-/* A length-encoded string inside the row: its bytes stay in the packet. */
-static int get_bytes(my_statement *s, my_packet *p, int column, const unsigned char **b, size_t *n)
+/* A length-encoded string inside the row: its bytes stay in the packet. A
+ * NULL marker has no place here (the null bitmap says which are NULL). */
+static int get_bytes(my_statement *s, my_packet *p, int column, const unsigned char **b, uint32_t *n)
 {
-    uint64_t len;
-    if (packet_peek_u8(p) == LENENC_NULL || packet_get_lenenc(p, &len) != 0 ||
-        len > (uint64_t)packet_remaining(p))
+    if (packet_get_lenenc_view(p, b, n) != 0)
         return malformed(s, column);
-    *b = p->data + p->pos;
-    *n = (size_t)len;
-    p->pos += (int32_t)len;
     return 0;
 }
 
@@ -194,14 +127,14 @@ static int read_floating(my_statement *s, my_packet *p, field *f, int column, in
 static int read_bytes(my_statement *s, my_packet *p, field *f, int column)
 {
     const unsigned char *b = nullptr;
-    size_t n = 0;
+    uint32_t n = 0;
     if (get_bytes(s, p, column, &b, &n) != 0)
         return -1;
-    switch (kind_of(f->concise_type)) {
-    case H_CHAR: hold_view(s, f, SQL_CHAR, b, n); return 0;
-    case H_BINARY: hold_view(s, f, SQL_BINARY, b, n); return 0;
-    case H_DECIMAL: hold_view(s, f, SQL_NUMERIC, b, n); return 0;
-    case H_BIT: hold_bit(s, f, b, n); return 0;
+    switch (held_kind_of(f->concise_type)) {
+    case HK_CHAR: hold_view(s, f, SQL_CHAR, b, n); return 0;
+    case HK_BINARY: hold_view(s, f, SQL_BINARY, b, n); return 0;
+    case HK_DECIMAL: hold_view(s, f, SQL_NUMERIC, b, n); return 0;
+    case HK_BIT: storage_hold_bit(&f->storage, b, n, s->current_row); return 0;
     default: return no_representation(s, f, column);
     }
 }
@@ -386,7 +319,7 @@ SQLRETURN decode_binary_row(my_statement *s)
     if (!p || !packet_get_u8(p, &header) || header != 0x00 || !packet_need(p, bitmap_len)) {
         QV_TRACE(s, LOG_ERROR, "binary row: short header or null bitmap for %d columns", n);
         post_error(s, ST_08S01, 0, "malformed binary row packet");
-        clear_from(s, 0);
+        clear_values_from(s, 0);
         return SQL_ERROR;
     }
     const unsigned char *bitmap = p->data + p->pos;
@@ -397,7 +330,7 @@ SQLRETURN decode_binary_row(my_statement *s)
     for (int i = 0; i < n; i++) {
         int rc = decode_binary_column(s, i, null_bit(bitmap, i));
         if (rc < 0) {
-            clear_from(s, i);
+            clear_values_from(s, i);
             return SQL_ERROR;
         }
         if (rc > 0)
@@ -407,7 +340,7 @@ SQLRETURN decode_binary_row(my_statement *s)
     if (packet_remaining(p) != 0) {
         QV_TRACE(s, LOG_ERROR, "binary row: %d bytes after the last column", packet_remaining(p));
         post_error(s, ST_08S01, 0, "malformed binary row packet");
-        clear_from(s, 0);
+        clear_values_from(s, 0);
         return SQL_ERROR;
     }
     return result;

@@ -75,6 +75,35 @@ void storage_release(data_storage *ds)
     ds->is_unsigned = 0;
 }
 
+void storage_hold_bit(data_storage *ds, const unsigned char *bytes, uint32_t len,
+                      const my_packet *row)
+{
+    if (len > 8) {
+        storage_view(ds, SQL_BINARY, bytes, len, row);
+        return;
+    }
+    uint64_t v = 0;
+    for (uint32_t i = 0; i < len; i++)
+        v = v << 8 | bytes[i];
+    ds->is_unsigned = 1;
+    if (v <= UINT32_MAX) {
+        ds->v.i32 = (int32_t)(uint32_t)v;
+        ds->data_type = SQL_INTEGER;
+    } else {
+        ds->v.i64 = (int64_t)v;
+        ds->data_type = SQL_BIGINT;
+    }
+}
+
+void clear_values_from(my_statement *s, int index)
+{
+    my_descriptor *ird = s->ird;
+    for (int i = index; i < ird->field_count; i++) {
+        storage_begin(&ird->records[i].storage);
+        ird->records[i].storage.data_type = 0;
+    }
+}
+
 void reset_column_values(my_statement *s)
 {
     my_descriptor *ird = s->ird;
@@ -89,56 +118,11 @@ void reset_column_values(my_statement *s)
 
 namespace {
 
-/* How a column of each concise type is held. */
-enum column_kind {
-    K_NONE, K_CHAR, K_BINARY, K_DECIMAL, K_INT, K_BIGINT, K_BIT, K_REAL, K_DOUBLE, K_DATE,
-    K_TIMESTAMP,
-};
-
-column_kind kind_of(int concise)
-{
-    switch (concise) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
-    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
-    case SQL_TIME: case SQL_TYPE_TIME:   /* times stay text: durations exceed a day */
-        return K_CHAR;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return K_BINARY;
-    case SQL_DECIMAL: case SQL_NUMERIC: return K_DECIMAL;
-    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: return K_INT;
-    case SQL_BIGINT: return K_BIGINT;
-    case SQL_BIT: return K_BIT;
-    case SQL_REAL: return K_REAL;
-    case SQL_FLOAT: case SQL_DOUBLE: return K_DOUBLE;
-    case SQL_DATE: case SQL_TYPE_DATE: return K_DATE;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return K_TIMESTAMP;
-    }
-    return K_NONE;
-}
-
-/* The representation a NULL of each kind is marked with. */
-int null_type(column_kind k)
-{
-    static const int types[] = {0, SQL_CHAR, SQL_BINARY, SQL_NUMERIC, SQL_INTEGER, SQL_BIGINT,
-                                SQL_INTEGER, SQL_FLOAT, SQL_DOUBLE, SQL_DATE, SQL_TYPE_TIMESTAMP};
-    return types[k];
-}
-
-/* Columns after a failed one must not keep the previous row's values (nor
- * views into a packet about to be freed). */
-void clear_from(my_statement *s, int index)
-{
-    my_descriptor *ird = s->ird;
-    for (int i = index; i < ird->field_count; i++) {
-        storage_begin(&ird->records[i].storage);
-        ird->records[i].storage.data_type = 0;
-    }
-}
-
 int malformed_row(my_statement *s, int index, const char *why)
 {
     QV_TRACE(s, LOG_ERROR, "read_text_column: column %d: %s", index + 1, why);
     post_error_col(s, ST_08S01, 0, index + 1, "%s", why);
-    clear_from(s, index);
+    clear_values_from(s, index);
     return -1;
 }
 
@@ -248,27 +232,6 @@ int hold_floating(my_statement *s, int index, const unsigned char *cell, uint32_
     return 0;
 }
 
-/* BIT(1) arrives as its raw byte, not as a digit. */
-void hold_bit(my_statement *s, int index, const unsigned char *cell, uint32_t len)
-{
-    data_storage *ds = &s->ird->records[index].storage;
-    if (len > 8) {
-        storage_view(ds, SQL_BINARY, cell, len, s->current_row);
-        return;
-    }
-    uint64_t v = 0;
-    for (uint32_t i = 0; i < len; i++)
-        v = v << 8 | cell[i];
-    ds->is_unsigned = 1;
-    if (v <= UINT32_MAX) {
-        ds->v.i32 = (int32_t)(uint32_t)v;
-        ds->data_type = SQL_INTEGER;
-    } else {
-        ds->v.i64 = (int64_t)v;
-        ds->data_type = SQL_BIGINT;
-    }
-}
-
 bool fixed_digits(const unsigned char *p, int n, int32_t *v)
 {
     int32_t x = 0;
@@ -345,30 +308,30 @@ int hold_datetime(my_statement *s, int index, const unsigned char *cell, uint32_
     return 0;
 }
 
-int decode_cell(my_statement *s, int index, column_kind kind, const unsigned char *cell,
+int decode_cell(my_statement *s, int index, held_kind kind, const unsigned char *cell,
                 uint32_t len)
 {
     data_storage *ds = &s->ird->records[index].storage;
     switch (kind) {
-    case K_CHAR:
+    case HK_CHAR:
         storage_view(ds, SQL_CHAR, cell, len, s->current_row);
         return 0;
-    case K_BINARY:
+    case HK_BINARY:
         storage_view(ds, SQL_BINARY, cell, len, s->current_row);
         return 0;
-    case K_DECIMAL:
+    case HK_DECIMAL:
         /* kept as text: converted only when asked for, and exact whatever
          * the number of digits */
         storage_view(ds, SQL_NUMERIC, cell, len, s->current_row);
         return 0;
-    case K_INT: return hold_integer(s, index, cell, len, false);
-    case K_BIGINT: return hold_integer(s, index, cell, len, true);
-    case K_BIT: hold_bit(s, index, cell, len); return 0;
-    case K_REAL: return hold_floating(s, index, cell, len, true);
-    case K_DOUBLE: return hold_floating(s, index, cell, len, false);
-    case K_DATE: return hold_datetime(s, index, cell, len, true);
-    case K_TIMESTAMP: return hold_datetime(s, index, cell, len, false);
-    case K_NONE: break;
+    case HK_INT: return hold_integer(s, index, cell, len, false);
+    case HK_BIGINT: return hold_integer(s, index, cell, len, true);
+    case HK_BIT: storage_hold_bit(ds, cell, len, s->current_row); return 0;
+    case HK_REAL: return hold_floating(s, index, cell, len, true);
+    case HK_DOUBLE: return hold_floating(s, index, cell, len, false);
+    case HK_DATE: return hold_datetime(s, index, cell, len, true);
+    case HK_TIMESTAMP: return hold_datetime(s, index, cell, len, false);
+    case HK_NONE: break;
     }
     return -1;
 }
@@ -384,12 +347,12 @@ int read_text_column(my_statement *s, int index)
     }
     field *f = &ird->records[index];
     storage_begin(&f->storage);
-    column_kind kind = kind_of(f->concise_type);
-    if (kind == K_NONE) {
+    held_kind kind = held_kind_of(f->concise_type);
+    if (kind == HK_NONE) {
         QV_TRACE(s, LOG_ERROR, "read_text_column: column %d has type %d", index + 1,
                  f->concise_type);
         post_error_col(s, ST_HY003, 0, index + 1, nullptr);
-        clear_from(s, index);
+        clear_values_from(s, index);
         return -1;
     }
     my_packet *row = s->current_row;
@@ -400,7 +363,7 @@ int read_text_column(my_statement *s, int index)
         return malformed_row(s, index, "row data ends before its columns do");
     if (rc == 1) {
         f->storage.isnull = 1;
-        f->storage.data_type = null_type(kind);
+        f->storage.data_type = held_null_type(kind);
     } else if ((rc = decode_cell(s, index, kind, cell, len)) != 0) {
         return rc;
     }

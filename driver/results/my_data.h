@@ -71,4 +71,49 @@ int storage_copy(data_storage *ds, int data_type, const void *bytes, uint32_t le
 /* Frees the reusable buffer and clears the holder (data_type 0). */
 void storage_release(data_storage *ds);
 
+/* How a column of each concise type is held, in text and binary rows
+ * alike (see the representations above). HK_NONE: the type has none. */
+enum held_kind {
+    HK_NONE, HK_CHAR, HK_BINARY, HK_DECIMAL, HK_INT, HK_BIGINT, HK_BIT, HK_REAL, HK_DOUBLE,
+    HK_DATE, HK_TIMESTAMP,
+};
+/* Inline: the row readers ask for every value they read. */
+static inline held_kind held_kind_of(int concise)
+{
+    switch (concise) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
+    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+    case SQL_TIME: case SQL_TYPE_TIME:   /* times stay text: durations exceed a day */
+        return HK_CHAR;
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return HK_BINARY;
+    case SQL_DECIMAL: case SQL_NUMERIC: return HK_DECIMAL;
+    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: return HK_INT;
+    case SQL_BIGINT: return HK_BIGINT;
+    case SQL_BIT: return HK_BIT;
+    case SQL_REAL: return HK_REAL;
+    case SQL_FLOAT: case SQL_DOUBLE: return HK_DOUBLE;
+    case SQL_DATE: case SQL_TYPE_DATE: return HK_DATE;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return HK_TIMESTAMP;
+    }
+    return HK_NONE;
+}
+
+/* The representation a NULL of each kind is marked with (0 for HK_NONE). */
+static inline int held_null_type(held_kind k)
+{
+    static const int types[] = {0, SQL_CHAR, SQL_BINARY, SQL_NUMERIC, SQL_INTEGER, SQL_BIGINT,
+                                SQL_INTEGER, SQL_FLOAT, SQL_DOUBLE, SQL_DATE, SQL_TYPE_TIMESTAMP};
+    return types[k];
+}
+
+/* A BIT value as the server sends it, its bytes big-endian: held as an
+ * unsigned number, or as binary when longer than 8 bytes (row as for
+ * storage_view). */
+void storage_hold_bit(data_storage *ds, const unsigned char *bytes, uint32_t len,
+                      const my_packet *row);
+/* Clears the holders of column index (0-based) and those after it: after a
+ * column that failed they must keep neither the previous row's values nor
+ * views into a packet about to go. */
+void clear_values_from(my_statement *s, int index);
+
 #endif

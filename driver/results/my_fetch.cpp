@@ -19,11 +19,6 @@
 
 /* ============================================================ row readers */
 
-static unsigned first_byte(const my_packet *p)
-{
-    return packet_remaining(p) > 0 ? p->data[p->pos] : 0x100;
-}
-
 /* The end-of-rows packet: its status says whether more results follow.
  * A malformed one leaves the rest of the response unplaceable. */
 static int take_end_of_rows(my_statement *s, my_packet *p, int quiet)
@@ -54,7 +49,7 @@ SQLRETURN my_fetch_row(my_statement *s)
     my_packet *p = stmt_next_row(s, "my_fetch_row");
     if (!p)
         return SQL_ERROR;
-    if (first_byte(p) == 0xFF)
+    if (lead_byte(p) == 0xFF)
         return row_error(s, p);
     if (is_end_of_rows(s, p)) {
         s->data_waiting = 0;
@@ -87,7 +82,7 @@ SQLRETURN my_fetch_row_binary(my_statement *s)
         my_packet *p = stmt_next_row(s, "my_fetch_row_binary");
         if (!p)
             return SQL_ERROR;
-        unsigned lead = first_byte(p);
+        unsigned lead = lead_byte(p);
         if (lead == 0xFF)
             return row_error(s, p);
         if (lead == 0x00) {
@@ -120,7 +115,7 @@ void drain_result_rows(my_statement *s)
         if (!p)
             break;
         /* an error ends the result; nobody asked for its rows any more */
-        if (first_byte(p) == 0xFF) {
+        if (lead_byte(p) == 0xFF) {
             s->data_waiting = 0;
         } else if (is_end_of_rows(s, p)) {
             s->data_waiting = 0;
