@@ -17,16 +17,11 @@
 #include "results/my_bin_data.h"
 #include "results/my_data.h"
 #include "stmt/my_desc.h"
+#include "support/unit_support.h"
 
 namespace {
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
+std::string text_of(const my_string *s) { return unit_support::ascii_of(s); }
 
 struct bytes {
     std::vector<uint8_t> b;

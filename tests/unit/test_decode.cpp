@@ -17,6 +17,7 @@
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
 #include "stmt/my_desc.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -24,27 +25,9 @@ const char *const NONE = "<none>";
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 const std::string LINK = PREFIX + "Communication link failure";
 
-std::string str(const my_string *s)
-{
-    if (!s)
-        return NONE;
-    std::string r;
-    for (uint32_t i = 0; i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
-
-std::string diag_state(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? str(r->sqlstate) : NONE;
-}
-
-std::string diag_text(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? str(r->message) : NONE;
-}
+std::string str(const my_string *s) { return s ? unit_support::ascii_of(s) : NONE; }
+std::string diag_state(const void *h, int n = 1) { return unit_support::diag_state(h, n, NONE); }
+std::string diag_text(const void *h, int n = 1) { return unit_support::diag_text(h, n, NONE); }
 
 // Payload builder.
 struct bytes {

@@ -17,6 +17,7 @@
 #include "protocol/my_proto.h"
 #include "results/my_fetch.h"
 #include "stmt/my_desc.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -24,13 +25,7 @@ using fake::bytes;
 
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
+using unit_support::text_of;
 
 std::string state(const void *h, int n = 1)
 {

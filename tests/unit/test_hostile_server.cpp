@@ -34,6 +34,7 @@
 #include "protocol/my_conn.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_proto.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -44,12 +45,7 @@ const uint32_t SEED = 20240611;
 const int READ_TIMEOUT_MS = 80;     // the driver's wait for a silent server
 const int CASE_LIMIT_MS = 3000;     // a case taking longer counts as a hang
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
+using unit_support::now_ms;
 
 // ---- the valid exchanges ---------------------------------------------
 

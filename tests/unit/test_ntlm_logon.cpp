@@ -18,39 +18,16 @@
 #include "protocol/my_auth.h"
 #include "protocol/my_auth_crypto.h"
 #include "protocol/my_logon.h"
+#include "support/unit_support.h"
 
 namespace {
 
 using fake::bytes;
 using fake::operator+;
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-bool has_diag(const void *h, const std::string &state, const std::string &text)
-{
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        if (text_of(d->sqlstate) == state && text_of(d->message).find(text) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
+using unit_support::text_of;
+using unit_support::has_diag;
+using unit_support::all_diags;
 
 bytes utf16(const std::string &s)
 {

@@ -15,16 +15,11 @@
 #include "protocol/my_conn.h"
 #include "stmt/my_param.h"
 #include "stmt/my_sql.h"
+#include "support/unit_support.h"
 
 namespace {
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
+std::string text_of(const my_string *s) { return unit_support::ascii_of(s); }
 
 std::string hex(const std::string &b)
 {

@@ -1,0 +1,90 @@
+// What unit tests linked against the driver's core share: a monotonic clock
+// for time limits, a driver string as text, and the diagnostics a handle
+// holds, read straight from its list. Header only: the integration tests'
+// support library (qv_support) reaches the driver through the driver manager
+// and does not link the core.
+#ifndef QV_UNIT_SUPPORT_H
+#define QV_UNIT_SUPPORT_H
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <string>
+
+#include "frame/my_handle.h"
+
+namespace unit_support {
+
+// Milliseconds of the monotonic clock.
+inline int64_t now_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The bytes of s as they are; "" for null.
+inline std::string text_of(const my_string *s)
+{
+    std::string r;
+    for (uint32_t i = 0; s && i < s->length; i++)
+        r += (char)s->data[i];
+    return r;
+}
+
+// s with every byte outside ASCII as '?'; "" for null.
+inline std::string ascii_of(const my_string *s)
+{
+    std::string r;
+    for (uint32_t i = 0; s && i < s->length; i++)
+        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
+    return r;
+}
+
+// s converted to Latin-1; "<null>" for null.
+inline std::string latin1_of(const my_string *s)
+{
+    if (!s)
+        return "<null>";
+    char *p = ms_to_latin1(s);
+    std::string r(p, s->length);
+    free(p);
+    return r;
+}
+
+// SQLSTATE and message of record n of h; absent when there is no such record.
+inline std::string diag_state(const void *h, int n = 1, const std::string &absent = "")
+{
+    diag_record *r = diag_get(h, n);
+    return r ? text_of(r->sqlstate) : absent;
+}
+inline std::string diag_text(const void *h, int n = 1, const std::string &absent = "")
+{
+    diag_record *r = diag_get(h, n);
+    return r ? text_of(r->message) : absent;
+}
+inline std::string first_state(const void *h) { return diag_state(h, 1); }
+
+// Every record of h as "STATE message" lines, for substring checks and
+// assertion messages.
+inline std::string all_diags(const void *h)
+{
+    std::string r;
+    for (int i = 1; i <= diag_count(h); i++)
+        r += diag_state(h, i) + " " + diag_text(h, i) + "\n";
+    return r;
+}
+
+// Whether a record of h has SQLSTATE state and a message containing text.
+inline bool has_diag(const void *h, const std::string &state, const std::string &text = "")
+{
+    for (int i = 1; i <= diag_count(h); i++)
+        if (diag_state(h, i) == state && diag_text(h, i).find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace unit_support
+
+#endif
