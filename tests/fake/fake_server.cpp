@@ -273,30 +273,57 @@ bool session::start_tls(const std::string &cert_chain_file, const std::string &k
     return true;
 }
 
+bytes compressed_frame(const uint8_t *data, size_t n, uint8_t seq)
+{
+    bytes body;
+    uint32_t ulen = 0;
+    if (n > RAW_MAX) {
+        body.resize(compressBound(n));
+        uLongf clen = body.size();
+        if (compress(body.data(), &clen, data, n) == Z_OK && clen < n) {
+            body.resize(clen);
+            ulen = (uint32_t)n;
+        }
+    }
+    if (ulen == 0)
+        body.assign(data, data + n);
+    bytes frame;
+    put_u24(frame, (uint32_t)body.size());
+    frame.push_back(seq);
+    put_u24(frame, ulen);
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
+
+bytes utf16(const std::string &s)
+{
+    bytes b;
+    for (char ch : s) {
+        b.push_back((uint8_t)ch);
+        b.push_back(0);
+    }
+    return b;
+}
+
+column_info column(const std::string &name, uint8_t type, uint16_t charset, uint16_t flags,
+                   uint8_t decimals, uint32_t length)
+{
+    column_info c;
+    c.name = name;
+    c.type = type;
+    c.charset = charset;
+    c.flags = flags;
+    c.decimals = decimals;
+    c.length = length;
+    return c;
+}
+
 bool session::send_compressed(const bytes &data)
 {
     size_t done = 0;
     do {
         size_t n = std::min(FRAME_MAX, data.size() - done);
-        const uint8_t *chunk = data.data() + done;
-        bytes body;
-        uint32_t ulen = 0;
-        if (n > RAW_MAX) {
-            body.resize(compressBound(n));
-            uLongf clen = body.size();
-            if (compress(body.data(), &clen, chunk, n) == Z_OK && clen < n) {
-                body.resize(clen);
-                ulen = (uint32_t)n;
-            }
-        }
-        if (ulen == 0)
-            body.assign(chunk, chunk + n);
-        bytes frame;
-        put_u24(frame, (uint32_t)body.size());
-        frame.push_back(comp_seq_++);
-        put_u24(frame, ulen);
-        frame.insert(frame.end(), body.begin(), body.end());
-        if (!send_raw(frame))
+        if (!send_raw(compressed_frame(data.data() + done, n, comp_seq_++)))
             return false;
         done += n;
     } while (done < data.size());

@@ -48,40 +48,14 @@ bytes stream(const std::vector<bytes> &payloads, uint8_t first)
     return out;
 }
 
-// One compressed frame (frame sequence seq) carrying data, compressed when
-// that pays, as a server frames it.
-bytes frame(const bytes &data, uint8_t seq)
-{
-    bytes body;
-    uint32_t ulen = 0;
-    if (data.size() > 50) {
-        body.resize(compressBound(data.size()));
-        uLongf clen = body.size();
-        if (compress(body.data(), &clen, data.data(), data.size()) == Z_OK && clen < data.size()) {
-            body.resize(clen);
-            ulen = (uint32_t)data.size();
-        }
-    }
-    if (ulen == 0)
-        body = data;
-    bytes f;
-    fake::put_u24(f, (uint32_t)body.size());
-    f.push_back(seq);
-    fake::put_u24(f, ulen);
-    return f + body;
-}
+using fake::utf16;
+
+bytes frame(const bytes &data, uint8_t seq) { return fake::compressed_frame(data, seq); }
 
 fake::column_info col(const std::string &name, uint8_t type, uint16_t charset = 33,
                       uint16_t flags = 0, uint8_t decimals = 0, uint32_t length = 255)
 {
-    fake::column_info c;
-    c.name = name;
-    c.type = type;
-    c.charset = charset;
-    c.flags = flags;
-    c.decimals = decimals;
-    c.length = length;
-    return c;
+    return fake::column(name, type, charset, flags, decimals, length);
 }
 
 // A text result: column count, definitions, EOF, rows, end (EOF or, with
@@ -228,16 +202,6 @@ const char PUBLIC_KEY[] =
     "Tf6rciUyyyhxGV1R5fYIaZkbTkGd6dWQ6WfWvc7h9R2p5irhjrHReQqNJwmoPu4b\n"
     "Df2Vw6QZ4Kgl3WzTSwIDAQAB\n"
     "-----END PUBLIC KEY-----\n";
-
-bytes utf16(const std::string &s)
-{
-    bytes b;
-    for (char ch : s) {
-        b.push_back((uint8_t)ch);
-        b.push_back(0);
-    }
-    return b;
-}
 
 // An NTLM CHALLENGE with a target name and target information.
 bytes ntlm_challenge()

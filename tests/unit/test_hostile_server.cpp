@@ -77,13 +77,7 @@ response numbered(const std::vector<bytes> &payloads, uint8_t first = 1)
 fake::column_info col(const std::string &name, uint8_t type, uint16_t charset = 33,
                       uint16_t flags = 0, uint8_t decimals = 0)
 {
-    fake::column_info c;
-    c.name = name;
-    c.type = type;
-    c.charset = charset;
-    c.flags = flags;
-    c.decimals = decimals;
-    return c;
+    return fake::column(name, type, charset, flags, decimals);
 }
 
 // Columns of every family the converters know: integer, text, decimal,
@@ -212,26 +206,7 @@ bytes serialize(const response &r)
 
 // The server's frames for one response: one frame, compressed when that
 // pays, numbered after the client's command frame.
-bytes frame(const bytes &data)
-{
-    bytes body;
-    uint32_t ulen = 0;
-    if (data.size() > 50) {
-        body.resize(compressBound(data.size()));
-        uLongf clen = body.size();
-        if (compress(body.data(), &clen, data.data(), data.size()) == Z_OK && clen < data.size()) {
-            body.resize(clen);
-            ulen = (uint32_t)data.size();
-        }
-    }
-    if (ulen == 0)
-        body = data;
-    bytes f;
-    fake::put_u24(f, (uint32_t)body.size());
-    f.push_back(1);
-    fake::put_u24(f, ulen);
-    return f + body;
-}
+bytes frame(const bytes &data) { return fake::compressed_frame(data, 1); }
 
 const uint8_t LENGTH_BYTES[] = {0x00, 0x01, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
 const int64_t HEADER_LENGTHS[] = {0, 1, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF, 0xFFFF, 0xFFFFFF};

@@ -28,16 +28,7 @@ using fake::operator+;
 using unit_support::text_of;
 using unit_support::has_diag;
 using unit_support::all_diags;
-
-bytes utf16(const std::string &s)
-{
-    bytes b;
-    for (char ch : s) {
-        b.push_back((uint8_t)ch);
-        b.push_back(0);
-    }
-    return b;
-}
+using fake::utf16;
 
 uint32_t le(const bytes &b, size_t at, int n)
 {
