@@ -1,6 +1,6 @@
 // What unit tests linked against the driver's core share: a monotonic clock
-// for time limits, a driver string as text, and the diagnostics a handle
-// holds, read straight from its list. Header only: the integration tests'
+// for time limits, a driver string as text, the diagnostics a handle holds,
+// read straight from its list, and bytes as text. Header only: the integration tests'
 // support library (qv_support) reaches the driver through the driver manager
 // and does not link the core.
 #ifndef QV_UNIT_SUPPORT_H
@@ -83,6 +83,24 @@ inline bool has_diag(const void *h, const std::string &state, const std::string 
         if (diag_state(h, i) == state && diag_text(h, i).find(text) != std::string::npos)
             return true;
     return false;
+}
+
+// Bytes as upper-case hexadecimal digits, two per byte.
+inline std::string hex(const std::string &b)
+{
+    static const char d[] = "0123456789ABCDEF";
+    std::string r;
+    for (unsigned char c : b) {
+        r += d[c >> 4];
+        r += d[c & 15];
+    }
+    return r;
+}
+
+// The bytes of UTF-16 text as the application holds it (SQLWCHAR units).
+inline std::string wide(const std::u16string &s)
+{
+    return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
 }
 
 } // namespace unit_support

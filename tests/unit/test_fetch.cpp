@@ -42,13 +42,7 @@ std::string message(const void *h, int n = 1)
 fake::column_info col(const std::string &name, uint8_t type, uint32_t length = 11,
                       uint16_t flags = 0, uint8_t decimals = 0)
 {
-    fake::column_info c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    c.flags = flags;
-    c.decimals = decimals;
-    return c;
+    return fake::column(name, type, 33, flags, decimals, length);
 }
 
 using row = std::vector<std::optional<std::string>>;

@@ -21,21 +21,8 @@ namespace {
 
 std::string text_of(const my_string *s) { return unit_support::ascii_of(s); }
 
-std::string hex(const std::string &b)
-{
-    static const char d[] = "0123456789ABCDEF";
-    std::string r;
-    for (unsigned char c : b) {
-        r += d[c >> 4];
-        r += d[c & 15];
-    }
-    return r;
-}
-
-std::string wide(const std::u16string &s)
-{
-    return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
-}
+using unit_support::hex;
+using unit_support::wide;
 
 struct dae_fixture : ::testing::Test {
     my_environment *env = env_create();
