@@ -318,6 +318,28 @@ column_info column(const std::string &name, uint8_t type, uint16_t charset, uint
     return c;
 }
 
+std::vector<column_info> binary_columns()
+{
+    return {column("n", 3, 63), column("s", 253), column("when", 12, 63),
+            column("x", 5, 63, 0, 31)};
+}
+
+bytes binary_row(bool second)
+{
+    bytes r{0x00, (uint8_t)(second ? 0x08 : 0x00)};   // col 2 NULL in the second row
+    put_u32(r, second ? 0xFFFFFFFFu : 1234u);
+    if (!second)
+        put_lenenc_str(r, "bin\xC3\xA4r");
+    r = r + bytes{7};
+    put_u16(r, 2021);
+    r = r + bytes{12, 31, 23, 59, 58};
+    double d = second ? -0.5 : 6.25;
+    uint8_t raw[8];
+    memcpy(raw, &d, 8);
+    r.insert(r.end(), raw, raw + 8);
+    return r;
+}
+
 bool session::send_compressed(const bytes &data)
 {
     size_t done = 0;

@@ -218,6 +218,11 @@ column_info column(const std::string &name, uint8_t type, uint16_t charset = 33,
 bytes column_def(const column_info &c);
 // A text-protocol row: length-encoded cells, NULL (nullopt) as 0xFB.
 bytes text_row(const std::vector<std::optional<std::string>> &cells);
+// A binary-protocol result of four columns (INT, VAR_STRING, DATETIME,
+// DOUBLE) and its two rows (second: the text NULL, the integer 0xFFFFFFFF),
+// as the seed corpora and the hostile-server tests play it.
+std::vector<column_info> binary_columns();
+bytes binary_row(bool second);
 // The text of a COM_QUERY command payload (the trailing 0 byte of a text
 // execution dropped); "" for any other command.
 std::string query_text(const bytes &command);

@@ -97,26 +97,8 @@ std::vector<bytes> mixed_rows()
                             std::string("1e308")})};
 }
 
-std::vector<fake::column_info> binary_columns()
-{
-    return {col("n", 3, 63), col("s", 253), col("when", 12, 63), col("x", 5, 63, 0, 31)};
-}
-
-bytes binary_row(bool second)
-{
-    bytes r{0x00, (uint8_t)(second ? 0x08 : 0x00)};
-    fake::put_u32(r, second ? 0xFFFFFFFFu : 1234u);
-    if (!second)
-        fake::put_lenenc_str(r, "bin\xC3\xA4r");
-    r = r + bytes{7};
-    fake::put_u16(r, 2021);
-    r = r + bytes{12, 31, 23, 59, 58};
-    double d = second ? -0.5 : 6.25;
-    uint8_t raw[8];
-    memcpy(raw, &d, 8);
-    r.insert(r.end(), raw, raw + 8);
-    return r;
-}
+using fake::binary_columns;
+using fake::binary_row;
 
 // ---------------------------------------------------------------- packet
 

@@ -8,11 +8,14 @@
 
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include <string>
+#include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_pkt.h"
 
 namespace unit_support {
 
@@ -83,6 +86,20 @@ inline bool has_diag(const void *h, const std::string &state, const std::string 
         if (diag_state(h, i) == state && diag_text(h, i).find(text) != std::string::npos)
             return true;
     return false;
+}
+
+// An incoming packet holding exactly payload after the 4 header bytes (no
+// slack, so an over-read is caught by the sanitizer), owned by owner.
+inline my_packet *incoming(void *owner, const std::vector<uint8_t> &payload)
+{
+    my_packet *p = (my_packet *)calloc(1, sizeof *p);
+    p->data = (unsigned char *)malloc(4 + payload.size());
+    if (!payload.empty())
+        memcpy(p->data + 4, payload.data(), payload.size());
+    p->pos = 4;
+    p->limit = p->capacity = (int32_t)(4 + payload.size());
+    p->owner = owner;
+    return p;
 }
 
 // Bytes as upper-case hexadecimal digits, two per byte.

@@ -344,17 +344,7 @@ struct logon : ::testing::Test {
 
 // An incoming packet holding exactly payload (no slack, so an over-read is
 // caught by the sanitizer).
-my_packet *incoming(void *owner, const bytes &payload)
-{
-    my_packet *p = (my_packet *)calloc(1, sizeof *p);
-    p->data = (unsigned char *)malloc(4 + payload.size());
-    if (!payload.empty())
-        memcpy(p->data + 4, payload.data(), payload.size());
-    p->pos = 4;
-    p->limit = p->capacity = (int32_t)(4 + payload.size());
-    p->owner = owner;
-    return p;
-}
+using unit_support::incoming;
 
 // ================================================================ greeting
 

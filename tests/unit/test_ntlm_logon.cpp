@@ -368,17 +368,7 @@ TEST_F(ntlm_logon, HostileChallengeEndsTheLogon)
 
 // ---- the decoder on its own, on hostile bytes -----------------------
 
-my_packet *incoming(void *owner, const bytes &payload)
-{
-    my_packet *p = (my_packet *)calloc(1, sizeof *p);
-    p->data = (unsigned char *)malloc(4 + payload.size());
-    if (!payload.empty())
-        memcpy(p->data + 4, payload.data(), payload.size());
-    p->pos = 4;
-    p->limit = p->capacity = (int32_t)(4 + payload.size());
-    p->owner = owner;
-    return p;
-}
+using unit_support::incoming;
 
 struct ntlm_decode : ntlm_logon {
     // decode_auth_token on 0x01 + message; the result code.
