@@ -340,6 +340,28 @@ bytes binary_row(bool second)
     return r;
 }
 
+std::vector<bytes> prepare_answer()
+{
+    bytes prep{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
+    std::vector<bytes> pr{prep, column_def(column("?", 253)), eof_packet()};
+    for (const auto &c : binary_columns())
+        pr.push_back(column_def(c));
+    pr.push_back(eof_packet());
+    return pr;
+}
+
+std::vector<bytes> binary_result()
+{
+    std::vector<bytes> ex{bytes{4}};
+    for (const auto &c : binary_columns())
+        ex.push_back(column_def(c));
+    ex.push_back(eof_packet());
+    ex.push_back(binary_row(false));
+    ex.push_back(binary_row(true));
+    ex.push_back(eof_packet());
+    return ex;
+}
+
 bool session::send_compressed(const bytes &data)
 {
     size_t done = 0;

@@ -223,6 +223,11 @@ bytes text_row(const std::vector<std::optional<std::string>> &cells);
 // as the seed corpora and the hostile-server tests play it.
 std::vector<column_info> binary_columns();
 bytes binary_row(bool second);
+// The answer to preparing its query: statement 1 with those four columns
+// and one VAR_STRING parameter, definitions and EOFs (payloads).
+std::vector<bytes> prepare_answer();
+// Its execution: column count, definitions, EOF, both rows, EOF (payloads).
+std::vector<bytes> binary_result();
 // The text of a COM_QUERY command payload (the trailing 0 byte of a text
 // execution dropped); "" for any other command.
 std::string query_text(const bytes &command);

@@ -97,7 +97,6 @@ std::vector<bytes> mixed_rows()
                             std::string("1e308")})};
 }
 
-using fake::binary_columns;
 using fake::binary_row;
 
 // ---------------------------------------------------------------- packet
@@ -152,18 +151,7 @@ void response_seeds()
     write_seed("response", "query-update", byte(4) + stream({fake::ok_packet(3, 9, 2, 0, "")}, 1));
 
     // prepare: OK (id 1, 4 columns, 1 parameter), definitions; execute: binary rows
-    bytes prep{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
-    std::vector<bytes> pr{prep, fake::column_def(col("?", 253)), fake::eof_packet()};
-    std::vector<bytes> ex{byte(4)};
-    for (const auto &c : binary_columns()) {
-        pr.push_back(fake::column_def(c));
-        ex.push_back(fake::column_def(c));
-    }
-    pr.push_back(fake::eof_packet());
-    ex.push_back(fake::eof_packet());
-    ex.push_back(binary_row(false));
-    ex.push_back(binary_row(true));
-    ex.push_back(fake::eof_packet());
+    std::vector<bytes> pr = fake::prepare_answer(), ex = fake::binary_result();
     write_seed("response", "prepared", byte(5) + stream(pr, 1) + stream(ex, 1));
     write_seed("response", "prepared-compressed", byte(5 | 16) + frame(stream(pr, 1), 1) + frame(stream(ex, 1), 1));
     write_seed("response", "prepared-text", byte(5 | 64) + stream(q, 1));

@@ -104,8 +104,6 @@ std::vector<bytes> text_result(uint16_t end_status)
     return r;
 }
 
-using fake::binary_columns;
-using fake::binary_row;
 
 // An OK packet as servers send it: the information text length-encoded.
 std::vector<scenario> scenarios(const std::string &infile)
@@ -134,18 +132,7 @@ std::vector<scenario> scenarios(const std::string &infile)
 
     // prepare: OK (id 1, 4 columns, 1 parameter), parameter and column
     // definitions; execute: a binary result set of two rows.
-    bytes prep{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
-    std::vector<bytes> pr{prep, fake::column_def(col("?", 253)), fake::eof_packet()};
-    std::vector<bytes> ex{bytes{4}};
-    for (const auto &c : binary_columns()) {
-        pr.push_back(fake::column_def(c));
-        ex.push_back(fake::column_def(c));
-    }
-    pr.push_back(fake::eof_packet());
-    ex.push_back(fake::eof_packet());
-    ex.push_back(binary_row(false));
-    ex.push_back(binary_row(true));
-    ex.push_back(fake::eof_packet());
+    std::vector<bytes> pr = fake::prepare_answer(), ex = fake::binary_result();
     v.push_back({"prepared statement with binary rows", PREPARED, {numbered(pr), numbered(ex)}});
 
     v.push_back({"OK with info text",
