@@ -102,6 +102,42 @@ inline my_packet *incoming(void *owner, const std::vector<uint8_t> &payload)
     return p;
 }
 
+// A payload under construction: little-endian integers, length-encoded
+// integers and strings, raw bytes and IEEE floats, as the protocol lays
+// them out.
+struct payload {
+    std::vector<uint8_t> b;
+    payload &u8(unsigned v) { b.push_back((uint8_t)v); return *this; }
+    payload &le(uint64_t v, int n)
+    {
+        for (int i = 0; i < n; i++)
+            b.push_back((uint8_t)(v >> (8 * i)));
+        return *this;
+    }
+    payload &u16(unsigned v) { return le(v, 2); }
+    payload &u24(unsigned v) { return le(v, 3); }
+    payload &u32(uint32_t v) { return le(v, 4); }
+    payload &lenenc(uint64_t v)
+    {
+        if (v < 251)
+            return u8((unsigned)v);
+        if (v <= 0xFFFF)
+            return u8(0xFC).le(v, 2);
+        if (v <= 0xFFFFFF)
+            return u8(0xFD).le(v, 3);
+        return u8(0xFE).le(v, 8);
+    }
+    payload &raw(const std::string &s)
+    {
+        b.insert(b.end(), s.begin(), s.end());
+        return *this;
+    }
+    payload &lenstr(const std::string &s) { return lenenc(s.size()).raw(s); }
+    payload &f32(float v) { uint32_t u; memcpy(&u, &v, 4); return le(u, 4); }
+    payload &f64(double v) { uint64_t u; memcpy(&u, &v, 8); return le(u, 8); }
+    size_t size() const { return b.size(); }
+};
+
 // Bytes as upper-case hexadecimal digits, two per byte.
 inline std::string hex(const std::string &b)
 {

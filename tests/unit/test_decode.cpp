@@ -30,36 +30,7 @@ std::string diag_state(const void *h, int n = 1) { return unit_support::diag_sta
 std::string diag_text(const void *h, int n = 1) { return unit_support::diag_text(h, n, NONE); }
 
 // Payload builder.
-struct bytes {
-    std::vector<uint8_t> b;
-    bytes &u8(unsigned v) { b.push_back((uint8_t)v); return *this; }
-    bytes &le(uint64_t v, int n)
-    {
-        for (int i = 0; i < n; i++)
-            b.push_back((uint8_t)(v >> (8 * i)));
-        return *this;
-    }
-    bytes &u16(unsigned v) { return le(v, 2); }
-    bytes &u24(unsigned v) { return le(v, 3); }
-    bytes &u32(uint32_t v) { return le(v, 4); }
-    bytes &lenenc(uint64_t v)
-    {
-        if (v < 251)
-            return u8((unsigned)v);
-        if (v <= 0xFFFF)
-            return u8(0xFC).le(v, 2);
-        if (v <= 0xFFFFFF)
-            return u8(0xFD).le(v, 3);
-        return u8(0xFE).le(v, 8);
-    }
-    bytes &raw(const std::string &s)
-    {
-        b.insert(b.end(), s.begin(), s.end());
-        return *this;
-    }
-    bytes &lenstr(const std::string &s) { return lenenc(s.size()).raw(s); }
-    size_t size() const { return b.size(); }
-};
+using bytes = unit_support::payload;
 
 // An incoming packet holding the first n payload bytes, in a buffer of
 // exactly that size.
