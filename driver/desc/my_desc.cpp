@@ -608,32 +608,35 @@ SQLRETURN check_desc_consistency(my_descriptor *d, const field *f)
 
 /* ------------------------------------------------------ type tables */
 
-int default_c_type(int sql_type, int numeric_as_text, int odbc2)
+int default_c_type(int sql_type, int sign, int numeric_as_text, int odbc2)
 {
+    bool uns = sign == SIGN_UNSIGNED, known = sign != SIGN_UNKNOWN;
     switch (sql_type) {
     case SQL_NUMERIC:
     case SQL_DECIMAL: return numeric_as_text ? SQL_C_CHAR : SQL_C_NUMERIC;
-    case SQL_INTEGER:
+    case SQL_INTEGER: return uns ? SQL_C_ULONG : SQL_C_SLONG;
     case SQL_C_SLONG: return SQL_C_SLONG;
-    case SQL_SMALLINT:
+    case SQL_C_ULONG: return SQL_C_ULONG;
+    case SQL_SMALLINT: return uns ? SQL_C_USHORT : SQL_C_SSHORT;
     case SQL_C_SSHORT: return SQL_C_SSHORT;
+    case SQL_C_USHORT: return SQL_C_USHORT;
+    case SQL_TINYINT: return known && !uns ? SQL_C_STINYINT : SQL_C_UTINYINT;
+    case SQL_C_UTINYINT: return SQL_C_UTINYINT;
+    case SQL_C_STINYINT: return SQL_C_STINYINT;
+    /* ODBC 2 has no 64-bit C integers */
+    case SQL_BIGINT: return odbc2 ? SQL_C_CHAR : uns ? SQL_C_UBIGINT : SQL_C_SBIGINT;
+    case SQL_C_SBIGINT: return odbc2 ? SQL_C_CHAR : SQL_C_SBIGINT;
+    case SQL_C_UBIGINT: return odbc2 ? SQL_C_CHAR : SQL_C_UBIGINT;
     case SQL_FLOAT:
     case SQL_DOUBLE: return SQL_C_DOUBLE;
     case SQL_REAL: return SQL_C_FLOAT;
+    /* the date/time codes of the application's ODBC version */
     case SQL_DATE:
-    case SQL_TYPE_DATE: return SQL_C_DATE;
+    case SQL_TYPE_DATE: return odbc2 ? SQL_C_DATE : SQL_C_TYPE_DATE;
     case SQL_TIME:
-    case SQL_TYPE_TIME: return SQL_C_TIME;
+    case SQL_TYPE_TIME: return odbc2 ? SQL_C_TIME : SQL_C_TYPE_TIME;
     case SQL_TIMESTAMP:
-    case SQL_TYPE_TIMESTAMP: return SQL_C_TIMESTAMP;
-    case SQL_TINYINT:
-    case SQL_C_UTINYINT: return SQL_C_UTINYINT;
-    case SQL_C_STINYINT: return SQL_C_STINYINT;
-    case SQL_BIGINT:
-    case SQL_C_SBIGINT: return odbc2 ? SQL_C_CHAR : SQL_C_SBIGINT;
-    case SQL_C_UBIGINT: return odbc2 ? SQL_C_CHAR : SQL_C_UBIGINT;
-    case SQL_C_ULONG: return SQL_C_ULONG;
-    case SQL_C_USHORT: return SQL_C_USHORT;
+    case SQL_TYPE_TIMESTAMP: return odbc2 ? SQL_C_TIMESTAMP : SQL_C_TYPE_TIMESTAMP;
     case SQL_GUID: return SQL_C_GUID;
     case SQL_WCHAR:
     case SQL_WVARCHAR:
@@ -643,7 +646,16 @@ int default_c_type(int sql_type, int numeric_as_text, int odbc2)
     case SQL_VARBINARY:
     case SQL_LONGVARBINARY: return SQL_C_BINARY;
     }
+    if (sql_type >= SQL_INTERVAL_YEAR && sql_type <= SQL_INTERVAL_MINUTE_TO_SECOND)
+        return sql_type; /* an interval's C code is its SQL code */
     return SQL_C_CHAR;
+}
+
+int column_default_c_type(const my_statement *s, const field *col)
+{
+    const my_environment *env = handle_env(s);
+    return default_c_type(col->concise_type, col->is_unsigned ? SIGN_UNSIGNED : SIGN_SIGNED, 1,
+                          env && env->odbc_version == SQL_OV_ODBC2);
 }
 
 int is_valid_c_type(int t)

@@ -70,8 +70,20 @@ SQLRETURN my_update_impl_desc_type(my_descriptor *d, field *f, int mode);
 /* SQL_SUCCESS, or SQL_ERROR with HY021 posted on d. */
 SQLRETURN check_desc_consistency(my_descriptor *d, const field *f);
 
-/* The C type SQL_C_DEFAULT stands for with a column of SQL type sql_type. */
-int default_c_type(int sql_type, int numeric_as_text, int odbc2);
+/* What is known of an integer value's sign: a result column's flags tell
+ * it, a parameter's SQL type does not. */
+enum { SIGN_UNKNOWN, SIGN_SIGNED, SIGN_UNSIGNED };
+/* The C type SQL_C_DEFAULT stands for with a value of SQL type sql_type:
+ * integers follow their sign where it is known (TINYINT is unsigned where
+ * it is not), NUMERIC/DECIMAL read as text when numeric_as_text is set,
+ * dates and times take the codes of the application's ODBC version and
+ * BIGINT reads as text under ODBC 2. A C type code passed as sql_type
+ * stands for itself (SQL_DEFAULT of a parameter is resolved that way).
+ * The one table behind SQLBindCol, SQLGetData and SQLBindParameter. */
+int default_c_type(int sql_type, int sign, int numeric_as_text, int odbc2);
+/* default_c_type of result column col of statement s, with the column's
+ * sign, NUMERIC as text and the ODBC version of s's environment. */
+int column_default_c_type(const my_statement *s, const field *col);
 int is_valid_c_type(int c_type);
 int is_valid_sql_type(int sql_type);
 /* Upper-case SQL name of an SQL type ("CHAR" for anything unknown). */

@@ -4,6 +4,16 @@
  */
 #include "my_handle.h"
 
+/* The input handle is not of the kind the new handle needs as its parent. */
+static SQLRETURN wrong_parent(void *in, const char *expected)
+{
+    handle_header *h = handle_hdr(in);
+    QV_TRACE(in, LOG_ERROR, "SQLAllocHandle: input handle %p is not of type %s, its %d", in,
+             expected, h ? (int)h->handle_type : 0);
+    post_error(in, ST_HY000, 0, "Invalid input handle passed to SQLAllocHandle");
+    return SQL_ERROR;
+}
+
 static SQLRETURN alloc_handle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE *output, int behaviour)
 {
     void *in = input;
@@ -24,14 +34,8 @@ static SQLRETURN alloc_handle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE *outp
         break;
     case SQL_HANDLE_DBC: {
         my_environment *env = as_env(in);
-        if (!env) {
-            handle_header *h = handle_hdr(in);
-            QV_TRACE(in, LOG_ERROR,
-                     "SQLAllocHandle: input handle %p is not of type MY_ENVIRONMENT_HANDLE, its %d",
-                     in, h ? (int)h->handle_type : 0);
-            post_error(in, ST_HY000, 0, "Invalid input handle passed to SQLAllocHandle");
-            return SQL_ERROR;
-        }
+        if (!env)
+            return wrong_parent(in, "MY_ENVIRONMENT_HANDLE");
         created = conn_create(env, behaviour);
         if (created)
             QV_TRACE(in, LOG_DETAIL, "SQLAllocHandle: allocated new connection %p", created);
@@ -40,14 +44,8 @@ static SQLRETURN alloc_handle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE *outp
     case SQL_HANDLE_STMT:
     case SQL_HANDLE_DESC: {
         my_connection *conn = as_conn(in);
-        if (!conn) {
-            handle_header *h = handle_hdr(in);
-            QV_TRACE(in, LOG_ERROR,
-                     "SQLAllocHandle: input handle %p is not of type MY_CONNECTION_HANDLE, its %d",
-                     in, h ? (int)h->handle_type : 0);
-            post_error(in, ST_HY000, 0, "Invalid input handle passed to SQLAllocHandle");
-            return SQL_ERROR;
-        }
+        if (!conn)
+            return wrong_parent(in, "MY_CONNECTION_HANDLE");
         if (type == SQL_HANDLE_STMT) {
             created = stmt_create(conn);
             if (created)

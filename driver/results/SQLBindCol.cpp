@@ -20,21 +20,6 @@ static int is_bookmark_type(SQLSMALLINT type)
     return (uint16_t)type == 0xFFE5 || type == SQL_C_VARBOOKMARK;
 }
 
-/* The C type SQL_C_DEFAULT binds as. Integer columns follow their sign, as
- * they do for SQLGetData, so that an unsigned INT above 2^31 or a negative
- * TINYINT fetches whole instead of failing with 22003. */
-static int bound_default_type(const field *col, int odbc2)
-{
-    int uns = col->is_unsigned != 0;
-    switch (col->concise_type) {
-    case SQL_TINYINT: return uns ? SQL_C_UTINYINT : SQL_C_STINYINT;
-    case SQL_SMALLINT: return uns ? SQL_C_USHORT : SQL_C_SSHORT;
-    case SQL_INTEGER: return uns ? SQL_C_ULONG : SQL_C_SLONG;
-    case SQL_BIGINT: return odbc2 ? SQL_C_CHAR : uns ? SQL_C_UBIGINT : SQL_C_SBIGINT;
-    }
-    return default_c_type(col->concise_type, 1, odbc2);
-}
-
 static SQLRETURN bind_column(my_statement *s, int column, SQLSMALLINT target_type, void *value,
                              SQLLEN buffer_length, SQLLEN *ind)
 {
@@ -67,8 +52,7 @@ static SQLRETURN bind_column(my_statement *s, int column, SQLSMALLINT target_typ
             post_error(s, ST_HY000, 0, "No prepared sql");
             return SQL_ERROR;
         }
-        my_environment *env = handle_env(s);
-        type = bound_default_type(partner, env && env->odbc_version == SQL_OV_ODBC2);
+        type = column_default_c_type(s, partner);
     }
     clear_diagnostics(ard);
     rec->octet_length = buffer_length;

@@ -425,35 +425,6 @@ converter find_converter(const my_statement *s, int c_type)
     return by_c_type.at[c_type - C_TYPE_MIN];
 }
 
-/* The C type SQL_C_DEFAULT stands for. Integer columns follow their sign,
- * so an unsigned INT above 2^31 or a signed TINYINT below 0 reads whole. */
-int default_target(const my_statement *s, const field *f)
-{
-    const my_environment *env = handle_env(s);
-    bool odbc2 = env && env->odbc_version == SQL_OV_ODBC2;
-    bool uns = f->is_unsigned != 0;
-    switch (f->concise_type) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
-    case SQL_NUMERIC: case SQL_DECIMAL: case SQL_GUID:
-        return SQL_C_CHAR;
-    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR: return SQL_C_WCHAR;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return SQL_C_BINARY;
-    case SQL_TINYINT: return uns ? SQL_C_UTINYINT : SQL_C_STINYINT;
-    case SQL_SMALLINT: return uns ? SQL_C_USHORT : SQL_C_SSHORT;
-    case SQL_INTEGER: return uns ? SQL_C_ULONG : SQL_C_SLONG;
-    case SQL_BIGINT: case SQL_C_SBIGINT:
-        return odbc2 ? SQL_C_CHAR : uns ? SQL_C_UBIGINT : SQL_C_SBIGINT;
-    case SQL_C_UBIGINT: return odbc2 ? SQL_C_CHAR : SQL_C_UBIGINT;
-    case SQL_REAL: return SQL_C_FLOAT;
-    case SQL_FLOAT: case SQL_DOUBLE: return SQL_C_DOUBLE;
-    case SQL_BIT: return SQL_C_BIT;
-    case SQL_DATE: case SQL_TYPE_DATE: return SQL_C_TYPE_DATE;
-    case SQL_TIME: case SQL_TYPE_TIME: return SQL_C_TYPE_TIME;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
-    }
-    return f->concise_type;
-}
-
 /* SQL_ARD_TYPE and SQL_C_DEFAULT resolved to a concrete C type; 0 with a
  * diagnostic when there is none. */
 int resolve_target(my_statement *s, int column, const field *f, int target_type)
@@ -472,7 +443,7 @@ int resolve_target(my_statement *s, int column, const field *f, int target_type)
         target_type = rec->concise_type;
     }
     if (target_type == SQL_C_DEFAULT)
-        target_type = default_target(s, f);
+        target_type = column_default_c_type(s, f);
     return target_type;
 }
 

@@ -78,10 +78,10 @@ static int resolve_types(my_statement *s, int *c_type, int *sql_type)
             post_error(s, ST_HY000, 0, "both C and SQL type can not be default");
             return -1;
         }
-        *c_type = default_c_type(*sql_type, 1, odbc2);
+        *c_type = default_c_type(*sql_type, SIGN_UNKNOWN, 1, odbc2);
     }
     if (*sql_type == SQL_DEFAULT)
-        *sql_type = default_c_type(*c_type, 0, odbc2);
+        *sql_type = default_c_type(*c_type, SIGN_UNKNOWN, 0, odbc2);
     return 0;
 }
 

@@ -273,30 +273,101 @@ bool session::start_tls(const std::string &cert_chain_file, const std::string &k
     return true;
 }
 
+bytes compressed_frame(const uint8_t *data, size_t n, uint8_t seq)
+{
+    bytes body;
+    uint32_t ulen = 0;
+    if (n > RAW_MAX) {
+        body.resize(compressBound(n));
+        uLongf clen = body.size();
+        if (compress(body.data(), &clen, data, n) == Z_OK && clen < n) {
+            body.resize(clen);
+            ulen = (uint32_t)n;
+        }
+    }
+    if (ulen == 0)
+        body.assign(data, data + n);
+    bytes frame;
+    put_u24(frame, (uint32_t)body.size());
+    frame.push_back(seq);
+    put_u24(frame, ulen);
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
+
+bytes utf16(const std::string &s)
+{
+    bytes b;
+    for (char ch : s) {
+        b.push_back((uint8_t)ch);
+        b.push_back(0);
+    }
+    return b;
+}
+
+column_info column(const std::string &name, uint8_t type, uint16_t charset, uint16_t flags,
+                   uint8_t decimals, uint32_t length)
+{
+    column_info c;
+    c.name = name;
+    c.type = type;
+    c.charset = charset;
+    c.flags = flags;
+    c.decimals = decimals;
+    c.length = length;
+    return c;
+}
+
+std::vector<column_info> binary_columns()
+{
+    return {column("n", 3, 63), column("s", 253), column("when", 12, 63),
+            column("x", 5, 63, 0, 31)};
+}
+
+bytes binary_row(bool second)
+{
+    bytes r{0x00, (uint8_t)(second ? 0x08 : 0x00)};   // col 2 NULL in the second row
+    put_u32(r, second ? 0xFFFFFFFFu : 1234u);
+    if (!second)
+        put_lenenc_str(r, "bin\xC3\xA4r");
+    r = r + bytes{7};
+    put_u16(r, 2021);
+    r = r + bytes{12, 31, 23, 59, 58};
+    double d = second ? -0.5 : 6.25;
+    uint8_t raw[8];
+    memcpy(raw, &d, 8);
+    r.insert(r.end(), raw, raw + 8);
+    return r;
+}
+
+std::vector<bytes> prepare_answer()
+{
+    bytes prep{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
+    std::vector<bytes> pr{prep, column_def(column("?", 253)), eof_packet()};
+    for (const auto &c : binary_columns())
+        pr.push_back(column_def(c));
+    pr.push_back(eof_packet());
+    return pr;
+}
+
+std::vector<bytes> binary_result()
+{
+    std::vector<bytes> ex{bytes{4}};
+    for (const auto &c : binary_columns())
+        ex.push_back(column_def(c));
+    ex.push_back(eof_packet());
+    ex.push_back(binary_row(false));
+    ex.push_back(binary_row(true));
+    ex.push_back(eof_packet());
+    return ex;
+}
+
 bool session::send_compressed(const bytes &data)
 {
     size_t done = 0;
     do {
         size_t n = std::min(FRAME_MAX, data.size() - done);
-        const uint8_t *chunk = data.data() + done;
-        bytes body;
-        uint32_t ulen = 0;
-        if (n > RAW_MAX) {
-            body.resize(compressBound(n));
-            uLongf clen = body.size();
-            if (compress(body.data(), &clen, chunk, n) == Z_OK && clen < n) {
-                body.resize(clen);
-                ulen = (uint32_t)n;
-            }
-        }
-        if (ulen == 0)
-            body.assign(chunk, chunk + n);
-        bytes frame;
-        put_u24(frame, (uint32_t)body.size());
-        frame.push_back(comp_seq_++);
-        put_u24(frame, ulen);
-        frame.insert(frame.end(), body.begin(), body.end());
-        if (!send_raw(frame))
+        if (!send_raw(compressed_frame(data.data() + done, n, comp_seq_++)))
             return false;
         done += n;
     } while (done < data.size());

@@ -155,6 +155,16 @@ bytes operator+(bytes a, const bytes &b);
 
 // Header (3-byte length, seq) followed by the payload, unframed.
 bytes packet_bytes(uint8_t seq, const bytes &payload);
+// One compressed-protocol frame with frame sequence seq carrying n bytes of
+// data: compressed when that pays (more than 50 bytes and smaller after
+// compression), as a server frames it.
+bytes compressed_frame(const uint8_t *data, size_t n, uint8_t seq);
+inline bytes compressed_frame(const bytes &data, uint8_t seq)
+{
+    return compressed_frame(data.data(), data.size(), seq);
+}
+// s as UTF-16LE, one unit per byte of s (ASCII text).
+bytes utf16(const std::string &s);
 
 enum : uint32_t {
     CAP_LONG_PASSWORD = 0x1,
@@ -201,10 +211,23 @@ struct column_info {
     std::string org_name;      // empty: same as name
     std::string schema = "test";
 };
+// A column of a result: the fields tests vary, the rest as in column_info.
+column_info column(const std::string &name, uint8_t type, uint16_t charset = 33,
+                   uint16_t flags = 0, uint8_t decimals = 0, uint32_t length = 255);
 // A protocol-41 column definition payload.
 bytes column_def(const column_info &c);
 // A text-protocol row: length-encoded cells, NULL (nullopt) as 0xFB.
 bytes text_row(const std::vector<std::optional<std::string>> &cells);
+// A binary-protocol result of four columns (INT, VAR_STRING, DATETIME,
+// DOUBLE) and its two rows (second: the text NULL, the integer 0xFFFFFFFF),
+// as the seed corpora and the hostile-server tests play it.
+std::vector<column_info> binary_columns();
+bytes binary_row(bool second);
+// The answer to preparing its query: statement 1 with those four columns
+// and one VAR_STRING parameter, definitions and EOFs (payloads).
+std::vector<bytes> prepare_answer();
+// Its execution: column count, definitions, EOF, both rows, EOF (payloads).
+std::vector<bytes> binary_result();
 // The text of a COM_QUERY command payload (the trailing 0 byte of a text
 // execution dropped); "" for any other command.
 std::string query_text(const bytes &command);

@@ -48,40 +48,14 @@ bytes stream(const std::vector<bytes> &payloads, uint8_t first)
     return out;
 }
 
-// One compressed frame (frame sequence seq) carrying data, compressed when
-// that pays, as a server frames it.
-bytes frame(const bytes &data, uint8_t seq)
-{
-    bytes body;
-    uint32_t ulen = 0;
-    if (data.size() > 50) {
-        body.resize(compressBound(data.size()));
-        uLongf clen = body.size();
-        if (compress(body.data(), &clen, data.data(), data.size()) == Z_OK && clen < data.size()) {
-            body.resize(clen);
-            ulen = (uint32_t)data.size();
-        }
-    }
-    if (ulen == 0)
-        body = data;
-    bytes f;
-    fake::put_u24(f, (uint32_t)body.size());
-    f.push_back(seq);
-    fake::put_u24(f, ulen);
-    return f + body;
-}
+using fake::utf16;
+
+bytes frame(const bytes &data, uint8_t seq) { return fake::compressed_frame(data, seq); }
 
 fake::column_info col(const std::string &name, uint8_t type, uint16_t charset = 33,
                       uint16_t flags = 0, uint8_t decimals = 0, uint32_t length = 255)
 {
-    fake::column_info c;
-    c.name = name;
-    c.type = type;
-    c.charset = charset;
-    c.flags = flags;
-    c.decimals = decimals;
-    c.length = length;
-    return c;
+    return fake::column(name, type, charset, flags, decimals, length);
 }
 
 // A text result: column count, definitions, EOF, rows, end (EOF or, with
@@ -123,26 +97,7 @@ std::vector<bytes> mixed_rows()
                             std::string("1e308")})};
 }
 
-std::vector<fake::column_info> binary_columns()
-{
-    return {col("n", 3, 63), col("s", 253), col("when", 12, 63), col("x", 5, 63, 0, 31)};
-}
-
-bytes binary_row(bool second)
-{
-    bytes r{0x00, (uint8_t)(second ? 0x08 : 0x00)};
-    fake::put_u32(r, second ? 0xFFFFFFFFu : 1234u);
-    if (!second)
-        fake::put_lenenc_str(r, "bin\xC3\xA4r");
-    r = r + bytes{7};
-    fake::put_u16(r, 2021);
-    r = r + bytes{12, 31, 23, 59, 58};
-    double d = second ? -0.5 : 6.25;
-    uint8_t raw[8];
-    memcpy(raw, &d, 8);
-    r.insert(r.end(), raw, raw + 8);
-    return r;
-}
+using fake::binary_row;
 
 // ---------------------------------------------------------------- packet
 
@@ -196,18 +151,7 @@ void response_seeds()
     write_seed("response", "query-update", byte(4) + stream({fake::ok_packet(3, 9, 2, 0, "")}, 1));
 
     // prepare: OK (id 1, 4 columns, 1 parameter), definitions; execute: binary rows
-    bytes prep{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
-    std::vector<bytes> pr{prep, fake::column_def(col("?", 253)), fake::eof_packet()};
-    std::vector<bytes> ex{byte(4)};
-    for (const auto &c : binary_columns()) {
-        pr.push_back(fake::column_def(c));
-        ex.push_back(fake::column_def(c));
-    }
-    pr.push_back(fake::eof_packet());
-    ex.push_back(fake::eof_packet());
-    ex.push_back(binary_row(false));
-    ex.push_back(binary_row(true));
-    ex.push_back(fake::eof_packet());
+    std::vector<bytes> pr = fake::prepare_answer(), ex = fake::binary_result();
     write_seed("response", "prepared", byte(5) + stream(pr, 1) + stream(ex, 1));
     write_seed("response", "prepared-compressed", byte(5 | 16) + frame(stream(pr, 1), 1) + frame(stream(ex, 1), 1));
     write_seed("response", "prepared-text", byte(5 | 64) + stream(q, 1));
@@ -228,16 +172,6 @@ const char PUBLIC_KEY[] =
     "Tf6rciUyyyhxGV1R5fYIaZkbTkGd6dWQ6WfWvc7h9R2p5irhjrHReQqNJwmoPu4b\n"
     "Df2Vw6QZ4Kgl3WzTSwIDAQAB\n"
     "-----END PUBLIC KEY-----\n";
-
-bytes utf16(const std::string &s)
-{
-    bytes b;
-    for (char ch : s) {
-        b.push_back((uint8_t)ch);
-        b.push_back(0);
-    }
-    return b;
-}
 
 // An NTLM CHALLENGE with a target name and target information.
 bytes ntlm_challenge()

@@ -14,35 +14,15 @@
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
+#include "support/unit_support.h"
 
 namespace fake_session {
 
 using fake::bytes;
 
-inline std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-// Every record of h as "STATE message" lines.
-inline std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
-
-inline std::string first_state(const void *h)
-{
-    diag_record *d = diag_get(h, 1);
-    return d ? text_of(d->sqlstate) : "";
-}
+using unit_support::all_diags;
+using unit_support::first_state;
+using unit_support::text_of;
 
 // Packets of one response, numbered from first on, in one write.
 inline bytes response(const std::vector<bytes> &packets, uint8_t first = 1)

@@ -17,35 +17,13 @@
 #include "protocol/my_proto.h"
 #include "results/my_bin_data.h"
 #include "results/my_data.h"
+#include "support/unit_support.h"
 
 namespace {
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
+std::string text_of(const my_string *s) { return unit_support::ascii_of(s); }
 
-struct bytes {
-    std::vector<uint8_t> b;
-    bytes &u8(unsigned v) { b.push_back((uint8_t)v); return *this; }
-    bytes &le(uint64_t v, int n)
-    {
-        for (int i = 0; i < n; i++)
-            b.push_back((uint8_t)(v >> (8 * i)));
-        return *this;
-    }
-    bytes &raw(const std::string &s)
-    {
-        b.insert(b.end(), s.begin(), s.end());
-        return *this;
-    }
-    bytes &lenstr(const std::string &s) { return u8((unsigned)s.size()).raw(s); }
-    bytes &f32(float v) { uint32_t u; memcpy(&u, &v, 4); return le(u, 4); }
-    bytes &f64(double v) { uint64_t u; memcpy(&u, &v, 8); return le(u, 8); }
-};
+using bytes = unit_support::payload;
 
 // One column definition: protocol type, flags, length, decimals, charset.
 struct col {

@@ -15,18 +15,11 @@
 #include "frame/my_handle.h"
 #include "setup_stub/fake_setup.h"
 #include "unit/ini_sandbox.h"
+#include "support/unit_support.h"
 
 namespace {
 
-std::string text_of(const my_string *s)
-{
-    if (!s)
-        return "<null>";
-    char *p = ms_to_latin1(s);
-    std::string r(p, s->length);
-    free(p);
-    return r;
-}
+std::string text_of(const my_string *s) { return unit_support::latin1_of(s); }
 
 std::vector<uint16_t> units_of(const my_string *s)
 {

@@ -24,24 +24,13 @@
 #include "results/my_fetch.h"
 #include "results/my_internalrs.h"
 #include "results/my_numeric.h"
+#include "support/unit_support.h"
 
 namespace {
 
 const char *const NONE = "<none>";
 
-std::string ascii(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
-
-std::string diag_state(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? ascii(r->sqlstate) : NONE;
-}
+std::string diag_state(const void *h, int n = 1) { return unit_support::diag_state(h, n, NONE); }
 
 int diag_column(const void *h, int n = 1)
 {

@@ -17,6 +17,7 @@
 #include "protocol/my_conn.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -24,59 +25,12 @@ const char *const NONE = "<none>";
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 const std::string LINK = PREFIX + "Communication link failure";
 
-std::string str(const my_string *s)
-{
-    if (!s)
-        return NONE;
-    std::string r;
-    for (uint32_t i = 0; i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
-
-std::string diag_state(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? str(r->sqlstate) : NONE;
-}
-
-std::string diag_text(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? str(r->message) : NONE;
-}
+std::string str(const my_string *s) { return s ? unit_support::ascii_of(s) : NONE; }
+std::string diag_state(const void *h, int n = 1) { return unit_support::diag_state(h, n, NONE); }
+std::string diag_text(const void *h, int n = 1) { return unit_support::diag_text(h, n, NONE); }
 
 // Payload builder.
-struct bytes {
-    std::vector<uint8_t> b;
-    bytes &u8(unsigned v) { b.push_back((uint8_t)v); return *this; }
-    bytes &le(uint64_t v, int n)
-    {
-        for (int i = 0; i < n; i++)
-            b.push_back((uint8_t)(v >> (8 * i)));
-        return *this;
-    }
-    bytes &u16(unsigned v) { return le(v, 2); }
-    bytes &u24(unsigned v) { return le(v, 3); }
-    bytes &u32(uint32_t v) { return le(v, 4); }
-    bytes &lenenc(uint64_t v)
-    {
-        if (v < 251)
-            return u8((unsigned)v);
-        if (v <= 0xFFFF)
-            return u8(0xFC).le(v, 2);
-        if (v <= 0xFFFFFF)
-            return u8(0xFD).le(v, 3);
-        return u8(0xFE).le(v, 8);
-    }
-    bytes &raw(const std::string &s)
-    {
-        b.insert(b.end(), s.begin(), s.end());
-        return *this;
-    }
-    bytes &lenstr(const std::string &s) { return lenenc(s.size()).raw(s); }
-    size_t size() const { return b.size(); }
-};
+using bytes = unit_support::payload;
 
 // An incoming packet holding the first n payload bytes, in a buffer of
 // exactly that size.

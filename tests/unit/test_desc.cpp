@@ -12,32 +12,15 @@
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_proto.h"
+#include "support/unit_support.h"
 
 namespace {
 
 const char *const NONE = "<none>";
 
-std::string str(const my_string *s)
-{
-    if (!s)
-        return NONE;
-    std::string r;
-    for (uint32_t i = 0; i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
-
-std::string diag_state(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? str(r->sqlstate) : NONE;
-}
-
-std::string diag_text(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? str(r->message) : NONE;
-}
+std::string str(const my_string *s) { return s ? unit_support::ascii_of(s) : NONE; }
+std::string diag_state(const void *h, int n = 1) { return unit_support::diag_state(h, n, NONE); }
+std::string diag_text(const void *h, int n = 1) { return unit_support::diag_text(h, n, NONE); }
 
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 
@@ -467,38 +450,6 @@ TEST_F(DescDerive, ConsistencyCheckTexts)
 
 // ---------------------------------------------------------- type tables
 
-TEST(DescTables, DefaultCType)
-{
-    struct { int sql, as_text, odbc2, c; } cases[] = {
-        {SQL_NUMERIC, 0, 0, SQL_C_NUMERIC}, {SQL_DECIMAL, 0, 0, SQL_C_NUMERIC},
-        {SQL_NUMERIC, 1, 0, SQL_C_CHAR},    {SQL_DECIMAL, 1, 0, SQL_C_CHAR},
-        {SQL_INTEGER, 0, 0, SQL_C_SLONG},   {SQL_C_SLONG, 0, 0, SQL_C_SLONG},
-        {SQL_SMALLINT, 0, 0, SQL_C_SSHORT}, {SQL_C_SSHORT, 0, 0, SQL_C_SSHORT},
-        {SQL_FLOAT, 0, 0, SQL_C_DOUBLE},    {SQL_DOUBLE, 0, 0, SQL_C_DOUBLE},
-        {SQL_REAL, 0, 0, SQL_C_FLOAT},
-        {SQL_DATE, 0, 0, SQL_C_DATE},       {SQL_TYPE_DATE, 0, 0, SQL_C_DATE},
-        {SQL_TIME, 0, 0, SQL_C_TIME},       {SQL_TYPE_TIME, 0, 0, SQL_C_TIME},
-        {SQL_TIMESTAMP, 0, 0, SQL_C_TIMESTAMP}, {SQL_TYPE_TIMESTAMP, 0, 0, SQL_C_TIMESTAMP},
-        {SQL_TINYINT, 0, 0, SQL_C_UTINYINT}, {SQL_C_UTINYINT, 0, 0, SQL_C_UTINYINT},
-        {SQL_C_STINYINT, 0, 0, SQL_C_STINYINT},
-        {SQL_BIGINT, 0, 0, SQL_C_SBIGINT},  {SQL_C_SBIGINT, 0, 0, SQL_C_SBIGINT},
-        {SQL_BIGINT, 0, 1, SQL_C_CHAR},     {SQL_C_SBIGINT, 0, 1, SQL_C_CHAR},
-        {SQL_C_UBIGINT, 0, 0, SQL_C_UBIGINT}, {SQL_C_UBIGINT, 0, 1, SQL_C_CHAR},
-        {SQL_C_ULONG, 0, 0, SQL_C_ULONG},   {SQL_C_USHORT, 0, 0, SQL_C_USHORT},
-        {SQL_GUID, 0, 0, SQL_C_GUID},
-        {SQL_WCHAR, 0, 0, SQL_C_WCHAR},     {SQL_WVARCHAR, 0, 0, SQL_C_WCHAR},
-        {SQL_WLONGVARCHAR, 0, 0, SQL_C_WCHAR},
-        {SQL_BIT, 0, 0, SQL_C_BIT},
-        {SQL_BINARY, 0, 0, SQL_C_BINARY},   {SQL_VARBINARY, 0, 0, SQL_C_BINARY},
-        {SQL_LONGVARBINARY, 0, 0, SQL_C_BINARY},
-        {SQL_CHAR, 0, 0, SQL_C_CHAR},       {SQL_VARCHAR, 0, 0, SQL_C_CHAR},
-        {SQL_LONGVARCHAR, 0, 0, SQL_C_CHAR}, {12345, 0, 0, SQL_C_CHAR},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(default_c_type(c.sql, c.as_text, c.odbc2), c.c)
-            << c.sql << " text " << c.as_text << " odbc2 " << c.odbc2;
-}
-
 TEST(DescTables, ValidTypeSets)
 {
     std::vector<int> c_ok, sql_ok;
@@ -517,22 +468,6 @@ TEST(DescTables, ValidTypeSets)
                                  10, 11, 12, 91, 92, 93};
     EXPECT_EQ(c_ok, c_want);
     EXPECT_EQ(sql_ok, sql_want);
-}
-
-TEST(DescTables, SqlTypeNames)
-{
-    struct { int t; const char *name; } cases[] = {
-        {2, "NUMERIC"}, {3, "DECIMAL"}, {4, "INTEGER"}, {-16, "INTEGER"}, {-18, "INTEGER"},
-        {5, "SMALLINT"}, {-15, "SMALLINT"}, {-17, "SMALLINT"}, {6, "FLOAT"}, {7, "REAL"},
-        {8, "DOUBLE"}, {9, "DATE"}, {91, "DATE"}, {10, "TIME"}, {92, "TIME"},
-        {11, "TIMESTAMP"}, {93, "TIMESTAMP"}, {12, "VARCHAR"}, {-6, "TINYINT"},
-        {-26, "TINYINT"}, {-28, "TINYINT"}, {-5, "BIGINT"}, {-25, "BIGINT"}, {-27, "BIGINT"},
-        {-11, "GUID"}, {-10, "LONGWCHAR"}, {-9, "WVARCHAR"}, {-8, "WCHAR"}, {-7, "BIT"},
-        {-4, "LONGVARBINARY"}, {-3, "VARBINARY"}, {-2, "BINARY"}, {-1, "LONGVARCHAR"},
-        {1, "CHAR"}, {0, "CHAR"}, {555, "CHAR"},
-    };
-    for (const auto &c : cases)
-        EXPECT_STREQ(sql_type_name(c.t), c.name) << c.t;
 }
 
 // ------------------------------------------------------- record lists

@@ -24,6 +24,7 @@
 #include "protocol/my_proto.h"
 #include "results/my_data.h"
 #include "results/my_fetch.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -32,30 +33,9 @@ using fake::operator+;
 
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
+using unit_support::now_ms;
+using unit_support::text_of;
+using unit_support::all_diags;
 
 bool has_diag(const void *h, const std::string &state, const std::string &text)
 {

@@ -17,6 +17,7 @@
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
 #include "results/my_fetch.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -24,13 +25,7 @@ using fake::bytes;
 
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
+using unit_support::text_of;
 
 std::string state(const void *h, int n = 1)
 {
@@ -47,13 +42,7 @@ std::string message(const void *h, int n = 1)
 fake::column_info col(const std::string &name, uint8_t type, uint32_t length = 11,
                       uint16_t flags = 0, uint8_t decimals = 0)
 {
-    fake::column_info c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    c.flags = flags;
-    c.decimals = decimals;
-    return c;
+    return fake::column(name, type, 33, flags, decimals, length);
 }
 
 using row = std::vector<std::optional<std::string>>;

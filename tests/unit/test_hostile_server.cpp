@@ -34,6 +34,7 @@
 #include "protocol/my_conn.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_proto.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -44,12 +45,7 @@ const uint32_t SEED = 20240611;
 const int READ_TIMEOUT_MS = 80;     // the driver's wait for a silent server
 const int CASE_LIMIT_MS = 3000;     // a case taking longer counts as a hang
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
+using unit_support::now_ms;
 
 // ---- the valid exchanges ---------------------------------------------
 
@@ -81,13 +77,7 @@ response numbered(const std::vector<bytes> &payloads, uint8_t first = 1)
 fake::column_info col(const std::string &name, uint8_t type, uint16_t charset = 33,
                       uint16_t flags = 0, uint8_t decimals = 0)
 {
-    fake::column_info c;
-    c.name = name;
-    c.type = type;
-    c.charset = charset;
-    c.flags = flags;
-    c.decimals = decimals;
-    return c;
+    return fake::column(name, type, charset, flags, decimals);
 }
 
 // Columns of every family the converters know: integer, text, decimal,
@@ -114,26 +104,6 @@ std::vector<bytes> text_result(uint16_t end_status)
     return r;
 }
 
-std::vector<fake::column_info> binary_columns()
-{
-    return {col("n", 3, 63), col("s", 253), col("when", 12, 63), col("x", 5, 63, 0, 31)};
-}
-
-bytes binary_row(bool second)
-{
-    bytes r{0x00, (uint8_t)(second ? 0x08 : 0x00)};   // col 2 NULL in the second row
-    fake::put_u32(r, second ? 0xFFFFFFFFu : 1234u);
-    if (!second)
-        fake::put_lenenc_str(r, "bin\xC3\xA4r");
-    r = r + bytes{7};
-    fake::put_u16(r, 2021);
-    r = r + bytes{12, 31, 23, 59, 58};
-    double d = second ? -0.5 : 6.25;
-    uint8_t raw[8];
-    memcpy(raw, &d, 8);
-    r.insert(r.end(), raw, raw + 8);
-    return r;
-}
 
 // An OK packet as servers send it: the information text length-encoded.
 std::vector<scenario> scenarios(const std::string &infile)
@@ -162,18 +132,7 @@ std::vector<scenario> scenarios(const std::string &infile)
 
     // prepare: OK (id 1, 4 columns, 1 parameter), parameter and column
     // definitions; execute: a binary result set of two rows.
-    bytes prep{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
-    std::vector<bytes> pr{prep, fake::column_def(col("?", 253)), fake::eof_packet()};
-    std::vector<bytes> ex{bytes{4}};
-    for (const auto &c : binary_columns()) {
-        pr.push_back(fake::column_def(c));
-        ex.push_back(fake::column_def(c));
-    }
-    pr.push_back(fake::eof_packet());
-    ex.push_back(fake::eof_packet());
-    ex.push_back(binary_row(false));
-    ex.push_back(binary_row(true));
-    ex.push_back(fake::eof_packet());
+    std::vector<bytes> pr = fake::prepare_answer(), ex = fake::binary_result();
     v.push_back({"prepared statement with binary rows", PREPARED, {numbered(pr), numbered(ex)}});
 
     v.push_back({"OK with info text",
@@ -216,26 +175,7 @@ bytes serialize(const response &r)
 
 // The server's frames for one response: one frame, compressed when that
 // pays, numbered after the client's command frame.
-bytes frame(const bytes &data)
-{
-    bytes body;
-    uint32_t ulen = 0;
-    if (data.size() > 50) {
-        body.resize(compressBound(data.size()));
-        uLongf clen = body.size();
-        if (compress(body.data(), &clen, data.data(), data.size()) == Z_OK && clen < data.size()) {
-            body.resize(clen);
-            ulen = (uint32_t)data.size();
-        }
-    }
-    if (ulen == 0)
-        body = data;
-    bytes f;
-    fake::put_u24(f, (uint32_t)body.size());
-    f.push_back(1);
-    fake::put_u24(f, ulen);
-    return f + body;
-}
+bytes frame(const bytes &data) { return fake::compressed_frame(data, 1); }
 
 const uint8_t LENGTH_BYTES[] = {0x00, 0x01, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
 const int64_t HEADER_LENGTHS[] = {0, 1, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF, 0xFFFF, 0xFFFFFF};

@@ -16,39 +16,16 @@
 #include "frame/my_handle.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_winkrb.h"
+#include "support/unit_support.h"
 
 namespace {
 
 using fake::bytes;
 using fake::operator+;
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
-
-bool has_diag(const void *h, const std::string &state, const std::string &text)
-{
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        if (text_of(d->sqlstate) == state && text_of(d->message).find(text) != std::string::npos)
-            return true;
-    }
-    return false;
-}
+using unit_support::text_of;
+using unit_support::all_diags;
+using unit_support::has_diag;
 
 bytes b_of(const std::string &s) { return bytes(s.begin(), s.end()); }
 

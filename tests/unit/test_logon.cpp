@@ -26,6 +26,7 @@
 #include "protocol/my_conn.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_proto.h"
+#include "support/unit_support.h"
 
 namespace {
 
@@ -36,40 +37,10 @@ const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 const std::string SALT = "abcdefghijklmnopqrst";   // the greeting's 20 scramble bytes
 const std::string SWITCH_SALT = "ABCDEFGHIJKLMNOPQRST";
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + std::to_string(d->native) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
-
-bool has_diag(const void *h, const std::string &state, const std::string &text = "")
-{
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        if (text_of(d->sqlstate) == state && text_of(d->message).find(text) != std::string::npos)
-            return true;
-    }
-    return false;
-}
+using unit_support::now_ms;
+using unit_support::text_of;
+using unit_support::all_diags;
+using unit_support::has_diag;
 
 bool only_state(const void *h, const std::string &state)
 {
@@ -374,17 +345,7 @@ struct logon : ::testing::Test {
 
 // An incoming packet holding exactly payload (no slack, so an over-read is
 // caught by the sanitizer).
-my_packet *incoming(void *owner, const bytes &payload)
-{
-    my_packet *p = (my_packet *)calloc(1, sizeof *p);
-    p->data = (unsigned char *)malloc(4 + payload.size());
-    if (!payload.empty())
-        memcpy(p->data + 4, payload.data(), payload.size());
-    p->pos = 4;
-    p->limit = p->capacity = (int32_t)(4 + payload.size());
-    p->owner = owner;
-    return p;
-}
+using unit_support::incoming;
 
 // ================================================================ greeting
 

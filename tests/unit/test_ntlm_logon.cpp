@@ -18,49 +18,17 @@
 #include "protocol/my_auth.h"
 #include "protocol/my_auth_crypto.h"
 #include "protocol/my_logon.h"
+#include "support/unit_support.h"
 
 namespace {
 
 using fake::bytes;
 using fake::operator+;
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-bool has_diag(const void *h, const std::string &state, const std::string &text)
-{
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        if (text_of(d->sqlstate) == state && text_of(d->message).find(text) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
-
-bytes utf16(const std::string &s)
-{
-    bytes b;
-    for (char ch : s) {
-        b.push_back((uint8_t)ch);
-        b.push_back(0);
-    }
-    return b;
-}
+using unit_support::text_of;
+using unit_support::has_diag;
+using unit_support::all_diags;
+using fake::utf16;
 
 uint32_t le(const bytes &b, size_t at, int n)
 {
@@ -399,17 +367,7 @@ TEST_F(ntlm_logon, HostileChallengeEndsTheLogon)
 
 // ---- the decoder on its own, on hostile bytes -----------------------
 
-my_packet *incoming(void *owner, const bytes &payload)
-{
-    my_packet *p = (my_packet *)calloc(1, sizeof *p);
-    p->data = (unsigned char *)malloc(4 + payload.size());
-    if (!payload.empty())
-        memcpy(p->data + 4, payload.data(), payload.size());
-    p->pos = 4;
-    p->limit = p->capacity = (int32_t)(4 + payload.size());
-    p->owner = owner;
-    return p;
-}
+using unit_support::incoming;
 
 struct ntlm_decode : ntlm_logon {
     // decode_auth_token on 0x01 + message; the result code.

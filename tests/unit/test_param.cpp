@@ -19,37 +19,19 @@
 #include "protocol/my_proto.h"
 #include "stmt/my_param.h"
 #include "stmt/my_sql.h"
+#include "support/unit_support.h"
 
 namespace {
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
+std::string text_of(const my_string *s) { return unit_support::ascii_of(s); }
 
-std::string hex(const std::string &b)
-{
-    static const char d[] = "0123456789ABCDEF";
-    std::string r;
-    for (unsigned char c : b) {
-        r += d[c >> 4];
-        r += d[c & 15];
-    }
-    return r;
-}
+using unit_support::hex;
+using unit_support::wide;
 
 // The bytes of a value as the application would hold it.
 template <typename T> std::string raw(const T &v)
 {
     return std::string(reinterpret_cast<const char *>(&v), sizeof v);
-}
-
-std::string wide(const std::u16string &s)
-{
-    return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
 }
 
 SQL_TIMESTAMP_STRUCT ts(int y, int mo, int d, int h, int mi, int s, unsigned frac)

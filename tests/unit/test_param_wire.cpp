@@ -12,19 +12,14 @@
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
+#include "support/unit_support.h"
 
 namespace {
 
 using fake::bytes;
 using fake::operator+;
 
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += s->data[i] < 0x80 ? (char)s->data[i] : '?';
-    return r;
-}
+std::string text_of(const my_string *s) { return unit_support::ascii_of(s); }
 
 bytes response(const std::vector<bytes> &packets, uint8_t first = 1)
 {

@@ -11,18 +11,11 @@
 #include "connect/my_connect.h"
 #include "frame/my_handle.h"
 #include "unit/ini_sandbox.h"
+#include "support/unit_support.h"
 
 namespace {
 
-std::string text_of(const my_string *s)
-{
-    if (!s)
-        return "<null>";
-    char *p = ms_to_latin1(s);
-    std::string r(p, s->length);
-    free(p);
-    return r;
-}
+std::string text_of(const my_string *s) { return unit_support::latin1_of(s); }
 
 std::string setting_value(const my_connection *c, setting_id id)
 {

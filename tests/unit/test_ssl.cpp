@@ -14,41 +14,17 @@
 #include "protocol/my_logon.h"
 #include "protocol/my_proto.h"
 #include "protocol/my_ssl.h"
+#include "support/unit_support.h"
 
 namespace {
 
 using fake::bytes;
 using fake::operator+;
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++) {
-        diag_record *d = diag_get(h, i);
-        r += text_of(d->sqlstate) + " " + text_of(d->message) + "\n";
-    }
-    return r;
-}
-
-std::string first_state(const void *h)
-{
-    return diag_count(h) > 0 ? text_of(diag_get(h, 1)->sqlstate) : "";
-}
+using unit_support::now_ms;
+using unit_support::text_of;
+using unit_support::all_diags;
+using unit_support::first_state;
 
 bool has_text(const void *h, const std::string &text)
 {

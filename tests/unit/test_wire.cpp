@@ -21,48 +21,20 @@
 #include "fake/fake_server.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
+#include "support/unit_support.h"
 
 namespace {
 
 using fake::bytes;
 using fake::operator+;
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string text_of(const my_string *s)
-{
-    std::string r;
-    for (uint32_t i = 0; s && i < s->length; i++)
-        r += (char)s->data[i];
-    return r;
-}
-
-std::string diag_state(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? text_of(r->sqlstate) : "";
-}
-
-std::string diag_text(const void *h, int n = 1)
-{
-    diag_record *r = diag_get(h, n);
-    return r ? text_of(r->message) : "";
-}
+using unit_support::now_ms;
+using unit_support::text_of;
+using unit_support::diag_state;
+using unit_support::diag_text;
+using unit_support::all_diags;
 
 // All diagnostic texts of a handle, one per line, for substring checks.
-std::string all_diags(const void *h)
-{
-    std::string r;
-    for (int i = 1; i <= diag_count(h); i++)
-        r += diag_state(h, i) + " " + diag_text(h, i) + "\n";
-    return r;
-}
-
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 
 bytes pattern(size_t n, unsigned salt = 0)
