@@ -13,6 +13,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,8 +31,9 @@ static const char MOD_DRIVER[] = "SQLDriverConnectWide.cpp";
             trace((c), (module), __LINE__, (mode), __VA_ARGS__);                               \
     } while (0)
 
-/* The keys each reader takes from a DSN, in the order it takes them.
- * SQLConnect reads Server and Socket before these. */
+/* The keys each reader takes from a DSN, in the order it takes them (rows
+ * added to the table later follow, see full_order). SQLConnect reads Server
+ * and Socket before these. */
 static const setting_id connect_order[] = {
     SET_Logging, SET_LogFile, SET_PORT, SET_IPV6, SET_AnsiMode, SET_NTLMv2, SET_Kerberos,
     SET_DATABASE, SET_WindowsUser, SET_UID, SET_PWD, SET_PacketSize, SET_ConvToUtf,
@@ -56,14 +58,38 @@ static const setting_id complete_order[] = {
     SET_Logging, SET_LogFile,
 };
 
+/* The order as listed, then every row it does not name (a keyword added
+ * later) in table order; skip names the rows a reader does not take. */
+struct full_order {
+    setting_id ids[SETTING_COUNT];
+    size_t count = 0;
+    full_order(const setting_id *listed, size_t n, std::initializer_list<setting_id> skip)
+    {
+        bool named[SETTING_COUNT] = {};
+        for (setting_id id : skip)
+            named[id] = true;
+        for (size_t i = 0; i < n; i++) {
+            ids[count++] = listed[i];
+            named[listed[i]] = true;
+        }
+        for (const setting_row &r : setting_table)
+            if (!named[r.id])
+                ids[count++] = r.id;
+    }
+};
+
 setting_order dsn_connect_order(void)
 {
-    return {connect_order, sizeof connect_order / sizeof connect_order[0]};
+    static const full_order order(connect_order, sizeof connect_order / sizeof connect_order[0],
+                                  {SET_DSN, SET_SERVER, SET_SOCKET});
+    return {order.ids, order.count};
 }
 
 setting_order dsn_complete_order(void)
 {
-    return {complete_order, sizeof complete_order / sizeof complete_order[0]};
+    static const full_order order(complete_order,
+                                  sizeof complete_order / sizeof complete_order[0], {SET_DSN});
+    return {order.ids, order.count};
 }
 
 /* ------------------------------------------------------------ value forms */
@@ -492,8 +518,9 @@ int connect_read_dsn(my_connection *c, my_string *dsn, my_string *uid, my_string
     }
     c->UID = user.release();
     c->PWD = pass.release();
-    for (setting_id id : connect_order)
-        read_for_connect(c, d, setting_table[id], p);
+    setting_order order = dsn_connect_order();
+    for (size_t i = 0; i < order.count; i++)
+        read_for_connect(c, d, setting_table[order.ids[i]], p);
     return decode_pending(c, p);
 }
 
@@ -518,8 +545,9 @@ int complete_from_dsn(my_connection *c, const setting_given &given, int text_utf
     if (c->DSN && c->DSN->length) {
         dsn_section d;
         dsn_open(d, section_name(c->DSN, text_utf8));
-        for (setting_id id : complete_order) {
-            const setting_row &r = setting_table[id];
+        setting_order order = dsn_complete_order();
+        for (size_t i = 0; i < order.count; i++) {
+            const setting_row &r = setting_table[order.ids[i]];
             if (!left_open(c, r, given))
                 continue;
             std::string v = dsn_value(d, r.ini_key);
@@ -532,6 +560,27 @@ int complete_from_dsn(my_connection *c, const setting_given &given, int text_utf
     for (const setting_row &r : setting_table)
         if (setting_is_number(r) && c->*(r.number) < 0)
             c->*(r.number) = 0;
+    return decode_pending(c, p);
+}
+
+/* ---- the setup dialog's test logon ---- */
+
+int complete_unprompted_from_dsn(my_connection *c)
+{
+    pending_texts p;
+    if (c->DSN && c->DSN->length) {
+        dsn_section d;
+        dsn_open(d, section_name(c->DSN, 0));
+        setting_order order = dsn_complete_order();
+        for (size_t i = 0; i < order.count; i++) {
+            const setting_row &r = setting_table[order.ids[i]];
+            if (r.prompt_at >= 0)   /* the record's value holds */
+                continue;
+            std::string v = dsn_value(d, r.ini_key);
+            if (!v.empty())
+                store_dsn_value(c, r, v, p, false);
+        }
+    }
     return decode_pending(c, p);
 }
 
