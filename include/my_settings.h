@@ -87,6 +87,11 @@ struct setting_row {
     /* The setting's own name (its field in my_connection): the key of the
      * attribute list complete_info gives the dialog. */
     const char *name;
+    /* Other spellings people write: alias in a connection string, ini_alias
+     * in odbc.ini (null: none). The row's own keyword or key wins when both
+     * are given; the output string and the DSN writer use the own one. */
+    const char *alias;
+    const char *ini_alias;
 };
 
 #define QV_PROMPT(field) ((int16_t)offsetof(my_prompt, field))
@@ -96,18 +101,23 @@ struct setting_row {
  * output rule, Boolean rule,] field, list_at, write_at, prompt field. */
 #define QV_TEXT_ROW(id, kw, ini, out, field, list_at, write_at, prompt) \
     {id, kw, ini, out, FORM_TEXT, OUT_TEXT, BOOL_STRICT, &my_connection::field, nullptr, 0, \
-     list_at, write_at, prompt, #field}
+     list_at, write_at, prompt, #field, nullptr, nullptr}
+/* A text with other spellings, and a field in the prompt record. */
+#define QV_ALIASED_ROW(id, kw, ini, out, field, list_at, write_at, alias, ini_alias) \
+    {id, kw, ini, out, FORM_TEXT, OUT_TEXT, BOOL_STRICT, &my_connection::field, nullptr, 0, \
+     list_at, write_at, QV_PROMPT(field), #field, alias, ini_alias}
 #define QV_NUM_ROW(id, kw, ini, out, form, output, rule, field, list_at, write_at, prompt) \
     {id, kw, ini, out, form, output, rule, nullptr, &my_connection::field, 0, list_at, \
-     write_at, prompt, #field}
+     write_at, prompt, #field, nullptr, nullptr}
 
 inline constexpr setting_row setting_table[SETTING_COUNT] = {
     QV_TEXT_ROW(SET_DSN, "dsn", nullptr, "DSN=%S;", DSN, 1, 0, QV_PROMPT(DSN)),
-    QV_TEXT_ROW(SET_UID, "uid", "User", "UID=%S;", UID, 2, 3, QV_PROMPT(UID)),
-    QV_TEXT_ROW(SET_PWD, "pwd", "Password", "PWD=%S;", PWD, 3, 4, QV_PROMPT(PWD)),
+    QV_ALIASED_ROW(SET_UID, "uid", "User", "UID=%S;", UID, 2, 3, "user", "UID"),
+    QV_ALIASED_ROW(SET_PWD, "pwd", "Password", "PWD=%S;", PWD, 3, 4, "password", "PWD"),
     QV_TEXT_ROW(SET_SERVER, "server", "Server", "SERVER=%S;", SERVER, 4, 2, QV_PROMPT(SERVER)),
     QV_TEXT_ROW(SET_SOCKET, "socket", "Socket", "SOCKET=%S;", SOCKET, 0, 0, QV_PROMPT(SOCKET)),
-    QV_TEXT_ROW(SET_DATABASE, "database", "Database", "DATABASE=%S;", DATABASE, 5, 1, QV_PROMPT(DATABASE)),
+    QV_ALIASED_ROW(SET_DATABASE, "database", "Database", "DATABASE=%S;", DATABASE, 5, 1, "db",
+                   "DB"),
     QV_NUM_ROW(SET_PORT, "port", "Port", "PORT=%d;", FORM_INTEGER, OUT_PORT, BOOL_STRICT, PORT, 12, 8, QV_PROMPT(PORT)),
     QV_NUM_ROW(SET_IPV6, "ipv6", "IPV6", "IPV6=Yes;", FORM_BOOLEAN, OUT_FLAG, BOOL_STRICT, IPV6, 15, 10, QV_PROMPT(IPV6)),
     QV_NUM_ROW(SET_RCVBUFFER, "RCVBUFFER", "RCVBUFFER", "RCVBUFFER=%d;", FORM_INTEGER,
@@ -164,7 +174,7 @@ inline constexpr setting_row setting_table[SETTING_COUNT] = {
      * 0 refuses every file request and stops announcing CLIENT_LOCAL_FILES. */
     {SET_LocalInfile, "LocalInfile", "LocalInfile", "LocalInfile=%d;", FORM_BOOLEAN, OUT_CHANGED,
      BOOL_STRICT, nullptr, &my_connection::LocalInfile, 1, 0, 0, QV_NO_PROMPT,
-     "LocalInfile"},
+     "LocalInfile", nullptr, nullptr},
     QV_NUM_ROW(SET_EnableCleartextPlugin, "EnableCleartextPlugin", "EnableCleartextPlugin",
                "EnableCleartextPlugin=yes;", FORM_BOOLEAN, OUT_FLAG, BOOL_STRICT,
                EnableCleartextPlugin, 0, 0, QV_NO_PROMPT),
@@ -177,13 +187,14 @@ inline constexpr setting_row setting_table[SETTING_COUNT] = {
     QV_NUM_ROW(SET_ConnectionTimeout, "ConnectionTimeout", "ConnectionTimeout", nullptr,
                FORM_INTEGER, OUT_NEVER, BOOL_STRICT, ConnectionTimeout, 0, 0, QV_PROMPT(ConnectionTimeout)),
     {SET_Logging, "logging", "Logging", nullptr, FORM_LOGGING, OUT_NEVER, BOOL_STRICT, nullptr,
-     nullptr, 0, 0, 0, QV_NO_PROMPT, "Logging"},
+     nullptr, 0, 0, 0, QV_NO_PROMPT, "Logging", nullptr, nullptr},
     {SET_LogFile, "logfile", "LogFile", nullptr, FORM_LOGFILE, OUT_NEVER, BOOL_STRICT, nullptr,
-     nullptr, 0, 0, 0, QV_NO_PROMPT, "LogFile"},
+     nullptr, 0, 0, 0, QV_NO_PROMPT, "LogFile", nullptr, nullptr},
 };
 
 #undef QV_TEXT_ROW
 #undef QV_NUM_ROW
+#undef QV_ALIASED_ROW
 #undef QV_PROMPT
 #undef QV_NO_PROMPT
 

@@ -152,7 +152,10 @@ static void load_dsn(dsn_values &v, const std::string &dsn)
         if (v.given[r.id] || !r.ini_key)
             continue;
         bool text = value_kind_of(r.id) == KIND_TEXT;
-        std::string s = ini_read(dsn, r.ini_key, text ? INI_VALUE_SIZE : INI_NUMBER_SIZE);
+        int size = text ? INI_VALUE_SIZE : INI_NUMBER_SIZE;
+        std::string s = ini_read(dsn, r.ini_key, size);
+        if (s.empty() && r.ini_alias)   /* e.g. UID and PWD for User and Password */
+            s = ini_read(dsn, r.ini_alias, size);
         /* an empty number or option keeps its start value */
         if (!text && s.empty())
             continue;
@@ -301,6 +304,9 @@ int values_save_dsn(const dsn_values &v, const std::string &old_name, const char
         if (write_value(name, key, written_value(v, ids[i])) != 0)
             return -1;
         written.push_back(key);
+        /* the value read under the key's alias is now written under the key */
+        if (ids[i] < SETTING_COUNT && setting_table[ids[i]].ini_alias)
+            written.push_back(setting_table[ids[i]].ini_alias);
     }
     /* Other stored keys, settings the dialog shows no field for among them,
      * survive the save as they were. */

@@ -53,8 +53,10 @@ void values_as_shown(dsn_values &v);
 
 /* Replaces the DSN old_name by v's DSN with the driver description and the
  * dialog's keys. 0 on success; -1 when the installer refused (its errors are
- * posted again for the caller of ConfigDSN). Keys the dialog does not edit
- * (Entropy, time-outs, trace settings ...) are carried over. */
+ * posted again for the caller of ConfigDSN). Keys without a place in the
+ * write order are written when the attribute list gave them, else carried
+ * over as stored (Entropy, time-outs, trace settings ...); a key read under
+ * its alias (UID for User) is written under the key itself. */
 int values_save_dsn(const dsn_values &v, const std::string &old_name, const char *driver);
 
 /* The keys values_save_dsn writes first, in the order it writes them. */

@@ -139,7 +139,7 @@ TEST_F(DsnConnect, UserArgumentsComeBeforeTheDsn)
         const char *want_uid, *want_pwd;
     } cases[] = {
         {nullptr, 0, nullptr, "dsnuser", "dsnpass"},   // null: the DSN's
-        {"", 0, nullptr, "", "dsnpass"},               // empty: given, and empty
+        {"", 0, "", "dsnuser", "dsnpass"},             // empty: not given either
         {"app", SQL_NTS, "secret", "app", "secret"},
     };
     for (const tc &t : cases) {
@@ -147,6 +147,36 @@ TEST_F(DsnConnect, UserArgumentsComeBeforeTheDsn)
         EXPECT_EQ(connect("qv_user", t.uid, t.uid_len, t.pwd), SQL_ERROR);
         EXPECT_EQ(text_of(c->UID), t.want_uid);
         EXPECT_EQ(text_of(c->PWD), t.want_pwd);
+    }
+}
+
+// A DSN written with UID, PWD and DB, as guides write it, is read under both
+// readers; User, Password and Database win when both spellings are there.
+TEST_F(DsnConnect, DsnKeysUnderTheirOtherSpellings)
+{
+    ini_set_dsn("qv_alias", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"UID", "alias_user"},
+                             {"PWD", "alias_pw"}, {"DB", "alias_db"}});
+    ini_set_dsn("qv_both", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"UID", "alias_user"},
+                            {"User", "own_user"}, {"PWD", "alias_pw"}, {"Password", "own_pw"},
+                            {"DB", "alias_db"}, {"Database", "own_db"}});
+    struct tc {
+        bool sqlconnect;
+        const char *in;
+        const char *uid, *pwd, *db;
+    } cases[] = {
+        {true, "qv_alias", "alias_user", "alias_pw", "alias_db"},
+        {false, "DSN=qv_alias", "alias_user", "alias_pw", "alias_db"},
+        {true, "qv_both", "own_user", "own_pw", "own_db"},
+        {false, "DSN=qv_both", "own_user", "own_pw", "own_db"},
+        {false, "DSN=qv_alias;USER=cs_user;DB=cs_db", "cs_user", "alias_pw", "cs_db"},
+    };
+    for (const tc &t : cases) {
+        SCOPED_TRACE(t.in);
+        SQLRETURN rc = t.sqlconnect ? connect(t.in, "", 0, "") : driver_connect(t.in);
+        EXPECT_EQ(rc, SQL_ERROR);   // nothing listens on port 1
+        EXPECT_EQ(text_of(c->UID), t.uid);
+        EXPECT_EQ(text_of(c->PWD), t.pwd);
+        EXPECT_EQ(text_of(c->DATABASE), t.db);
     }
 }
 
