@@ -239,6 +239,55 @@ TEST_F(SetupDialog, ConfiguringAStoredDsnShowsAndWritesEveryKey)
     SQLRemoveDSNFromIni(dsn.c_str());
 }
 
+// A DSN written with UID, PWD and DB shows its values and is saved under the
+// dialog's own keys; a key the dialog has no field for is written when the
+// attribute list gives it and survives the save when stored.
+TEST_F(SetupDialog, OtherSpellingsAndKeysWithoutAField)
+{
+    const std::string dsn = "qv_dialog_spellings";
+    SQLWriteDSNToIni(dsn.c_str(), "Quorvane MySQL ODBC Driver");
+    const std::pair<const char *, const char *> stored[] = {
+        {"UID", "bob"}, {"PWD", "pw"}, {"DB", "shop"}, {"Server", "db.example"},
+        {"HostNameInCertificate", "h.example"}, {"EnableCleartextPlugin", "yes"},
+    };
+    for (const auto &kv : stored)
+        ini_put(dsn, kv.first, kv.second);
+
+    ::Setup s(nullptr, "DSN Properties", nullptr);
+    s.set_driver("Quorvane MySQL ODBC Driver");
+    s.load(attrs("DSN=" + dsn + ";LocalInfile=0;").c_str());
+    EXPECT_EQ(edit(s, SET_UID)->text(), QString("bob"));
+    EXPECT_EQ(edit(s, SET_PWD)->text(), QString("pw"));
+    EXPECT_EQ(edit(s, SET_DATABASE)->text(), QString("shop"));
+    s.Ok();
+    EXPECT_FALSE(s.save_failed());
+    const std::pair<const char *, const char *> written[] = {
+        {"User", "bob"}, {"Password", "pw"}, {"Database", "shop"},
+        {"UID", ""}, {"PWD", ""}, {"DB", ""},
+        {"LocalInfile", "No"}, {"HostNameInCertificate", "h.example"},
+        {"EnableCleartextPlugin", "yes"},
+    };
+    for (const auto &kv : written)
+        EXPECT_EQ(ini_get(dsn, kv.first), kv.second) << kv.first;
+    SQLRemoveDSNFromIni(dsn.c_str());
+}
+
+// Prompt mode hands back every setting the record has a field for, not only
+// those on screen: a socket, time-outs or the DSN given to the prompt stay.
+TEST_F(SetupDialog, PromptModeKeepsTheSettingsWithoutAField)
+{
+    my_prompt record{};
+    ::Setup s(nullptr, "DSN Properties", &record);
+    s.load(attrs("DSN=qv_dialog_absent;SERVER=h1;SOCKET=/run/s.sock;LogonTimeout=5000;"
+                 "SQLMode=ANSI;ConvWToUtf=1;").c_str());
+    s.Ok();
+    EXPECT_STREQ(record.DSN, "qv_dialog_absent");
+    EXPECT_STREQ(record.SOCKET, "/run/s.sock");
+    EXPECT_STREQ(record.SQLMode, "ANSI");
+    EXPECT_EQ(record.LogonTimeout, 5000);
+    EXPECT_EQ(record.ConvWToUtf, 1);
+}
+
 TEST_F(SetupDialog, PortFromTheListOrTheDefault)
 {
     ::Setup zero(nullptr, "DSN Properties", nullptr);
