@@ -315,7 +315,8 @@ qv_server_start() {
 }
 
 # qv_write_odbc_ini DIR DRIVER_SO [SETUP_SO]: private odbcinst.ini (the driver
-# under its registered name) and odbc.ini (the test DSN) in DIR/odbc.  Point
+# under its registered name) and odbc.ini (the test DSN, and DSN_uid written
+# with UID, PWD and DB) in DIR/odbc.  Point
 # unixODBC at them with ODBCSYSINI=DIR/odbc and ODBCINI=DIR/odbc/odbc.ini.
 qv_write_odbc_ini() {
     local dir=$1 driver=$2 setup=${3:-}
@@ -340,6 +341,15 @@ Port = $port
 User = $QV_TEST_USER
 Password = $QV_TEST_PASSWORD
 Database = $QV_TEST_DATABASE
+
+[${QV_DSN}_uid]
+Description = the same server, with the keys unixODBC's documentation writes
+Driver = $QV_DRIVER_NAME
+Server = 127.0.0.1
+Port = $port
+UID = $QV_TEST_USER
+PWD = $QV_TEST_PASSWORD
+DB = $QV_TEST_DATABASE
 EOF
 }
 

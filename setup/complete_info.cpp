@@ -8,31 +8,24 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "my_settings.h"
 #include "setup_run.h"
 
-struct list_key {
-    const char *key;
-    setting_id id;
-};
-
-/* The texts offered to the dialog (each only when set), then the numbers
- * (always), in list order. */
-static const list_key list_texts[] = {
-    {"DSN", SET_DSN}, {"UID", SET_UID}, {"PWD", SET_PWD}, {"SERVER", SET_SERVER},
-    {"DATABASE", SET_DATABASE}, {"ENTROPY", SET_Entropy}, {"PrivateKeyFile", SET_PrivateKeyFile},
-    {"CertificateFile", SET_CertificateFile}, {"PublicKeyFile", SET_PublicKeyFile},
-    {"WindowsUser", SET_WindowsUser}, {"Principal", SET_Principal},
-};
-
-static const list_key list_numbers[] = {
-    {"PORT", SET_PORT}, {"ReqCharSet", SET_ReqCharSet}, {"Compress", SET_Compress},
-    {"IPV6", SET_IPV6}, {"AnsiMode", SET_AnsiMode}, {"Text_Prepare", SET_Text_Prepare},
-    {"NoCache", SET_NoCache}, {"Encrypt", SET_Encrypt}, {"ConvToUtf", SET_ConvToUtf},
-    {"TrustServerCertificate", SET_TrustServerCertificate}, {"NTLMv2", SET_NTLMv2},
-    {"Kerberos", SET_Kerberos}, {"NullDatetimes", SET_NullDatetimes},
-};
+/* The settings offered to the dialog, in list order: the rows with a place
+ * in it (the texts come before the numbers), then every other setting the
+ * connection holds, in table order. */
+std::vector<setting_id> prompt_list_order(void)
+{
+    setting_id ids[SETTING_COUNT];
+    int n = settings_in_order(&setting_row::list_at, ids);
+    std::vector<setting_id> order(ids, ids + n);
+    for (const setting_row &r : setting_table)
+        if (!r.list_at && (r.text || r.number))
+            order.push_back(r.id);
+    return order;
+}
 
 static void append_entry(std::string &list, const std::string &entry)
 {
@@ -44,18 +37,24 @@ static void append_entry(std::string &list, const std::string &entry)
 std::string prompt_attribute_list(const my_connection *c)
 {
     std::string list;
-    for (const list_key &t : list_texts) {
-        const my_string *s = c->*(setting_table[t.id].text);
-        if (!s || !s->length)
-            continue;
-        char *narrow = ms_to_narrow(s, c);
-        if (!narrow)
-            continue;
-        append_entry(list, std::string(t.key) + "=" + narrow);
-        free(narrow);
+    for (setting_id id : prompt_list_order()) {
+        const setting_row &r = setting_table[id];
+        std::string value;
+        if (r.text) {   /* texts only when set */
+            const my_string *s = c->*(r.text);
+            if (!s || !s->length)
+                continue;
+            char *narrow = ms_to_narrow(s, c);
+            if (!narrow)
+                continue;
+            value = narrow;
+            explicit_bzero(narrow, strlen(narrow));
+            free(narrow);
+        } else {
+            value = std::to_string(c->*(r.number));
+        }
+        append_entry(list, std::string(r.name) + "=" + value);
     }
-    for (const list_key &n : list_numbers)
-        append_entry(list, std::string(n.key) + "=" + std::to_string(c->*(setting_table[n.id].number)));
     return list;   /* the terminator of the last entry and c_str()'s make the empty entry */
 }
 

@@ -82,48 +82,48 @@ struct widget_row {
 
 /* The widgets in tab order. */
 static const widget_row widget_rows[] = {
-    {true, 10, false, "&DSN:", WIDGET_EDIT, WIDE_EDIT, 0, false, "Data source name", V_DSN},
+    {true, 10, false, "&DSN:", WIDGET_EDIT, WIDE_EDIT, 0, false, "Data source name", SET_DSN},
     {true, 40, false, "D&escription:", WIDGET_EDIT, WIDE_EDIT, 0, false,
      "Data source description", V_DESCRIPTION},
     {false, 10, false, "Data&base:", WIDGET_EDIT, WIDE_EDIT, TEXT_MAX, false, "Database",
-     V_DATABASE},
-    {false, 40, false, "&User Name:", WIDGET_EDIT, WIDE_EDIT, 0, false, "User Name", V_UID},
-    {false, 70, false, "&Password:", WIDGET_EDIT, WIDE_EDIT, TEXT_MAX, true, "Password", V_PWD},
+     SET_DATABASE},
+    {false, 40, false, "&User Name:", WIDGET_EDIT, WIDE_EDIT, 0, false, "User Name", SET_UID},
+    {false, 70, false, "&Password:", WIDGET_EDIT, WIDE_EDIT, TEXT_MAX, true, "Password", SET_PWD},
     {false, 100, false, "&Server:", WIDGET_EDIT, WIDE_EDIT, 0, false, "Target Server",
-     V_SERVER},
-    {false, 130, false, "&Port:", WIDGET_EDIT, NARROW_EDIT, 0, false, "Target Port", V_PORT},
-    {false, 130, true, "IPv&6:", WIDGET_CHECK, 0, 0, false, "Use IPv6", V_IPV6},
+     SET_SERVER},
+    {false, 130, false, "&Port:", WIDGET_EDIT, NARROW_EDIT, 0, false, "Target Port", SET_PORT},
+    {false, 130, true, "IPv&6:", WIDGET_CHECK, 0, 0, false, "Use IPv6", SET_IPV6},
     {false, 160, false, "SSL &Encryption:", WIDGET_CHECK, 0, 0, false,
-     "Encrypt traffic with SSL", V_ENCRYPT},
+     "Encrypt traffic with SSL", SET_Encrypt},
     {false, 160, true, "Compress:", WIDGET_CHECK, 0, 0, false, "Enhanced password encryption",
-     V_COMPRESS},
+     SET_Compress},
     {false, 190, false, "Private Key File:", WIDGET_EDIT, WIDE_EDIT, 0, false,
-     "Private Key File", V_PRIVATE_KEY_FILE},
+     "Private Key File", SET_PrivateKeyFile},
     {false, 220, false, "Certificate File:", WIDGET_EDIT, WIDE_EDIT, 0, false,
-     "Certificate File", V_CERTIFICATE_FILE},
+     "Certificate File", SET_CertificateFile},
     {false, 250, false, "Public Cert:", WIDGET_EDIT, WIDE_EDIT, 0, false,
-     "Public Certificate File", V_PUBLIC_KEY_FILE},
+     "Public Certificate File", SET_PublicKeyFile},
     {false, 280, false, "Trust &Cert:", WIDGET_CHECK, 0, 0, false,
-     "Trust certificate from server", V_TRUST_CERT},
+     "Trust certificate from server", SET_TrustServerCertificate},
     {false, 280, true, "Text Prep:", WIDGET_CHECK, 0, 0, false,
-     "Use TEXT protacol for prepared query", V_TEXT_PREPARE},
+     "Use TEXT protacol for prepared query", SET_Text_Prepare},
     {false, 310, false, "No Cache:", WIDGET_CHECK, 0, 0, false, "Dont cache results",
-     V_NOCACHE},
+     SET_NoCache},
     {false, 310, true, "Conv To UTF:", WIDGET_CHECK, 0, 0, false, "8 bit as UTF8",
-     V_CONV_TO_UTF},
+     SET_ConvToUtf},
     {false, 340, false, "Req Charset:", WIDGET_EDIT, NARROW_EDIT, 0, false,
-     "Character Set to use", V_REQCHARSET},
-    {false, 340, true, "Ansi Mode:", WIDGET_CHECK, 0, 0, false, "Use ANSI SQL", V_ANSIMODE},
+     "Character Set to use", SET_ReqCharSet},
+    {false, 340, true, "Ansi Mode:", WIDGET_CHECK, 0, 0, false, "Use ANSI SQL", SET_AnsiMode},
     {false, 370, false, "NTLMv2:", WIDGET_CHECK, 0, 0, false, "Use v2 for NTLM auth",
-     V_NTLMV2},
+     SET_NTLMv2},
     {false, 370, true, "Kerberos:", WIDGET_CHECK, 0, 0, false,
-     "Use Kerberos for authentication", V_KERBEROS},
+     "Use Kerberos for authentication", SET_Kerberos},
     {false, 400, false, "Windows User:", WIDGET_EDIT, WIDE_EDIT, 0, false,
-     "Windows User name to auth", V_WINDOWS_USER},
+     "Windows User name to auth", SET_WindowsUser},
     {false, 430, false, "Principal:", WIDGET_EDIT, WIDE_EDIT, 0, false,
-     "Principal name to use", V_PRINCIPAL},
+     "Principal name to use", SET_Principal},
     {false, 460, false, "Null Datetimes:", WIDGET_CHECK, 0, 0, false,
-     "Use NULL for invalid dateimes", V_NULL_DATETIMES},
+     "Use NULL for invalid dateimes", SET_NullDatetimes},
 };
 
 Setup::Setup(QWidget *parent, const char *name, my_prompt *record)
@@ -246,8 +246,8 @@ void Setup::show_values(const dsn_values &v)
 
 void Setup::disable_dsn_name()
 {
-    if (fields_[V_DSN])
-        fields_[V_DSN]->setEnabled(false);
+    if (fields_[SET_DSN])
+        fields_[SET_DSN]->setEnabled(false);
 }
 
 /* The values on screen; what has no field keeps what was loaded. */

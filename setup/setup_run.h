@@ -8,8 +8,10 @@
 #define QV_SETUP_RUN_H
 
 #include <string>
+#include <vector>
 
 #include "my_prompt.h"
+#include "my_settings.h"
 
 struct dialog_request {
     const char *attributes = nullptr;   /* NUL-separated, ending with an empty entry */
@@ -37,5 +39,7 @@ extern dialog_hook_fn dialog_hook;
 /* complete_info's attribute list from the connection's settings, in the
  * connection's narrow encoding (it holds the password: clear it after use). */
 std::string prompt_attribute_list(const my_connection *c);
+/* The settings that list offers, in its order. */
+std::vector<setting_id> prompt_list_order(void);
 
 #endif

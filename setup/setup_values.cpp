@@ -20,40 +20,40 @@ static const char ODBC_INI[] = "odbc.ini";
 
 value_kind value_kind_of(value_id id)
 {
-    switch (id) {
-    case V_PORT:
-    case V_REQCHARSET:
-        return KIND_NUMBER;
-    case V_IPV6: case V_ANSIMODE: case V_ENCRYPT: case V_NOCACHE: case V_NTLMV2:
-    case V_KERBEROS: case V_COMPRESS: case V_TRUST_CERT: case V_NULL_DATETIMES:
-    case V_TEXT_PREPARE: case V_CONV_TO_UTF:
-        return KIND_OPTION;
-    default:
+    if (id < 0 || id >= SETTING_COUNT)   /* the description */
         return KIND_TEXT;
+    switch (setting_table[id].form) {
+    case FORM_INTEGER: return KIND_NUMBER;
+    case FORM_BOOLEAN:
+    case FORM_ENCRYPT: return KIND_OPTION;
+    default: return KIND_TEXT;   /* texts, and Logging and LogFile as written */
     }
 }
 
 /* ------------------------------------------------------- attribute list */
 
-/* Entries are recognised by their first letters, in this order (so "desc"
- * also takes "Description", and "RsaKeyFile" is the private key file). */
-struct list_key {
-    const char *prefix;
-    value_id id;
-};
-
-static const list_key list_keys[] = {
-    {"dsn", V_DSN}, {"desc", V_DESCRIPTION}, {"uid", V_UID}, {"pwd", V_PWD},
-    {"server", V_SERVER}, {"database", V_DATABASE}, {"port", V_PORT},
-    {"ReqCharSet", V_REQCHARSET}, {"ipv6", V_IPV6}, {"ansimode", V_ANSIMODE},
-    {"encrypt", V_ENCRYPT}, {"nocache", V_NOCACHE}, {"ntlmv2", V_NTLMV2},
-    {"kerberos", V_KERBEROS}, {"compress", V_COMPRESS},
-    {"TrustServerCertificate", V_TRUST_CERT}, {"NullDatetimes", V_NULL_DATETIMES},
-    {"PrivateKeyFile", V_PRIVATE_KEY_FILE}, {"CertificateFile", V_CERTIFICATE_FILE},
-    {"RsaKeyFile", V_PRIVATE_KEY_FILE}, {"Entropy", V_ENTROPY}, {"SQLMode", V_SQLMODE},
-    {"WindowsUser", V_WINDOWS_USER}, {"Principal", V_PRINCIPAL},
-    {"PublicKeyFile", V_PUBLIC_KEY_FILE}, {"Text_Prepare", V_TEXT_PREPARE},
-};
+/* Entries are recognised by their first letters: the keywords of the
+ * table, and two names of the dialog's own ("desc" also takes
+ * "Description", and "RsaKeyFile" is the private key file). No keyword is
+ * the beginning of another, so the order of the look-up does not matter. */
+static bool list_key(const char *entry, value_id *id)
+{
+    static const struct {
+        const char *prefix;
+        value_id id;
+    } own[] = {{"desc", V_DESCRIPTION}, {"RsaKeyFile", SET_PrivateKeyFile}};
+    for (const auto &k : own)
+        if (strncasecmp(entry, k.prefix, strlen(k.prefix)) == 0) {
+            *id = k.id;
+            return true;
+        }
+    for (const setting_row &r : setting_table)
+        if (strncasecmp(entry, r.keyword, strlen(r.keyword)) == 0) {
+            *id = r.id;
+            return true;
+        }
+    return false;
+}
 
 /* The value starts after the '=', not at a fixed distance from the prefix:
  * an entry spelled out in full ("Description=x") must not load the rest of
@@ -106,7 +106,7 @@ static void set_from_text(dsn_values &v, value_id id, const char *s)
 {
     switch (value_kind_of(id)) {
     case KIND_TEXT:
-        v.text[id] = id == V_DSN ? without_trailing_semicolon(s) : std::string(s);
+        v.text[id] = id == SET_DSN ? without_trailing_semicolon(s) : std::string(s);
         break;
     case KIND_NUMBER:
         v.number[id] = (int)strtol(s, nullptr, 10);
@@ -123,44 +123,15 @@ static void load_list(dsn_values &v, const char *attributes)
         const char *value = attribute_value(entry);
         if (!value)
             return;
-        for (const list_key &k : list_keys) {
-            if (strncasecmp(entry, k.prefix, strlen(k.prefix)) == 0) {
-                set_from_text(v, k.id, value);
-                v.given[k.id] = true;
-                return;
-            }
+        value_id id;
+        if (list_key(entry, &id)) {
+            set_from_text(v, id, value);
+            v.given[id] = true;
         }
     });
 }
 
 /* ------------------------------------------------------------ stored DSN */
-
-struct ini_key {
-    const char *key;
-    value_id id;
-    int size;
-};
-
-/* What the DSN supplies where the list was silent. Paths get the full size:
- * a path cut here would be written back cut on the next save. */
-static const ini_key dsn_read_keys[] = {
-    {"Description", V_DESCRIPTION, INI_VALUE_SIZE}, {"User", V_UID, INI_VALUE_SIZE},
-    {"Password", V_PWD, INI_VALUE_SIZE}, {"Server", V_SERVER, INI_VALUE_SIZE},
-    {"Database", V_DATABASE, INI_VALUE_SIZE}, {"Entropy", V_ENTROPY, INI_VALUE_SIZE},
-    {"SQLMode", V_SQLMODE, INI_VALUE_SIZE}, {"WindowsUser", V_WINDOWS_USER, INI_VALUE_SIZE},
-    {"PrivateKeyFile", V_PRIVATE_KEY_FILE, INI_VALUE_SIZE},
-    {"CertificateFile", V_CERTIFICATE_FILE, INI_VALUE_SIZE},
-    {"PublicKeyFile", V_PUBLIC_KEY_FILE, INI_VALUE_SIZE},
-    {"Principal", V_PRINCIPAL, INI_VALUE_SIZE},
-    {"port", V_PORT, INI_NUMBER_SIZE}, {"ReqCharSet", V_REQCHARSET, INI_NUMBER_SIZE},
-    {"ipv6", V_IPV6, INI_NUMBER_SIZE}, {"ansimode", V_ANSIMODE, INI_NUMBER_SIZE},
-    {"Encrypt", V_ENCRYPT, INI_NUMBER_SIZE}, {"NoCache", V_NOCACHE, INI_NUMBER_SIZE},
-    {"NTLMv2", V_NTLMV2, INI_NUMBER_SIZE}, {"Kerberos", V_KERBEROS, INI_NUMBER_SIZE},
-    {"Compress", V_COMPRESS, INI_NUMBER_SIZE},
-    {"TrustServerCertificate", V_TRUST_CERT, INI_NUMBER_SIZE},
-    {"NullDatetimes", V_NULL_DATETIMES, INI_NUMBER_SIZE},
-    {"Text_Prepare", V_TEXT_PREPARE, INI_NUMBER_SIZE},
-};
 
 static std::string ini_read(const std::string &section, const char *key, int size)
 {
@@ -170,28 +141,38 @@ static std::string ini_read(const std::string &section, const char *key, int siz
     return std::string(buf.data());
 }
 
+/* What the DSN supplies where the list was silent: the description and
+ * every key of the table. Paths get the full size: a path cut here would
+ * be written back cut on the next save. */
 static void load_dsn(dsn_values &v, const std::string &dsn)
 {
-    for (const ini_key &k : dsn_read_keys) {
-        if (v.given[k.id])
+    if (!v.given[V_DESCRIPTION])
+        v.text[V_DESCRIPTION] = ini_read(dsn, "Description", INI_VALUE_SIZE);
+    for (const setting_row &r : setting_table) {
+        if (v.given[r.id] || !r.ini_key)
             continue;
-        std::string s = ini_read(dsn, k.key, k.size);
-        /* an empty port or character set keeps its default */
-        if (value_kind_of(k.id) == KIND_NUMBER && s.empty())
+        bool text = value_kind_of(r.id) == KIND_TEXT;
+        int size = text ? INI_VALUE_SIZE : INI_NUMBER_SIZE;
+        std::string s = ini_read(dsn, r.ini_key, size);
+        if (s.empty() && r.ini_alias)   /* e.g. UID and PWD for User and Password */
+            s = ini_read(dsn, r.ini_alias, size);
+        /* an empty number or option keeps its start value */
+        if (!text && s.empty())
             continue;
-        set_from_text(v, k.id, s.c_str());
+        set_from_text(v, r.id, s.c_str());
     }
-    /* the list never carries ConvToUTF: the stored value always counts */
-    v.number[V_CONV_TO_UTF] = option_number(ini_read(dsn, "ConvToUTF", INI_NUMBER_SIZE).c_str());
 }
 
 void values_load(dsn_values &v, const char *attributes)
 {
     v = dsn_values();
-    v.number[V_PORT] = 3306;
+    for (const setting_row &r : setting_table)
+        if (r.number)
+            v.number[r.id] = r.initial;
+    v.number[SET_PORT] = 3306;
     load_list(v, attributes);
-    if (!v.text[V_DSN].empty())
-        load_dsn(v, v.text[V_DSN]);
+    if (!v.text[SET_DSN].empty())
+        load_dsn(v, v.text[SET_DSN]);
 }
 
 void values_as_shown(dsn_values &v)
@@ -251,43 +232,8 @@ static std::vector<ini_pair> read_section(const std::string &section)
     return pairs;
 }
 
-static const ini_pair *find_pair(const std::vector<ini_pair> &pairs, const char *key)
+static std::string written_value(const dsn_values &v, value_id id)
 {
-    for (const ini_pair &p : pairs)
-        if (strcasecmp(p.key.c_str(), key) == 0)
-            return &p;
-    return nullptr;
-}
-
-/* The keys the dialog writes, in the order it writes them. Rows with
- * VALUE_COUNT have no field: they keep what was stored. */
-struct write_key {
-    const char *key;
-    int id;
-};
-
-static const write_key dsn_write_keys[] = {
-    {"Description", V_DESCRIPTION}, {"Database", V_DATABASE}, {"Server", V_SERVER},
-    {"User", V_UID}, {"Password", V_PWD}, {"character_set_client", VALUE_COUNT},
-    {"character_set_results", VALUE_COUNT}, {"collation_connection", VALUE_COUNT},
-    {"Port", V_PORT}, {"ReqCharSet", V_REQCHARSET}, {"IPV6", V_IPV6},
-    {"AnsiMode", V_ANSIMODE}, {"Encrypt", V_ENCRYPT}, {"TrustServerCertificate", V_TRUST_CERT},
-    {"PrivateKeyFile", V_PRIVATE_KEY_FILE}, {"WindowsUser", V_WINDOWS_USER},
-    {"Principal", V_PRINCIPAL}, {"SQLMode", V_SQLMODE},
-    {"CertificateFile", V_CERTIFICATE_FILE}, {"PublicKeyFile", V_PUBLIC_KEY_FILE},
-    {"Text_Prepare", V_TEXT_PREPARE}, {"NoCache", V_NOCACHE}, {"NTLMv2", V_NTLMV2},
-    {"Kerberos", V_KERBEROS}, {"ConvToUtf", V_CONV_TO_UTF}, {"Compress", V_COMPRESS},
-    {"NullDatetimes", V_NULL_DATETIMES},
-};
-
-static std::string written_value(const dsn_values &v, const write_key &k,
-                                 const std::vector<ini_pair> &stored)
-{
-    if (k.id == VALUE_COUNT) {
-        const ini_pair *p = find_pair(stored, k.key);
-        return p ? p->value : std::string();
-    }
-    value_id id = (value_id)k.id;
     switch (value_kind_of(id)) {
     case KIND_TEXT:
         return v.text[id];
@@ -299,14 +245,30 @@ static std::string written_value(const dsn_values &v, const write_key &k,
     return v.number[id] ? "Yes" : "No";
 }
 
-static bool is_written_key(const std::string &key)
+/* The keys written in order: the description, then the table's write_at. */
+static int written_in_order(value_id *ids)
 {
-    if (strcasecmp(key.c_str(), "Driver") == 0)
-        return true;
-    for (const write_key &k : dsn_write_keys)
-        if (strcasecmp(key.c_str(), k.key) == 0)
-            return true;
-    return false;
+    ids[0] = V_DESCRIPTION;
+    setting_id rows[SETTING_COUNT];
+    int n = settings_in_order(&setting_row::write_at, rows);
+    for (int i = 0; i < n; i++)
+        ids[i + 1] = rows[i];
+    return n + 1;
+}
+
+static const char *ini_key_of(value_id id)
+{
+    return id == V_DESCRIPTION ? "Description" : setting_table[id].ini_key;
+}
+
+std::vector<std::string> dsn_written_keys(void)
+{
+    value_id ids[VALUE_COUNT];
+    int n = written_in_order(ids);
+    std::vector<std::string> keys;
+    for (int i = 0; i < n; i++)
+        keys.push_back(ini_key_of(ids[i]));
+    return keys;
 }
 
 static int write_value(const std::string &dsn, const char *key, const std::string &value)
@@ -319,7 +281,7 @@ static int write_value(const std::string &dsn, const char *key, const std::strin
 
 int values_save_dsn(const dsn_values &v, const std::string &old_name, const char *driver)
 {
-    const std::string &name = v.text[V_DSN];
+    const std::string &name = v.text[SET_DSN];
     std::vector<ini_pair> stored = read_section(old_name);
     /* The new entry first: if the installer refuses it (an invalid name),
      * the old DSN is still there rather than lost. */
@@ -329,13 +291,32 @@ int values_save_dsn(const dsn_values &v, const std::string &old_name, const char
     }
     if (!old_name.empty() && strcasecmp(old_name.c_str(), name.c_str()) != 0)
         SQLRemoveDSNFromIni(old_name.c_str());
-    for (const write_key &k : dsn_write_keys)
-        if (write_value(name, k.key, written_value(v, k, stored)) != 0)
+    /* The dialog's keys in their order, then what the attribute list gave
+     * for keys without a place. */
+    value_id ids[VALUE_COUNT];
+    int n = written_in_order(ids);
+    for (const setting_row &r : setting_table)
+        if (!r.write_at && r.ini_key && v.given[r.id])
+            ids[n++] = r.id;
+    std::vector<std::string> written = {"Driver"};
+    for (int i = 0; i < n; i++) {
+        const char *key = ini_key_of(ids[i]);
+        if (write_value(name, key, written_value(v, ids[i])) != 0)
             return -1;
-    /* Settings the dialog has no field for survive the save. */
-    for (const ini_pair &p : stored)
-        if (!is_written_key(p.key) && write_value(name, p.key.c_str(), p.value) != 0)
+        written.push_back(key);
+        /* the value read under the key's alias is now written under the key */
+        if (ids[i] < SETTING_COUNT && setting_table[ids[i]].ini_alias)
+            written.push_back(setting_table[ids[i]].ini_alias);
+    }
+    /* Other stored keys, settings the dialog shows no field for among them,
+     * survive the save as they were. */
+    for (const ini_pair &p : stored) {
+        bool done = false;
+        for (const std::string &k : written)
+            done = done || strcasecmp(k.c_str(), p.key.c_str()) == 0;
+        if (!done && write_value(name, p.key.c_str(), p.value) != 0)
             return -1;
+    }
     return 0;
 }
 
@@ -356,45 +337,18 @@ void copy_field(char *field, size_t size, const std::string &text)
     field[n] = 0;
 }
 
-struct prompt_text_row {
-    char (my_prompt::*field)[PROMPT_TEXT_SIZE];
-    value_id id;
-};
-
-static const prompt_text_row prompt_text_rows[] = {
-    {&my_prompt::UID, V_UID}, {&my_prompt::PWD, V_PWD}, {&my_prompt::SERVER, V_SERVER},
-    {&my_prompt::DATABASE, V_DATABASE}, {&my_prompt::PrivateKeyFile, V_PRIVATE_KEY_FILE},
-    {&my_prompt::CertificateFile, V_CERTIFICATE_FILE},
-    {&my_prompt::PublicKeyFile, V_PUBLIC_KEY_FILE},
-    {&my_prompt::WindowsUser, V_WINDOWS_USER}, {&my_prompt::Principal, V_PRINCIPAL},
-};
-
-struct prompt_number_row {
-    int32_t my_prompt::*field;
-    value_id id;
-};
-
-static const prompt_number_row prompt_number_rows[] = {
-    {&my_prompt::PORT, V_PORT}, {&my_prompt::ReqCharSet, V_REQCHARSET},
-    {&my_prompt::IPV6, V_IPV6}, {&my_prompt::AnsiMode, V_ANSIMODE},
-    {&my_prompt::ConvToUtf, V_CONV_TO_UTF}, {&my_prompt::Encrypt, V_ENCRYPT},
-    {&my_prompt::Compress, V_COMPRESS}, {&my_prompt::TrustServerCertificate, V_TRUST_CERT},
-    {&my_prompt::Text_Prepare, V_TEXT_PREPARE}, {&my_prompt::NoCache, V_NOCACHE},
-    {&my_prompt::NTLMv2, V_NTLMV2}, {&my_prompt::Kerberos, V_KERBEROS},
-    {&my_prompt::NullDatetimes, V_NULL_DATETIMES},
-};
-
 void values_fill_prompt(const dsn_values &v, my_prompt *record)
 {
-    for (const prompt_text_row &r : prompt_text_rows)
-        copy_field(record->*(r.field), PROMPT_TEXT_SIZE, v.text[r.id]);
-    for (const prompt_number_row &r : prompt_number_rows)
-        record->*(r.field) = v.number[r.id];
+    for (const setting_row &r : setting_table) {
+        if (char *text = setting_prompt_text(r, record))
+            copy_field(text, PROMPT_TEXT_SIZE, v.text[r.id]);
+        else if (int32_t *number = setting_prompt_number(r, record))
+            *number = v.number[r.id];
+    }
 }
 
 void values_fill_test_record(const dsn_values &v, my_prompt *record)
 {
     memset(record, 0, sizeof *record);
-    copy_field(record->DSN, sizeof record->DSN, v.text[V_DSN]);
     values_fill_prompt(v, record);
 }

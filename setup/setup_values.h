@@ -13,19 +13,18 @@
 #define QV_SETUP_VALUES_H
 
 #include <string>
+#include <vector>
 
 #include "my_prompt.h"
+#include "my_settings.h"
 
-/* One row per value the dialog knows. */
-enum value_id {
-    V_DSN, V_DESCRIPTION, V_UID, V_PWD, V_SERVER, V_DATABASE, V_PORT, V_REQCHARSET,
-    V_IPV6, V_ANSIMODE, V_ENCRYPT, V_NOCACHE, V_NTLMV2, V_KERBEROS, V_COMPRESS,
-    V_TRUST_CERT, V_NULL_DATETIMES, V_PRIVATE_KEY_FILE, V_CERTIFICATE_FILE, V_ENTROPY,
-    V_SQLMODE, V_WINDOWS_USER, V_PRINCIPAL, V_PUBLIC_KEY_FILE, V_TEXT_PREPARE,
-    V_CONV_TO_UTF,
-    VALUE_COUNT
-};
+/* One value per row of the keyword table (indexed by setting_id), and the
+ * DSN's description, which is no connection setting. */
+typedef int value_id;
+enum { V_DESCRIPTION = SETTING_COUNT, VALUE_COUNT };
 
+/* Texts (and the trace settings, kept as written); numbers (integers);
+ * options (Booleans and Encrypt: "yes", "no" or a number). */
 enum value_kind { KIND_TEXT, KIND_NUMBER, KIND_OPTION };
 
 struct dsn_values {
@@ -54,16 +53,21 @@ void values_as_shown(dsn_values &v);
 
 /* Replaces the DSN old_name by v's DSN with the driver description and the
  * dialog's keys. 0 on success; -1 when the installer refused (its errors are
- * posted again for the caller of ConfigDSN). Keys the dialog does not edit
- * (Entropy, time-outs, trace settings ...) are carried over. */
+ * posted again for the caller of ConfigDSN). Keys without a place in the
+ * write order are written when the attribute list gave them, else carried
+ * over as stored (Entropy, time-outs, trace settings ...); a key read under
+ * its alias (UID for User) is written under the key itself. */
 int values_save_dsn(const dsn_values &v, const std::string &old_name, const char *driver);
 
-/* The dialog's answers into the driver's prompt record; texts are cut to
- * the record's fields, never past them. */
+/* The keys values_save_dsn writes first, in the order it writes them. */
+std::vector<std::string> dsn_written_keys(void);
+
+/* The dialog's values into every field of the driver's prompt record;
+ * texts are cut to the record's fields, never past them. */
 void values_fill_prompt(const dsn_values &v, my_prompt *record);
 
-/* The record for the driver's test logon: zero-filled, then DSN and the
- * answers values_fill_prompt writes. */
+/* The record for the driver's test logon: zero-filled, then what
+ * values_fill_prompt writes. */
 void values_fill_test_record(const dsn_values &v, my_prompt *record);
 
 /* Copies text into a fixed field of size bytes, terminated, cut at a UTF-8

@@ -30,7 +30,9 @@ static void report_failure(my_connection *c, char *message)
 
 static int try_logon(my_connection *c, const my_prompt *record, char *message)
 {
-    SQLRETURN rc = setup_apply(c, record) == 0 ? connect_hand_over(c) : SQL_ERROR;
+    SQLRETURN rc = setup_apply(c, record) == 0 && complete_unprompted_from_dsn(c) == 0
+                       ? connect_hand_over(c)
+                       : SQL_ERROR;
     if (!SQL_SUCCEEDED(rc)) {
         report_failure(c, message);
         return 1;

@@ -76,6 +76,12 @@ int complete_from_dsn(my_connection *c, const setting_given &given, int text_utf
 int connect_read_dsn(my_connection *c, my_string *dsn, my_string *uid, my_string *pwd,
                      int text_utf8);
 
+/* ---- driver_test (my_settings.cpp) ---- */
+/* Fills the settings the prompt record has no field for from the DSN the
+ * record named (c->DSN, one byte per character), so a test logon of a
+ * stored DSN uses all of its keys. 0, or -1 with HY001 posted. */
+int complete_unprompted_from_dsn(my_connection *c);
+
 /* The keys each DSN reader takes, in its order (SQLConnect reads Server and
  * Socket before its list). */
 struct setting_order {

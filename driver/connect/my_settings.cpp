@@ -13,6 +13,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,8 +31,9 @@ static const char MOD_DRIVER[] = "SQLDriverConnectWide.cpp";
             trace((c), (module), __LINE__, (mode), __VA_ARGS__);                               \
     } while (0)
 
-/* The keys each reader takes from a DSN, in the order it takes them.
- * SQLConnect reads Server and Socket before these. */
+/* The keys each reader takes from a DSN, in the order it takes them (rows
+ * added to the table later follow, see full_order). SQLConnect reads Server
+ * and Socket before these. */
 static const setting_id connect_order[] = {
     SET_Logging, SET_LogFile, SET_PORT, SET_IPV6, SET_AnsiMode, SET_NTLMv2, SET_Kerberos,
     SET_DATABASE, SET_WindowsUser, SET_UID, SET_PWD, SET_PacketSize, SET_ConvToUtf,
@@ -56,14 +58,38 @@ static const setting_id complete_order[] = {
     SET_Logging, SET_LogFile,
 };
 
+/* The order as listed, then every row it does not name (a keyword added
+ * later) in table order; skip names the rows a reader does not take. */
+struct full_order {
+    setting_id ids[SETTING_COUNT];
+    size_t count = 0;
+    full_order(const setting_id *listed, size_t n, std::initializer_list<setting_id> skip)
+    {
+        bool named[SETTING_COUNT] = {};
+        for (setting_id id : skip)
+            named[id] = true;
+        for (size_t i = 0; i < n; i++) {
+            ids[count++] = listed[i];
+            named[listed[i]] = true;
+        }
+        for (const setting_row &r : setting_table)
+            if (!named[r.id])
+                ids[count++] = r.id;
+    }
+};
+
 setting_order dsn_connect_order(void)
 {
-    return {connect_order, sizeof connect_order / sizeof connect_order[0]};
+    static const full_order order(connect_order, sizeof connect_order / sizeof connect_order[0],
+                                  {SET_DSN, SET_SERVER, SET_SOCKET});
+    return {order.ids, order.count};
 }
 
 setting_order dsn_complete_order(void)
 {
-    return {complete_order, sizeof complete_order / sizeof complete_order[0]};
+    static const full_order order(complete_order,
+                                  sizeof complete_order / sizeof complete_order[0], {SET_DSN});
+    return {order.ids, order.count};
 }
 
 /* ------------------------------------------------------------ value forms */
@@ -202,11 +228,17 @@ static bool key_is(const uint16_t *k, uint32_t n, const char *kw)
     return true;
 }
 
-static const setting_row *row_by_keyword(const uint16_t *k, uint32_t n)
+/* The row a key names, by its keyword or, setting *alias, by its alias. */
+static const setting_row *row_by_keyword(const uint16_t *k, uint32_t n, bool *alias)
 {
-    for (const setting_row &r : setting_table)
-        if (key_is(k, n, r.keyword))
+    for (const setting_row &r : setting_table) {
+        *alias = false;
+        if (r.keyword && key_is(k, n, r.keyword))
             return &r;
+        *alias = true;
+        if (r.alias && key_is(k, n, r.alias))
+            return &r;
+    }
     return nullptr;
 }
 
@@ -252,15 +284,34 @@ static int apply_cs_value(my_connection *c, const setting_row &r, const uint16_t
     return 0;
 }
 
+/* A value given under a row's alias, applied after the whole string only
+ * when the row's own keyword did not give one. */
+struct alias_value {
+    const uint16_t *v = nullptr;
+    uint32_t n = 0;
+    bool seen = false;
+};
+
 static int apply_segment(my_connection *c, const uint16_t *seg, uint32_t n, int text_utf8,
-                         setting_given *given, const char *fname)
+                         setting_given *given, const char *fname, alias_value *aliased)
 {
     uint32_t eq = find_outside_braces(seg, 0, n, '=');
-    const setting_row *r = row_by_keyword(seg, eq);
+    bool by_alias;
+    const setting_row *r = row_by_keyword(seg, eq, &by_alias);
     if (!r)   /* unknown keys, DRIVER among them, are ignored */
         return 0;
     const uint16_t *v = eq < n ? seg + eq + 1 : seg + n;
     uint32_t vn = eq < n ? n - eq - 1 : 0;
+    if (by_alias) {
+        alias_value &a = aliased[r->id];
+        /* texts keep the first non-empty occurrence, numbers the last */
+        if (!a.seen || (r->form != FORM_TEXT) || a.n == 0) {
+            a.v = v;
+            a.n = vn;
+            a.seen = true;
+        }
+        return 0;
+    }
     return apply_cs_value(c, *r, v, vn, text_utf8, given, fname);
 }
 
@@ -272,11 +323,19 @@ int parse_connect_string(my_connection *c, const my_string *in, int text_utf8,
     if (!in || !in->length)
         return 0;
     const uint16_t *u = in->data;
+    alias_value aliased[SETTING_COUNT];
     for (uint32_t pos = 0; pos < in->length;) {
         uint32_t end = find_outside_braces(u, pos, in->length, ';');
-        if (end > pos && apply_segment(c, u + pos, end - pos, text_utf8, given, fname) != 0)
+        if (end > pos &&
+            apply_segment(c, u + pos, end - pos, text_utf8, given, fname, aliased) != 0)
             return -1;
         pos = end + 1;
+    }
+    for (const setting_row &r : setting_table) {
+        const alias_value &a = aliased[r.id];
+        bool open = r.text ? c->*(r.text) == nullptr : !(*given)[r.id];
+        if (a.seen && open && apply_cs_value(c, r, a.v, a.n, text_utf8, given, fname) != 0)
+            return -1;
     }
     return 0;
 }
@@ -291,7 +350,8 @@ static bool is_password_key(const uint16_t *k, uint32_t n)
     }
     while (n && (k[n - 1] == ' ' || k[n - 1] == '\t'))
         n--;
-    return key_is(k, n, "pwd");
+    const setting_row &r = setting_table[SET_PWD];
+    return key_is(k, n, r.keyword) || (r.alias && key_is(k, n, r.alias));
 }
 
 my_string *mask_password(const my_string *s)
@@ -386,6 +446,15 @@ static std::string dsn_value(const dsn_section &d, const char *key)
     return std::string(buf.data(), strnlen(buf.data(), std::min((size_t)n, buf.size())));
 }
 
+/* The row's value in the DSN: under its own key, else under its alias. */
+static std::string dsn_row_value(const dsn_section &d, const setting_row &r)
+{
+    std::string v = dsn_value(d, r.ini_key);
+    if (v.empty() && r.ini_alias)
+        v = dsn_value(d, r.ini_alias);
+    return v;
+}
+
 static std::string section_name(const my_string *dsn, int text_utf8)
 {
     return dsn ? units_to_bytes(dsn->data, dsn->length, text_utf8) : std::string();
@@ -445,9 +514,11 @@ static void store_dsn_value(my_connection *c, const setting_row &r, const std::s
 static void read_for_connect(my_connection *c, const dsn_section &d, const setting_row &r,
                              pending_texts &p)
 {
-    if ((r.id == SET_UID && c->UID) || (r.id == SET_PWD && c->PWD))
-        return;   /* the arguments win */
-    std::string v = dsn_value(d, r.ini_key);
+    /* the arguments win; an empty one counts as not given */
+    if ((r.id == SET_UID && c->UID && c->UID->length) ||
+        (r.id == SET_PWD && c->PWD && c->PWD->length))
+        return;
+    std::string v = dsn_row_value(d, r);
     if (r.id == SET_PORT) {
         if (v.empty()) {
             MODULE_TRACE(MOD_CONNECT, c, LOG_DETAIL, "SQLConnect: using default port setting");
@@ -492,8 +563,9 @@ int connect_read_dsn(my_connection *c, my_string *dsn, my_string *uid, my_string
     }
     c->UID = user.release();
     c->PWD = pass.release();
-    for (setting_id id : connect_order)
-        read_for_connect(c, d, setting_table[id], p);
+    setting_order order = dsn_connect_order();
+    for (size_t i = 0; i < order.count; i++)
+        read_for_connect(c, d, setting_table[order.ids[i]], p);
     return decode_pending(c, p);
 }
 
@@ -518,11 +590,12 @@ int complete_from_dsn(my_connection *c, const setting_given &given, int text_utf
     if (c->DSN && c->DSN->length) {
         dsn_section d;
         dsn_open(d, section_name(c->DSN, text_utf8));
-        for (setting_id id : complete_order) {
-            const setting_row &r = setting_table[id];
+        setting_order order = dsn_complete_order();
+        for (size_t i = 0; i < order.count; i++) {
+            const setting_row &r = setting_table[order.ids[i]];
             if (!left_open(c, r, given))
                 continue;
-            std::string v = dsn_value(d, r.ini_key);
+            std::string v = dsn_row_value(d, r);
             if (v.empty())
                 continue;
             trace_dsn_value(MOD_DRIVER, c, fname, r, v);
@@ -532,6 +605,27 @@ int complete_from_dsn(my_connection *c, const setting_given &given, int text_utf
     for (const setting_row &r : setting_table)
         if (setting_is_number(r) && c->*(r.number) < 0)
             c->*(r.number) = 0;
+    return decode_pending(c, p);
+}
+
+/* ---- the setup dialog's test logon ---- */
+
+int complete_unprompted_from_dsn(my_connection *c)
+{
+    pending_texts p;
+    if (c->DSN && c->DSN->length) {
+        dsn_section d;
+        dsn_open(d, section_name(c->DSN, 0));
+        setting_order order = dsn_complete_order();
+        for (size_t i = 0; i < order.count; i++) {
+            const setting_row &r = setting_table[order.ids[i]];
+            if (r.prompt_at >= 0)   /* the record's value holds */
+                continue;
+            std::string v = dsn_row_value(d, r);
+            if (!v.empty())
+                store_dsn_value(c, r, v, p, false);
+        }
+    }
     return decode_pending(c, p);
 }
 

@@ -137,65 +137,17 @@ void collect_diag_text(my_connection *c, char *buf, size_t size)
 
 /* ------------------------------------------------------------------ apply */
 
-struct prompt_text {
-    setting_id id;
-    char (my_prompt::*field)[PROMPT_TEXT_SIZE];
-};
-
-/* The texts in the order they are applied. */
-static const prompt_text prompt_texts[] = {
-    {SET_DSN, &my_prompt::DSN},
-    {SET_UID, &my_prompt::UID},
-    {SET_PWD, &my_prompt::PWD},
-    {SET_SERVER, &my_prompt::SERVER},
-    {SET_SOCKET, &my_prompt::SOCKET},
-    {SET_SQLMode, &my_prompt::SQLMode},
-    {SET_DATABASE, &my_prompt::DATABASE},
-    {SET_Entropy, &my_prompt::Entropy},
-    {SET_character_set_client, &my_prompt::character_set_client},
-    {SET_character_set_results, &my_prompt::character_set_results},
-    {SET_collation_connection, &my_prompt::collation_connection},
-    {SET_PrivateKeyFile, &my_prompt::PrivateKeyFile},
-    {SET_CertificateFile, &my_prompt::CertificateFile},
-    {SET_PublicKeyFile, &my_prompt::PublicKeyFile},
-    {SET_WindowsUser, &my_prompt::WindowsUser},
-    {SET_Principal, &my_prompt::Principal},
-};
-
-struct prompt_number {
-    setting_id id;
-    int32_t my_prompt::*field;
-};
-
-static const prompt_number prompt_numbers[] = {
-    {SET_PORT, &my_prompt::PORT},
-    {SET_IPV6, &my_prompt::IPV6},
-    {SET_ConvToUtf, &my_prompt::ConvToUtf},
-    {SET_ConvWToUtf, &my_prompt::ConvWToUtf},
-    {SET_LogonTimeout, &my_prompt::LogonTimeout},
-    {SET_ConnectionTimeout, &my_prompt::ConnectionTimeout},
-    {SET_RCVBUFFER, &my_prompt::RCVBUFFER},
-    {SET_Encrypt, &my_prompt::Encrypt},
-    {SET_Compress, &my_prompt::Compress},
-    {SET_TrustServerCertificate, &my_prompt::TrustServerCertificate},
-    {SET_Text_Prepare, &my_prompt::Text_Prepare},
-    {SET_NoCache, &my_prompt::NoCache},
-    {SET_ReqCharSet, &my_prompt::ReqCharSet},
-    {SET_AnsiMode, &my_prompt::AnsiMode},
-    {SET_NTLMv2, &my_prompt::NTLMv2},
-    {SET_Kerberos, &my_prompt::Kerberos},
-    {SET_NullDatetimes, &my_prompt::NullDatetimes},
-};
-
 int setup_apply(my_connection *c, const my_prompt *record)
 {
     /* Texts first, while ConvToUtf is still the value complete_info encoded
      * the initial values with: the answers come back in that encoding. */
-    for (const prompt_text &t : prompt_texts) {
-        my_string *&slot = c->*(setting_table[t.id].text);
+    for (const setting_row &r : setting_table) {
+        const char *v = setting_prompt_text(r, record);
+        if (!v)
+            continue;
+        my_string *&slot = c->*(r.text);
         ms_free(slot);
         slot = nullptr;
-        const char *v = record->*(t.field);
         size_t n = strnlen(v, PROMPT_TEXT_SIZE);   /* the library may not terminate it */
         if (!n)
             continue;
@@ -205,7 +157,8 @@ int setup_apply(my_connection *c, const my_prompt *record)
             return -1;
         }
     }
-    for (const prompt_number &p : prompt_numbers)
-        c->*(setting_table[p.id].number) = record->*(p.field);
+    for (const setting_row &r : setting_table)
+        if (const int32_t *v = setting_prompt_number(r, record))
+            c->*(r.number) = *v;
     return 0;
 }

@@ -17,6 +17,7 @@
 
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
+#include "my_settings.h"
 #include "protocol/my_decode.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_proto.h"
@@ -99,30 +100,18 @@ static int32_t shorter(int32_t ms, int32_t most) { return ms > 0 && ms < most ? 
  * that answered c. */
 static int copy_logon_settings(my_connection *k, const my_connection *c)
 {
-    static my_string *my_connection::*const texts[] = {
-        &my_connection::DSN, &my_connection::UID, &my_connection::PWD,
-        &my_connection::SOCKET, &my_connection::DATABASE, &my_connection::PrivateKeyFile,
-        &my_connection::CertificateFile, &my_connection::PublicKeyFile, &my_connection::Entropy,
-        &my_connection::character_set_client, &my_connection::character_set_results,
-        &my_connection::collation_connection, &my_connection::SQLMode,
-        &my_connection::WindowsUser, &my_connection::GSSLIB, &my_connection::Principal,
-        &my_connection::HostNameInCertificate};
-    static int32_t my_connection::*const numbers[] = {
-        &my_connection::PORT, &my_connection::IPV6, &my_connection::RCVBUFFER,
-        &my_connection::SOKEEPALIVE, &my_connection::PacketSize,
-        &my_connection::TrustServerCertificate, &my_connection::Compress,
-        &my_connection::ReqCharSet, &my_connection::Text_Prepare, &my_connection::ConvToUtf,
-        &my_connection::ConvWToUtf, &my_connection::AnsiMode, &my_connection::NTLMv2,
-        &my_connection::Kerberos, &my_connection::GSSFLAG, &my_connection::NullDatetimes,
-        &my_connection::TimeAsTime, &my_connection::Encrypt, &my_connection::wchar_type,
-        &my_connection::EnableCleartextPlugin};
-    for (my_string *my_connection::*m : texts)
-        if (c->*m && !(k->*m = ms_copy(c->*m)))
+    /* Every setting as the connection has it; the lines below then change
+     * what the helper link must do differently. */
+    for (const setting_row &r : setting_table) {
+        if (r.text && c->*(r.text) && !(k->*(r.text) = ms_copy(c->*(r.text))))
             return -1;
-    for (int32_t my_connection::*m : numbers)
-        k->*m = c->*m;
+        if (r.number)
+            k->*(r.number) = c->*(r.number);
+    }
+    k->wchar_type = c->wchar_type;
     k->LocalInfile = 0;   /* KILL loads no file: the server is not told it could */
     /* a server list may name several servers: KILL must reach this one */
+    ms_free(k->SERVER);
     k->SERVER = ms_copy(c->server_in_use ? c->server_in_use : c->SERVER);
     if (c->port_in_use > 0)
         k->PORT = c->port_in_use;

@@ -51,8 +51,11 @@ struct run_result {
     std::string output;   // stdout and stderr
 };
 
-// Runs `tool -b -v [options] DSN USER PASSWORD` with sql on its standard input.
-run_result run_client(const char *tool, const std::string &options, const std::string &sql)
+// Runs `tool -b -v [options] DSN USER PASSWORD` with sql on its standard input;
+// with logon_from_dsn, `tool -b -v [options] DSN`, the user and password
+// coming from the DSN named dsn.
+run_result run_client(const char *tool, const std::string &options, const std::string &sql,
+                      bool logon_from_dsn = false, const std::string &dsn = std::string())
 {
     const qv::server_info &s = qv::server();
     char path[] = "/tmp/qv_client_sql_XXXXXX";
@@ -64,8 +67,10 @@ run_result run_client(const char *tool, const std::string &options, const std::s
     bool written = write(fd, line.data(), line.size()) == (ssize_t)line.size();
     close(fd);
     if (written) {
-        std::string cmd = client_environment() + tool + " -b -v " + options + " " + shell_quote(s.dsn) +
-                          " " + shell_quote(s.user) + " " + shell_quote(s.password) + " <" +
+        std::string logon = logon_from_dsn ? shell_quote(dsn)
+                                           : shell_quote(s.dsn) + " " + shell_quote(s.user) +
+                                                 " " + shell_quote(s.password);
+        std::string cmd = client_environment() + tool + " -b -v " + options + " " + logon + " <" +
                           path + " 2>&1";
         if (FILE *p = popen(cmd.c_str(), "r")) {
             char buf[4096];
@@ -120,6 +125,23 @@ TEST(Clients, IsqlAndIusqlPrintTextOfEveryScript)
             EXPECT_NE(r.output.find("1 rows fetched"), std::string::npos) << r.output;
         }
     }
+}
+
+// isql and iusql log on with what the DSN holds, written as User/Password
+// or as UID/PWD.
+TEST(Clients, IsqlAndIusqlLogOnThroughEitherDsnSpelling)
+{
+    if (!on_path("isql") || !on_path("iusql"))
+        GTEST_SKIP() << "unixODBC's isql and iusql are not installed";
+    const qv::server_info &s = qv::server();
+    for (const char *tool : {"isql", "iusql"})
+        for (const std::string &dsn : {s.dsn, s.dsn + "_uid"}) {
+            SCOPED_TRACE(std::string(tool) + " " + dsn);
+            run_result r = run_client(tool, "-d'|'", "SELECT USER(), DATABASE()", true, dsn);
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_NE(r.output.find(s.user + "@"), std::string::npos) << r.output;
+            EXPECT_NE(r.output.find("|" + s.database), std::string::npos) << r.output;
+        }
 }
 
 } // namespace

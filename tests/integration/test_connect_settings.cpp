@@ -68,3 +68,54 @@ TEST(ConnectSettings, SqlConnectFindsTheServerInTheDsn)
         EXPECT_NE(d[0].text.find("[Quorvane]"), std::string::npos) << qv::describe(d);
     }
 }
+
+namespace {
+
+// The user and database the connection is logged on with ("user" and
+// "database"), or "" when the query fails.
+std::string logged_on_as(const qv::handle &dbc)
+{
+    qv::handle st = qv::alloc_stmt(dbc);
+    if (!st || !SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR *)"SELECT USER(), DATABASE()", SQL_NTS)) ||
+        !SQL_SUCCEEDED(SQLFetch(st)))
+        return "";
+    char user[256] = "", db[256] = "";
+    SQLLEN n;
+    SQLGetData(st, 1, SQL_C_CHAR, user, sizeof user, &n);
+    SQLGetData(st, 2, SQL_C_CHAR, db, sizeof db, &n);
+    std::string u(user);
+    return u.substr(0, u.find('@')) + " " + db;
+}
+
+} // namespace
+
+// A DSN written with UID, PWD and DB (as unixODBC's documentation and most
+// guides write it) logs on like one written with User, Password and
+// Database; SQLConnect's empty user and password strings (PHP passes them)
+// count as not given.
+TEST(ConnectSettings, DsnWrittenEitherWayLogsOn)
+{
+    const qv::server_info &s = qv::server();
+    const std::string want = s.user + " " + s.database;
+    for (const std::string &dsn : {s.dsn, s.dsn + "_uid"}) {
+        for (int how = 0; how < 3; how++) {
+            static const char *const hows[] = {"SQLConnect with empty strings",
+                                               "SQLConnect with null arguments",
+                                               "SQLDriverConnect DSN="};
+            SCOPED_TRACE(dsn + ": " + hows[how]);
+            qv::connection c;
+            ASSERT_TRUE(c.dbc);
+            SQLRETURN rc;
+            if (how == 2) {
+                rc = c.connect("DSN=" + dsn + ";");
+            } else {
+                SQLCHAR *empty = how == 0 ? (SQLCHAR *)"" : nullptr;
+                rc = SQLConnect(c.dbc, (SQLCHAR *)dsn.c_str(), SQL_NTS, empty, SQL_NTS, empty,
+                                SQL_NTS);
+                c.connected = SQL_SUCCEEDED(rc);
+            }
+            ASSERT_TRUE(SQL_SUCCEEDED(rc)) << qv::describe(qv::diagnostics(c.dbc));
+            EXPECT_EQ(logged_on_as(c.dbc), want);
+        }
+    }
+}

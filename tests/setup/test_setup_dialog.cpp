@@ -34,31 +34,31 @@ struct expected_widget {
 
 // The dialog's rows as the design table gives them.
 const expected_widget expected_rows[] = {
-    {V_DSN, "&DSN:", 30, 10, 130, 250, "Data source name", false},
+    {SET_DSN, "&DSN:", 30, 10, 130, 250, "Data source name", false},
     {V_DESCRIPTION, "D&escription:", 30, 40, 130, 250, "Data source description", false},
-    {V_DATABASE, "Data&base:", 30, 10, 130, 250, "Database", false},
-    {V_UID, "&User Name:", 30, 40, 130, 250, "User Name", false},
-    {V_PWD, "&Password:", 30, 70, 130, 250, "Password", false},
-    {V_SERVER, "&Server:", 30, 100, 130, 250, "Target Server", false},
-    {V_PORT, "&Port:", 30, 130, 130, 50, "Target Port", false},
-    {V_IPV6, "IPv&6:", 210, 130, 330, -1, "Use IPv6", true},
-    {V_ENCRYPT, "SSL &Encryption:", 30, 160, 130, -1, "Encrypt traffic with SSL", true},
-    {V_COMPRESS, "Compress:", 210, 160, 330, -1, "Enhanced password encryption", true},
-    {V_PRIVATE_KEY_FILE, "Private Key File:", 30, 190, 130, 250, "Private Key File", false},
-    {V_CERTIFICATE_FILE, "Certificate File:", 30, 220, 130, 250, "Certificate File", false},
-    {V_PUBLIC_KEY_FILE, "Public Cert:", 30, 250, 130, 250, "Public Certificate File", false},
-    {V_TRUST_CERT, "Trust &Cert:", 30, 280, 130, -1, "Trust certificate from server", true},
-    {V_TEXT_PREPARE, "Text Prep:", 210, 280, 330, -1, "Use TEXT protacol for prepared query",
+    {SET_DATABASE, "Data&base:", 30, 10, 130, 250, "Database", false},
+    {SET_UID, "&User Name:", 30, 40, 130, 250, "User Name", false},
+    {SET_PWD, "&Password:", 30, 70, 130, 250, "Password", false},
+    {SET_SERVER, "&Server:", 30, 100, 130, 250, "Target Server", false},
+    {SET_PORT, "&Port:", 30, 130, 130, 50, "Target Port", false},
+    {SET_IPV6, "IPv&6:", 210, 130, 330, -1, "Use IPv6", true},
+    {SET_Encrypt, "SSL &Encryption:", 30, 160, 130, -1, "Encrypt traffic with SSL", true},
+    {SET_Compress, "Compress:", 210, 160, 330, -1, "Enhanced password encryption", true},
+    {SET_PrivateKeyFile, "Private Key File:", 30, 190, 130, 250, "Private Key File", false},
+    {SET_CertificateFile, "Certificate File:", 30, 220, 130, 250, "Certificate File", false},
+    {SET_PublicKeyFile, "Public Cert:", 30, 250, 130, 250, "Public Certificate File", false},
+    {SET_TrustServerCertificate, "Trust &Cert:", 30, 280, 130, -1, "Trust certificate from server", true},
+    {SET_Text_Prepare, "Text Prep:", 210, 280, 330, -1, "Use TEXT protacol for prepared query",
      true},
-    {V_NOCACHE, "No Cache:", 30, 310, 130, -1, "Dont cache results", true},
-    {V_CONV_TO_UTF, "Conv To UTF:", 210, 310, 330, -1, "8 bit as UTF8", true},
-    {V_REQCHARSET, "Req Charset:", 30, 340, 130, 50, "Character Set to use", false},
-    {V_ANSIMODE, "Ansi Mode:", 210, 340, 330, -1, "Use ANSI SQL", true},
-    {V_NTLMV2, "NTLMv2:", 30, 370, 130, -1, "Use v2 for NTLM auth", true},
-    {V_KERBEROS, "Kerberos:", 210, 370, 330, -1, "Use Kerberos for authentication", true},
-    {V_WINDOWS_USER, "Windows User:", 30, 400, 130, 250, "Windows User name to auth", false},
-    {V_PRINCIPAL, "Principal:", 30, 430, 130, 250, "Principal name to use", false},
-    {V_NULL_DATETIMES, "Null Datetimes:", 30, 460, 130, -1, "Use NULL for invalid dateimes",
+    {SET_NoCache, "No Cache:", 30, 310, 130, -1, "Dont cache results", true},
+    {SET_ConvToUtf, "Conv To UTF:", 210, 310, 330, -1, "8 bit as UTF8", true},
+    {SET_ReqCharSet, "Req Charset:", 30, 340, 130, 50, "Character Set to use", false},
+    {SET_AnsiMode, "Ansi Mode:", 210, 340, 330, -1, "Use ANSI SQL", true},
+    {SET_NTLMv2, "NTLMv2:", 30, 370, 130, -1, "Use v2 for NTLM auth", true},
+    {SET_Kerberos, "Kerberos:", 210, 370, 330, -1, "Use Kerberos for authentication", true},
+    {SET_WindowsUser, "Windows User:", 30, 400, 130, 250, "Windows User name to auth", false},
+    {SET_Principal, "Principal:", 30, 430, 130, 250, "Principal name to use", false},
+    {SET_NullDatetimes, "Null Datetimes:", 30, 460, 130, -1, "Use NULL for invalid dateimes",
      true},
 };
 
@@ -124,7 +124,7 @@ TEST_F(SetupDialog, WidgetsTextsTooltipsAndGeometry)
         SCOPED_TRACE(e.label);
         QWidget *f = dsn.field(e.id);
         ASSERT_NE(f, nullptr);
-        bool first_box = e.id == V_DSN || e.id == V_DESCRIPTION;
+        bool first_box = e.id == SET_DSN || e.id == V_DESCRIPTION;
         EXPECT_EQ(f->parentWidget()->geometry().topLeft(), QPoint(10, first_box ? 10 : 95));
         EXPECT_EQ(f->parentWidget()->width(), 410);
         EXPECT_EQ(f->x(), e.x);
@@ -157,10 +157,10 @@ TEST_F(SetupDialog, WidgetsTextsTooltipsAndGeometry)
             EXPECT_EQ(pf->geometry(), f->geometry());
         }
     }
-    EXPECT_EQ(edit(dsn, V_DATABASE)->maxLength(), 128);
-    EXPECT_EQ(edit(dsn, V_PWD)->maxLength(), 128);
-    EXPECT_EQ(edit(dsn, V_PWD)->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(edit(dsn, V_UID)->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(edit(dsn, SET_DATABASE)->maxLength(), 128);
+    EXPECT_EQ(edit(dsn, SET_PWD)->maxLength(), 128);
+    EXPECT_EQ(edit(dsn, SET_PWD)->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(edit(dsn, SET_UID)->echoMode(), QLineEdit::Normal);
 
     struct button_row { QPushButton *b; const char *text, *tip; int x; };
     for (int mode = 0; mode < 2; mode++) {
@@ -202,22 +202,22 @@ TEST_F(SetupDialog, ConfiguringAStoredDsnShowsAndWritesEveryKey)
     s.set_driver("Quorvane MySQL ODBC Driver");
     s.load(attrs("DSN=" + dsn + ";").c_str());
     s.disable_dsn_name();
-    EXPECT_FALSE(s.field(V_DSN)->isEnabled());
-    EXPECT_EQ(edit(s, V_DSN)->text(), QString::fromStdString(dsn));
+    EXPECT_FALSE(s.field(SET_DSN)->isEnabled());
+    EXPECT_EQ(edit(s, SET_DSN)->text(), QString::fromStdString(dsn));
     EXPECT_EQ(edit(s, V_DESCRIPTION)->text(), QString("stored description"));
-    EXPECT_EQ(edit(s, V_UID)->text(), QString("alice"));
-    EXPECT_EQ(edit(s, V_PWD)->text(), QString("s3cret"));
-    EXPECT_EQ(edit(s, V_SERVER)->text(), QString("db.example"));
-    EXPECT_EQ(edit(s, V_PORT)->text(), QString("3310"));
-    EXPECT_EQ(edit(s, V_REQCHARSET)->text(), QString("33"));
-    EXPECT_FALSE(check(s, V_ENCRYPT)->isChecked());   // "optional" is not 1
-    EXPECT_TRUE(check(s, V_NOCACHE)->isChecked());
-    EXPECT_TRUE(check(s, V_IPV6)->isChecked());
-    EXPECT_FALSE(check(s, V_KERBEROS)->isChecked());   // 2 is not 1
-    EXPECT_TRUE(check(s, V_CONV_TO_UTF)->isChecked());
+    EXPECT_EQ(edit(s, SET_UID)->text(), QString("alice"));
+    EXPECT_EQ(edit(s, SET_PWD)->text(), QString("s3cret"));
+    EXPECT_EQ(edit(s, SET_SERVER)->text(), QString("db.example"));
+    EXPECT_EQ(edit(s, SET_PORT)->text(), QString("3310"));
+    EXPECT_EQ(edit(s, SET_ReqCharSet)->text(), QString("33"));
+    EXPECT_FALSE(check(s, SET_Encrypt)->isChecked());   // "optional" is not 1
+    EXPECT_TRUE(check(s, SET_NoCache)->isChecked());
+    EXPECT_TRUE(check(s, SET_IPV6)->isChecked());
+    EXPECT_FALSE(check(s, SET_Kerberos)->isChecked());   // 2 is not 1
+    EXPECT_TRUE(check(s, SET_ConvToUtf)->isChecked());
 
-    edit(s, V_SERVER)->setText("db2.example");
-    check(s, V_ANSIMODE)->setChecked(true);
+    edit(s, SET_SERVER)->setText("db2.example");
+    check(s, SET_AnsiMode)->setChecked(true);
     s.Ok();
     EXPECT_EQ(s.result_code(), 0);
     EXPECT_FALSE(s.save_failed());
@@ -239,14 +239,63 @@ TEST_F(SetupDialog, ConfiguringAStoredDsnShowsAndWritesEveryKey)
     SQLRemoveDSNFromIni(dsn.c_str());
 }
 
+// A DSN written with UID, PWD and DB shows its values and is saved under the
+// dialog's own keys; a key the dialog has no field for is written when the
+// attribute list gives it and survives the save when stored.
+TEST_F(SetupDialog, OtherSpellingsAndKeysWithoutAField)
+{
+    const std::string dsn = "qv_dialog_spellings";
+    SQLWriteDSNToIni(dsn.c_str(), "Quorvane MySQL ODBC Driver");
+    const std::pair<const char *, const char *> stored[] = {
+        {"UID", "bob"}, {"PWD", "pw"}, {"DB", "shop"}, {"Server", "db.example"},
+        {"HostNameInCertificate", "h.example"}, {"EnableCleartextPlugin", "yes"},
+    };
+    for (const auto &kv : stored)
+        ini_put(dsn, kv.first, kv.second);
+
+    ::Setup s(nullptr, "DSN Properties", nullptr);
+    s.set_driver("Quorvane MySQL ODBC Driver");
+    s.load(attrs("DSN=" + dsn + ";LocalInfile=0;").c_str());
+    EXPECT_EQ(edit(s, SET_UID)->text(), QString("bob"));
+    EXPECT_EQ(edit(s, SET_PWD)->text(), QString("pw"));
+    EXPECT_EQ(edit(s, SET_DATABASE)->text(), QString("shop"));
+    s.Ok();
+    EXPECT_FALSE(s.save_failed());
+    const std::pair<const char *, const char *> written[] = {
+        {"User", "bob"}, {"Password", "pw"}, {"Database", "shop"},
+        {"UID", ""}, {"PWD", ""}, {"DB", ""},
+        {"LocalInfile", "No"}, {"HostNameInCertificate", "h.example"},
+        {"EnableCleartextPlugin", "yes"},
+    };
+    for (const auto &kv : written)
+        EXPECT_EQ(ini_get(dsn, kv.first), kv.second) << kv.first;
+    SQLRemoveDSNFromIni(dsn.c_str());
+}
+
+// Prompt mode hands back every setting the record has a field for, not only
+// those on screen: a socket, time-outs or the DSN given to the prompt stay.
+TEST_F(SetupDialog, PromptModeKeepsTheSettingsWithoutAField)
+{
+    my_prompt record{};
+    ::Setup s(nullptr, "DSN Properties", &record);
+    s.load(attrs("DSN=qv_dialog_absent;SERVER=h1;SOCKET=/run/s.sock;LogonTimeout=5000;"
+                 "SQLMode=ANSI;ConvWToUtf=1;").c_str());
+    s.Ok();
+    EXPECT_STREQ(record.DSN, "qv_dialog_absent");
+    EXPECT_STREQ(record.SOCKET, "/run/s.sock");
+    EXPECT_STREQ(record.SQLMode, "ANSI");
+    EXPECT_EQ(record.LogonTimeout, 5000);
+    EXPECT_EQ(record.ConvWToUtf, 1);
+}
+
 TEST_F(SetupDialog, PortFromTheListOrTheDefault)
 {
     ::Setup zero(nullptr, "DSN Properties", nullptr);
     zero.load(attrs("DSN=qv_dialog_absent;PORT=0;").c_str());
-    EXPECT_EQ(edit(zero, V_PORT)->text(), QString("0"));
+    EXPECT_EQ(edit(zero, SET_PORT)->text(), QString("0"));
     ::Setup none(nullptr, "DSN Properties", nullptr);
     none.load(attrs("DSN=qv_dialog_absent;").c_str());
-    EXPECT_EQ(edit(none, V_PORT)->text(), QString("3306"));
+    EXPECT_EQ(edit(none, SET_PORT)->text(), QString("3306"));
     // a key spelled out in full gives its value, not the rest of its name
     ::Setup full(nullptr, "DSN Properties", nullptr);
     full.load(attrs("DSN=qv_dialog_absent;Description=spelled out;").c_str());
@@ -259,12 +308,12 @@ TEST_F(SetupDialog, PromptModeFillsTheRecordAndCancelLeavesIt)
     ::Setup s(nullptr, "DSN Properties", &record);
     s.set_narrow_utf8(true);
     s.load(attrs("UID=bob;PWD=pw;SERVER=h1;PORT=3311;Encrypt=1;ConvToUtf=0;").c_str());
-    EXPECT_EQ(edit(s, V_SERVER)->text(), QString("h1"));
-    EXPECT_TRUE(check(s, V_ENCRYPT)->isChecked());
-    edit(s, V_DATABASE)->setText(QString::fromUtf8("d\xc3\xa9j\xc3\xa0"));
-    check(s, V_KERBEROS)->setChecked(true);
+    EXPECT_EQ(edit(s, SET_SERVER)->text(), QString("h1"));
+    EXPECT_TRUE(check(s, SET_Encrypt)->isChecked());
+    edit(s, SET_DATABASE)->setText(QString::fromUtf8("d\xc3\xa9j\xc3\xa0"));
+    check(s, SET_Kerberos)->setChecked(true);
     // a field longer than the record's text fields is cut, never overrun
-    edit(s, V_PRINCIPAL)->setText(QString(3000, QChar(0x00e9)));
+    edit(s, SET_Principal)->setText(QString(3000, QChar(0x00e9)));
     s.Ok();
     EXPECT_EQ(s.result_code(), 0);
     EXPECT_STREQ(record.UID, "bob");
@@ -294,8 +343,8 @@ TEST_F(SetupDialog, PasswordIsNeverCutOrCopied)
     ::Setup s(nullptr, "DSN Properties", nullptr);
     s.show();
     QClipboard *clip = QApplication::clipboard();
-    MQLineEdit *pwd = edit(s, V_PWD);
-    MQLineEdit *uid = edit(s, V_UID);
+    MQLineEdit *pwd = edit(s, SET_PWD);
+    MQLineEdit *uid = edit(s, SET_UID);
     pwd->setText("s3cret");
     uid->setText("alice");
 

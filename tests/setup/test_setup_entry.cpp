@@ -8,7 +8,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,6 +23,7 @@
 #include "setup_dialog.h"
 #include "setup_platform.h"
 #include "setup_run.h"
+#include "setup_values.h"
 
 extern "C" void complete_error(my_connection *c, const char *text, void *window);
 
@@ -128,7 +131,7 @@ TEST(ConfigDsn, InvalidNameIsAFailureAndKeepsTheOldDsn)
     // renaming to a name the installer refuses
     dsn_values v;
     values_load(v, attrs("DSN=" + dsn + ";").c_str());
-    v.text[V_DSN] = "bad[name]";
+    v.text[SET_DSN] = "bad[name]";
     EXPECT_EQ(values_save_dsn(v, dsn, DRIVER), -1);
     EXPECT_NE(installer_error(), 0);
     EXPECT_EQ(ini_get(dsn, "Server"), "h1");
@@ -157,6 +160,64 @@ TEST(ConfigDriver, AnswersInstallAndRemove)
     EXPECT_EQ(installer_error(), ODBC_ERROR_INVALID_REQUEST_TYPE);
 }
 
+// The orders the DSN writer and complete_info always had, kept here as the
+// literal lists they were: the orders derived from the keyword table must
+// never drift from them.
+TEST(KeywordTable, DerivedOrdersKeepTheWrittenOnes)
+{
+    static const char *const written[] = {
+        "Description", "Database", "Server", "User", "Password", "character_set_client",
+        "character_set_results", "collation_connection", "Port", "ReqCharSet", "IPV6",
+        "AnsiMode", "Encrypt", "TrustServerCertificate", "PrivateKeyFile", "WindowsUser",
+        "Principal", "SQLMode", "CertificateFile", "PublicKeyFile", "Text_Prepare", "NoCache",
+        "NTLMv2", "Kerberos", "ConvToUtf", "Compress", "NullDatetimes"};
+    EXPECT_EQ(dsn_written_keys(), std::vector<std::string>(std::begin(written), std::end(written)));
+
+    // complete_info: these first (texts when set, then numbers), in this
+    // order; the dialog reads the keys without regard to case
+    static const char *const listed[] = {
+        "DSN", "UID", "PWD", "SERVER", "DATABASE", "ENTROPY", "PrivateKeyFile",
+        "CertificateFile", "PublicKeyFile", "WindowsUser", "Principal", "PORT", "ReqCharSet",
+        "Compress", "IPV6", "AnsiMode", "Text_Prepare", "NoCache", "Encrypt", "ConvToUtf",
+        "TrustServerCertificate", "NTLMv2", "Kerberos", "NullDatetimes"};
+    std::vector<setting_id> order = prompt_list_order();
+    ASSERT_GE(order.size(), std::size(listed));
+    for (size_t i = 0; i < std::size(listed); i++)
+        EXPECT_STRCASEEQ(setting_table[order[i]].name, listed[i]) << i;
+    // then every other setting the connection holds, each once
+    std::vector<int> seen(SETTING_COUNT, 0);
+    for (setting_id id : order)
+        seen[id]++;
+    for (const setting_row &r : setting_table)
+        EXPECT_EQ(seen[r.id], r.text || r.number ? 1 : 0) << r.keyword;
+
+    // the attribute-list entries the dialog always recognised, and the value
+    // each one sets
+    static const struct {
+        const char *key;
+        value_id id;
+    } recognised[] = {
+        {"dsn", SET_DSN}, {"desc", V_DESCRIPTION}, {"uid", SET_UID}, {"pwd", SET_PWD},
+        {"server", SET_SERVER}, {"database", SET_DATABASE}, {"port", SET_PORT},
+        {"ReqCharSet", SET_ReqCharSet}, {"ipv6", SET_IPV6}, {"ansimode", SET_AnsiMode},
+        {"encrypt", SET_Encrypt}, {"nocache", SET_NoCache}, {"ntlmv2", SET_NTLMv2},
+        {"kerberos", SET_Kerberos}, {"compress", SET_Compress},
+        {"TrustServerCertificate", SET_TrustServerCertificate},
+        {"NullDatetimes", SET_NullDatetimes}, {"PrivateKeyFile", SET_PrivateKeyFile},
+        {"CertificateFile", SET_CertificateFile}, {"RsaKeyFile", SET_PrivateKeyFile},
+        {"Entropy", SET_Entropy}, {"SQLMode", SET_SQLMode}, {"WindowsUser", SET_WindowsUser},
+        {"Principal", SET_Principal}, {"PublicKeyFile", SET_PublicKeyFile},
+        {"Text_Prepare", SET_Text_Prepare}};
+    for (const auto &k : recognised) {
+        std::string list = std::string(k.key) + "=7";
+        list += '\0';
+        dsn_values v;
+        values_load(v, list.c_str());
+        EXPECT_TRUE(v.given[k.id]) << k.key;
+        EXPECT_TRUE(v.text[k.id] == "7" || v.number[k.id] == 7) << k.key;
+    }
+}
+
 TEST(CompleteInfo, AttributeListFromTheConnection)
 {
     test_connection t;
@@ -167,7 +228,10 @@ TEST(CompleteInfo, AttributeListFromTheConnection)
     std::string list = prompt_attribute_list(t.c);
     static const char expected_list[] = "SERVER=h\xe9\0PORT=3307\0ReqCharSet=0\0Compress=0\0"
         "IPV6=0\0AnsiMode=0\0Text_Prepare=0\0NoCache=0\0Encrypt=2\0ConvToUtf=0\0"
-        "TrustServerCertificate=0\0NTLMv2=0\0Kerberos=0\0NullDatetimes=0\0";
+        "TrustServerCertificate=0\0NTLMv2=0\0Kerberos=0\0NullDatetimes=0\0"
+        // then the settings without a place of their own, in table order
+        "RCVBUFFER=0\0SOKEEPALIVE=0\0PacketSize=0\0ConvWToUtf=0\0GSSFLAG=0\0TimeAsTime=0\0"
+        "LocalInfile=0\0EnableCleartextPlugin=0\0LogonTimeout=0\0ConnectionTimeout=0\0";
     EXPECT_EQ(list, std::string(expected_list, sizeof expected_list - 1));
     t.c->ConvToUtf = 1;   // then texts are UTF-8
     EXPECT_EQ(prompt_attribute_list(t.c).substr(0, 10), "SERVER=h\xc3\xa9");

@@ -134,10 +134,10 @@ TEST(SetupTestButton, LogsOnWithTheValuesOnScreen)
         SCOPED_TRACE(a.start);
         ::Setup dlg(nullptr, "DSN Properties", nullptr);
         dlg.load("DSN=qv_test_button\0\0");
-        qobject_cast<QLineEdit *>(dlg.field(V_SERVER))->setText(QString::fromStdString(s.host));
-        qobject_cast<QLineEdit *>(dlg.field(V_PORT))->setText(QString::number(s.port));
-        qobject_cast<QLineEdit *>(dlg.field(V_UID))->setText(QString::fromStdString(s.user));
-        qobject_cast<QLineEdit *>(dlg.field(V_PWD))
+        qobject_cast<QLineEdit *>(dlg.field(SET_SERVER))->setText(QString::fromStdString(s.host));
+        qobject_cast<QLineEdit *>(dlg.field(SET_PORT))->setText(QString::number(s.port));
+        qobject_cast<QLineEdit *>(dlg.field(SET_UID))->setText(QString::fromStdString(s.user));
+        qobject_cast<QLineEdit *>(dlg.field(SET_PWD))
             ->setText(QString::fromStdString(a.password ? a.password : s.password));
         last_text.clear();
         dlg.test_button()->click();

@@ -6,8 +6,11 @@
 // the settings the connect left behind and at the prompting around it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <stddef.h>
+#include <stdio.h>
 #include <string.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -129,7 +132,7 @@ TEST_F(DsnConnect, UserArgumentsComeBeforeTheDsn)
         const char *want_uid, *want_pwd;
     } cases[] = {
         {nullptr, 0, nullptr, "dsnuser", "dsnpass"},   // null: the DSN's
-        {"", 0, nullptr, "", "dsnpass"},               // empty: given, and empty
+        {"", 0, "", "dsnuser", "dsnpass"},             // empty: not given either
         {"app", SQL_NTS, "secret", "app", "secret"},
     };
     for (const tc &t : cases) {
@@ -137,6 +140,36 @@ TEST_F(DsnConnect, UserArgumentsComeBeforeTheDsn)
         EXPECT_EQ(connect("qv_user", t.uid, t.uid_len, t.pwd), SQL_ERROR);
         EXPECT_EQ(text_of(c->UID), t.want_uid);
         EXPECT_EQ(text_of(c->PWD), t.want_pwd);
+    }
+}
+
+// A DSN written with UID, PWD and DB, as guides write it, is read under both
+// readers; User, Password and Database win when both spellings are there.
+TEST_F(DsnConnect, DsnKeysUnderTheirOtherSpellings)
+{
+    ini_set_dsn("qv_alias", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"UID", "alias_user"},
+                             {"PWD", "alias_pw"}, {"DB", "alias_db"}});
+    ini_set_dsn("qv_both", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"UID", "alias_user"},
+                            {"User", "own_user"}, {"PWD", "alias_pw"}, {"Password", "own_pw"},
+                            {"DB", "alias_db"}, {"Database", "own_db"}});
+    struct tc {
+        bool sqlconnect;
+        const char *in;
+        const char *uid, *pwd, *db;
+    } cases[] = {
+        {true, "qv_alias", "alias_user", "alias_pw", "alias_db"},
+        {false, "DSN=qv_alias", "alias_user", "alias_pw", "alias_db"},
+        {true, "qv_both", "own_user", "own_pw", "own_db"},
+        {false, "DSN=qv_both", "own_user", "own_pw", "own_db"},
+        {false, "DSN=qv_alias;USER=cs_user;DB=cs_db", "cs_user", "alias_pw", "cs_db"},
+    };
+    for (const tc &t : cases) {
+        SCOPED_TRACE(t.in);
+        SQLRETURN rc = t.sqlconnect ? connect(t.in, "", 0, "") : driver_connect(t.in);
+        EXPECT_EQ(rc, SQL_ERROR);   // nothing listens on port 1
+        EXPECT_EQ(text_of(c->UID), t.uid);
+        EXPECT_EQ(text_of(c->PWD), t.pwd);
+        EXPECT_EQ(text_of(c->DATABASE), t.db);
     }
 }
 
@@ -216,6 +249,33 @@ TEST_F(DsnConnect, SecurityKeysFromTheDsn)
         EXPECT_EQ(c->EnableCleartextPlugin, t.cleartext);
         EXPECT_EQ(text_of(c->HostNameInCertificate), t.host_name);
     }
+}
+
+// The setup dialog's test logon: the record's fields hold, and what the
+// record has no field for (a key added to the table after it) comes from the
+// DSN the record names.
+TEST_F(DsnConnect, TestLogonTakesWhatTheRecordCannotCarryFromTheDsn)
+{
+    ini_set_dsn("qv_guard", {{"Server", "stored.example.com"}, {"Port", "1"},
+                             {"LocalInfile", "0"}, {"EnableCleartextPlugin", "yes"},
+                             {"HostNameInCertificate", "db.example.com"}, {"GSSFLAG", "6"}});
+    my_prompt rec{};
+    strcpy(rec.DSN, "qv_guard");
+    strcpy(rec.SERVER, "127.0.0.1");
+    ASSERT_EQ(setup_apply(c, &rec), 0);
+    ASSERT_EQ(complete_unprompted_from_dsn(c), 0);
+    EXPECT_EQ(text_of(c->SERVER), "127.0.0.1");   // the record's own fields win
+    EXPECT_EQ(c->PORT, 0);
+    EXPECT_EQ(c->LocalInfile, 0);
+    EXPECT_EQ(c->EnableCleartextPlugin, 1);
+    EXPECT_EQ(text_of(c->HostNameInCertificate), "db.example.com");
+    EXPECT_EQ(c->GSSFLAG, 6);
+
+    strcpy(rec.DSN, "qv_no_such_dsn");   // nothing stored: the defaults stay
+    ASSERT_EQ(setup_apply(c, &rec), 0);
+    c->LocalInfile = 1;
+    ASSERT_EQ(complete_unprompted_from_dsn(c), 0);
+    EXPECT_EQ(c->LocalInfile, 1);
 }
 
 // odbc.ini holds narrow text; the DSN's own ConvToUtf says it is UTF-8.
@@ -445,6 +505,60 @@ TEST_F(Prompt, AnswersReplaceTheSettings)
     EXPECT_EQ(text_of(c->UID), "prompted");
     EXPECT_EQ(c->PORT, 1);
     EXPECT_EQ(c->GSSFLAG, 4);   // not in the record: kept
+}
+
+// Every field of the prompt record lands on the setting it always did (the
+// list the driver applied the record by, kept here as the expected value).
+TEST_F(DsnConnect, PromptRecordFieldsLandOnTheirSettings)
+{
+    static const struct {
+        size_t offset;
+        setting_id id;
+    } texts[] = {
+        {offsetof(my_prompt, DSN), SET_DSN}, {offsetof(my_prompt, UID), SET_UID},
+        {offsetof(my_prompt, PWD), SET_PWD}, {offsetof(my_prompt, SERVER), SET_SERVER},
+        {offsetof(my_prompt, SOCKET), SET_SOCKET}, {offsetof(my_prompt, SQLMode), SET_SQLMode},
+        {offsetof(my_prompt, DATABASE), SET_DATABASE}, {offsetof(my_prompt, Entropy), SET_Entropy},
+        {offsetof(my_prompt, character_set_client), SET_character_set_client},
+        {offsetof(my_prompt, character_set_results), SET_character_set_results},
+        {offsetof(my_prompt, collation_connection), SET_collation_connection},
+        {offsetof(my_prompt, PrivateKeyFile), SET_PrivateKeyFile},
+        {offsetof(my_prompt, CertificateFile), SET_CertificateFile},
+        {offsetof(my_prompt, PublicKeyFile), SET_PublicKeyFile},
+        {offsetof(my_prompt, WindowsUser), SET_WindowsUser},
+        {offsetof(my_prompt, Principal), SET_Principal},
+    }, numbers[] = {
+        {offsetof(my_prompt, PORT), SET_PORT}, {offsetof(my_prompt, IPV6), SET_IPV6},
+        {offsetof(my_prompt, ConvToUtf), SET_ConvToUtf},
+        {offsetof(my_prompt, ConvWToUtf), SET_ConvWToUtf},
+        {offsetof(my_prompt, LogonTimeout), SET_LogonTimeout},
+        {offsetof(my_prompt, ConnectionTimeout), SET_ConnectionTimeout},
+        {offsetof(my_prompt, RCVBUFFER), SET_RCVBUFFER}, {offsetof(my_prompt, Encrypt), SET_Encrypt},
+        {offsetof(my_prompt, Compress), SET_Compress},
+        {offsetof(my_prompt, TrustServerCertificate), SET_TrustServerCertificate},
+        {offsetof(my_prompt, Text_Prepare), SET_Text_Prepare},
+        {offsetof(my_prompt, NoCache), SET_NoCache}, {offsetof(my_prompt, ReqCharSet), SET_ReqCharSet},
+        {offsetof(my_prompt, AnsiMode), SET_AnsiMode}, {offsetof(my_prompt, NTLMv2), SET_NTLMv2},
+        {offsetof(my_prompt, Kerberos), SET_Kerberos},
+        {offsetof(my_prompt, NullDatetimes), SET_NullDatetimes},
+    };
+    my_prompt rec{};
+    int32_t n = 100;
+    for (const auto &t : texts)
+        snprintf((char *)&rec + t.offset, PROMPT_TEXT_SIZE, "v%d", (int)t.id);
+    for (const auto &f : numbers)
+        memcpy((char *)&rec + f.offset, &(n = 100 + f.id), sizeof n);
+    ASSERT_EQ(setup_apply(c, &rec), 0);
+    for (const auto &t : texts)
+        EXPECT_EQ(text_of(c->*(setting_table[t.id].text)), "v" + std::to_string(t.id))
+            << setting_table[t.id].keyword;
+    for (const auto &f : numbers)
+        EXPECT_EQ(c->*(setting_table[f.id].number), 100 + f.id) << setting_table[f.id].keyword;
+    // and nothing else: a setting the record has no field for keeps its value
+    int with_field = 0;
+    for (const setting_row &r : setting_table)
+        with_field += r.prompt_at >= 0;
+    EXPECT_EQ(with_field, (int)(std::size(texts) + std::size(numbers)));
 }
 
 TEST_F(Prompt, CancelChangesNothing)

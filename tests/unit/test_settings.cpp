@@ -114,6 +114,18 @@ TEST_F(Settings, ConnectionStringKeywords)
         {"PWD=pa}ss;UID=bob", SET_PWD, "pa}ss"}, // a stray '}' is just a character
         {"PWD=pa}ss;UID=bob", SET_UID, "bob"},
         {"SERVER=a=b", SET_SERVER, "a=b"},
+        // the spellings people write: USER, PASSWORD and DB, wherever they
+        // stand, give way to UID, PWD and DATABASE
+        {"USER=a;SERVER=h", SET_UID, "a"},
+        {"user=a;UID=b", SET_UID, "b"},
+        {"UID=b;USER=a", SET_UID, "b"},
+        {"UID=;USER=a", SET_UID, "a"},
+        {"USER=;User=a;USER=c", SET_UID, "a"},
+        {"PASSWORD={x;y}", SET_PWD, "{x;y}"},
+        {"Password=p;PWD=q", SET_PWD, "q"},
+        {"DB=d", SET_DATABASE, "d"},
+        {"DB=d;DATABASE=e", SET_DATABASE, "e"},
+        {"USERNAME=a", SET_UID, "<null>"},
         // empty values are not given; empty segments and unknown keys are ignored
         {"uid=;UID=v", SET_UID, "v"},
         {";;UID=u;;", SET_UID, "u"},
@@ -249,6 +261,8 @@ TEST_F(Settings, OutputStringConditions)
         {"DRIVER={Other};SOCKET=/tmp/s", drv + "SOCKET=/tmp/s;"},
         {"SERVER=h;LocalInfile=1;EnableCleartextPlugin=no", drv + "SERVER=h;"},
         {"SERVER=h;LocalInfile=no", drv + "SERVER=h;LocalInfile=0;"},
+        // the output keeps the canonical keywords
+        {"DB=d;PASSWORD=p;USER=u;SERVER=h", drv + "UID=u;PWD=p;SERVER=h;DATABASE=d;"},
     };
     for (const tc &t : cases) {
         SCOPED_TRACE(t.in);
@@ -334,6 +348,7 @@ TEST(ConnectionString, PasswordsAreMaskedForTheLog)
         {"PWD=a;Pwd=b", "PWD=****;Pwd=****"},
         {" PWD =typo", " PWD =****"},
         {"PWDX=a;PWD", "PWDX=a;PWD"},
+        {"USER=u;Password=secret", "USER=u;Password=****"},
         {"", ""},
     };
     for (const tc &t : cases) {
