@@ -1,57 +1,23 @@
 /*
- * caching_sha2_password: the fast-path scramble and the judgement of the
- * server's status and key packets (see my_sha2.h).
+ * caching_sha2_password: the judgement of the server's status and key
+ * packets (see my_sha2.h; the scramble is in my_scramble.cpp with the
+ * other hash scrambles).
  */
 #include "protocol/my_sha2.h"
 
-#include <string.h>
-
-#include <memory>
 
 #include <openssl/bio.h>
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include "frame/my_handle.h"
 
 enum {
-    SHA2_STATUS_MARK = 0x01,
     SHA2_FAST_AUTH_OK = 3,
     SHA2_FULL_AUTH = 4,
     /* A PEM public key is a few kilobytes even for 16384-bit keys. */
     SHA2_MAX_KEY = 64 * 1024,
 };
-
-static int sha256_of(const unsigned char *a, size_t a_len, const unsigned char *b, size_t b_len,
-                     unsigned char out[SHA2_SCRAMBLE_LENGTH])
-{
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    unsigned int len = 0;
-    int ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1 &&
-             EVP_DigestUpdate(ctx, a, a_len) == 1 &&
-             (b_len == 0 || EVP_DigestUpdate(ctx, b, b_len) == 1) &&
-             EVP_DigestFinal_ex(ctx, out, &len) == 1 && len == SHA2_SCRAMBLE_LENGTH;
-    EVP_MD_CTX_free(ctx);
-    return ok ? 0 : -1;
-}
-
-int caching_sha2_scramble(const unsigned char *pw, size_t pw_len, const unsigned char *nonce,
-                          unsigned char out[SHA2_SCRAMBLE_LENGTH])
-{
-    unsigned char stage1[SHA2_SCRAMBLE_LENGTH], stage2[SHA2_SCRAMBLE_LENGTH];
-    int rc = sha256_of(pw, pw_len, nullptr, 0, stage1);
-    if (rc == 0)
-        rc = sha256_of(stage1, sizeof stage1, nullptr, 0, stage2);
-    if (rc == 0)
-        rc = sha256_of(stage2, sizeof stage2, nonce, SHA2_NONCE_LENGTH, out);
-    if (rc == 0)
-        for (int i = 0; i < SHA2_SCRAMBLE_LENGTH; i++)
-            out[i] ^= stage1[i];
-    OPENSSL_cleanse(stage1, sizeof stage1);
-    OPENSSL_cleanse(stage2, sizeof stage2);
-    return rc;
-}
 
 static sha2_action sha2_protocol_error(my_connection *c, const char *what, int value)
 {

@@ -31,8 +31,8 @@ enum {
     SHA2_NONCE_LENGTH = 20,      /* the server's nonce it is computed with */
 };
 
-/* XOR(SHA256(pw), SHA256(SHA256(SHA256(pw)) + nonce[0..19])). 0, or -1 when
- * OpenSSL fails (nothing posted). */
+/* XOR(SHA256(pw), SHA256(SHA256(SHA256(pw)) + nonce[0..19])) (in
+ * my_scramble.cpp). 0, or -1 when OpenSSL fails (nothing posted). */
 int caching_sha2_scramble(const unsigned char *pw, size_t pw_len, const unsigned char *nonce,
                           unsigned char out[SHA2_SCRAMBLE_LENGTH]);
 
