@@ -414,6 +414,9 @@ TEST(CachingSha2, HostileAnswers)
 // ============================================================ ed25519
 
 const char ED_USER[] = "qvcurrent_ed", ED_PASSWORD[] = "ed-Pass_25519";
+// U+00E4 and U+20AC: the signature is over the password's UTF-8 bytes
+const char ED_WIDE_USER[] = "qvcurrent_edw", ED_WIDE_PASSWORD[] = "ed-P\xC3\xA4ss-\xE2\x82\xAC";
+const std::u16string ED_WIDE_PASSWORD16 = u"ed-P\u00E4ss-\u20AC";
 
 class Ed25519 : public ::testing::Test {
 protected:
@@ -422,7 +425,10 @@ protected:
         qv::sql_result r = qv::server_sql(
             std::string("CREATE OR REPLACE USER '") + ED_USER +
             "'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('" + ED_PASSWORD + "');" +
-            "GRANT SELECT ON `" + qv::server().database + "`.* TO '" + ED_USER + "'@'%';");
+            "CREATE OR REPLACE USER '" + ED_WIDE_USER +
+            "'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('" + ED_WIDE_PASSWORD + "');" +
+            "GRANT SELECT ON `" + qv::server().database + "`.* TO '" + ED_USER + "'@'%', '" +
+            ED_WIDE_USER + "'@'%';");
         ASSERT_EQ(r.status, 0) << r.output;
     }
     static std::string conn(const std::string &password)
@@ -445,6 +451,23 @@ TEST_F(Ed25519, LogsOnAndRunsAQuery)
     SQLLEN ind = 0;
     SQLGetData(st, 1, SQL_C_CHAR, user, sizeof user, &ind);
     EXPECT_EQ(std::string(user), std::string(ED_USER) + "@%");
+}
+
+TEST_F(Ed25519, PasswordBeyondAsciiThroughTheWideEntryPoint)
+{
+    const qv::server_info &s = qv::server();
+    std::string head = "DRIVER={" + s.driver_name + "};SERVER=127.0.0.1;PORT=" +
+                       std::to_string(s.port) + ";UID=" + ED_WIDE_USER + ";PWD=";
+    std::string tail = ";DATABASE=" + s.database + ";";
+    std::vector<SQLWCHAR> cs(head.begin(), head.end());
+    cs.insert(cs.end(), ED_WIDE_PASSWORD16.begin(), ED_WIDE_PASSWORD16.end());
+    cs.insert(cs.end(), tail.begin(), tail.end());
+    cs.push_back(0);
+    qv::connection c;
+    SQLRETURN rc = SQLDriverConnectW(c.dbc, nullptr, cs.data(), SQL_NTS, nullptr, 0, nullptr,
+                                     SQL_DRIVER_NOPROMPT);
+    QV_ASSERT_SUCCEEDED(rc, c.dbc);
+    c.connected = true;
 }
 
 TEST_F(Ed25519, WrongPasswordIsRefusedWithTheServersText)
