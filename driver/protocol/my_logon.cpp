@@ -24,6 +24,7 @@
 #include "protocol/my_decode.h"
 #include "protocol/my_logon_methods.h"
 #include "protocol/my_proto.h"
+#include "protocol/my_sha2.h"
 #include "protocol/my_ssl.h"
 #include "protocol/my_winkrb.h"
 
@@ -409,9 +410,21 @@ my_packet *create_handshake_packet_41(my_connection *c, const my_string *user,
     int charset = request_charset(c, "create_handshake_packet_41");
     secret_bytes pw;
     wire_text(c, password, &pw);
-    unsigned char token[NATIVE_SCRAMBLE_LENGTH];
+    unsigned char token[SHA2_SCRAMBLE_LENGTH];
     size_t token_len = 0;
-    if (!pw.empty()) {
+    static const char SHA2[] = "caching_sha2_password";
+    bool sha2 = (flags & CLIENT_PLUGIN_AUTH) && equals(c->auth_plugin_name, SHA2);
+    if (!pw.empty() && sha2) {
+        if (c->scramble_length < SHA2_NONCE_LENGTH) {
+            short_scramble(c, SHA2, c->scramble_length, SHA2_NONCE_LENGTH);
+            return nullptr;
+        }
+        if (caching_sha2_scramble(pw.data(), pw.size(), c->scramble, token) != 0) {
+            post_error(c, ST_HY000, 0, "SHA-256 not available");
+            return nullptr;
+        }
+        token_len = SHA2_SCRAMBLE_LENGTH;
+    } else if (!pw.empty()) {
         if (c->scramble_length < NATIVE_SCRAMBLE_LENGTH) {
             short_scramble(c, "mysql_native_password", c->scramble_length, NATIVE_SCRAMBLE_LENGTH);
             return nullptr;
@@ -446,6 +459,8 @@ my_packet *create_handshake_packet_41(my_connection *c, const my_string *user,
                                             : packet_put_cstring(p, NATIVE);
         else if (equals(c->auth_plugin_name, NATIVE))
             rc = packet_put_cstring(p, NATIVE);
+        else if (sha2)
+            rc = packet_put_cstring(p, SHA2);
     }
     if (rc != 0)
         return response_failed(c, p, 0);
@@ -568,6 +583,10 @@ static int auth_round(my_connection *c, auth_state *st, my_packet *p)
 static int authenticate(my_connection *c)
 {
     auth_state st;
+    /* the response already carried the scramble when the server's own
+     * method is caching_sha2_password */
+    if ((c->client_caps & CLIENT_PLUGIN_AUTH) && equals(c->auth_plugin_name, "caching_sha2_password"))
+        st.sha2 = SHA2_SCRAMBLED;
     for (;;) {
         if (++st.rounds > MAX_AUTH_ROUNDS) {
             QV_TRACE(c, LOG_ERROR, "my_connect: too many authentication rounds");

@@ -21,8 +21,10 @@
 
 #include "frame/my_handle.h"
 #include "protocol/my_auth.h"
+#include "protocol/my_ed25519.h"
 #include "protocol/my_logon.h"
 #include "protocol/my_proto.h"
+#include "protocol/my_sha2.h"
 #include "protocol/my_winkrb.h"
 
 enum {
@@ -228,6 +230,76 @@ static int answer_sha256(my_connection *c, auth_state *st)
     return auth_send_bytes(c, &REQUEST_KEY, 1);
 }
 
+/* caching_sha2_password: the fast-path scramble; the server's status
+ * packet decides what follows (sha2_packet). */
+static int answer_caching_sha2(my_connection *c, auth_state *st)
+{
+    secret_bytes pw;
+    wire_text(c, c->PWD, &pw);
+    st->sha2 = SHA2_SCRAMBLED;
+    if (pw.empty())
+        return auth_send_bytes(c, "", 0);
+    const unsigned char *nonce = salt_for(c, st, SHA2_NONCE_LENGTH);
+    if (!nonce) {
+        short_scramble(c, "caching_sha2_password", (int)st->method_data.size(), SHA2_NONCE_LENGTH);
+        return -1;
+    }
+    unsigned char token[SHA2_SCRAMBLE_LENGTH];
+    if (caching_sha2_scramble(pw.data(), pw.size(), nonce, token) != 0) {
+        post_error(c, ST_HY000, 0, "SHA-256 not available");
+        return -1;
+    }
+    int rc = auth_send_bytes(c, token, sizeof token);
+    OPENSSL_cleanse(token, sizeof token);
+    return rc;
+}
+
+/* A 0x01 packet of the caching_sha2_password exchange. */
+static int sha2_packet(my_connection *c, auth_state *st, my_packet *p)
+{
+    static const unsigned char ASK_KEY = 0x02;
+    std::vector<char> key;
+    secret_bytes pw;
+    wire_text(c, c->PWD, &pw);
+    switch (caching_sha2_step(c, p, &st->sha2, private_channel(c), !pw.empty(),
+                              given(c->PublicKeyFile), &key)) {
+    case SHA2_NOTHING:
+        return 0;
+    case SHA2_SEND_CLEAR:
+    case SHA2_SEND_EMPTY:
+        pw.b.push_back(0);
+        return auth_send_bytes(c, pw.data(), pw.size());
+    case SHA2_ENCRYPT_FILE:
+        if (read_key_file(c, &key) != 0)
+            return -1;
+        return send_encrypted(c, st, key.data(), key.size());
+    case SHA2_ASK_KEY:
+        return auth_send_bytes(c, &ASK_KEY, 1);
+    case SHA2_ENCRYPT_SERVER:
+        return send_encrypted(c, st, key.data(), key.size());
+    default:
+        return -1;
+    }
+}
+
+/* MariaDB's client_ed25519: the 64-byte signature of the 32-byte nonce. */
+static int answer_ed25519(my_connection *c, auth_state *st)
+{
+    if (st->method_data.size() < ED25519_NONCE_LENGTH) {
+        short_scramble(c, "client_ed25519", (int)st->method_data.size(), ED25519_NONCE_LENGTH);
+        return -1;
+    }
+    secret_bytes pw;
+    wire_text(c, c->PWD, &pw);
+    unsigned char sig[ED25519_SIGNATURE_LENGTH];
+    if (ed25519_password_sign(pw.data(), pw.size(), st->method_data.data(), ED25519_NONCE_LENGTH,
+                              sig, nullptr) != 0) {
+        post_error(c, ST_HY000, 0, "Ed25519 signing failed");
+        return -1;
+    }
+    return auth_send_bytes(c, sig, sizeof sig);
+}
+
 /* NTLM computed here, or Kerberos through the security interface. */
 static int answer_windows(my_connection *c, auth_state *st)
 {
@@ -273,6 +345,8 @@ static const struct {
     {"mysql_old_password", answer_old},
     {"mysql_clear_password", answer_clear},
     {"sha256_password", answer_sha256},
+    {"caching_sha2_password", answer_caching_sha2},
+    {"client_ed25519", answer_ed25519},
     {"authentication_windows_client", answer_windows},
     {"auth_gssapi_client", answer_gssapi},
 };
@@ -297,6 +371,7 @@ int auth_switch(my_connection *c, auth_state *st, my_packet *p)
         packet_get_bytes(p, st->method_data.data(), st->method_data.size());
     /* a switch starts a new exchange: nothing of an earlier one applies */
     st->awaiting_key = st->ntlm = st->krb = 0;
+    st->sha2 = SHA2_IDLE;
     krb_free_context(c);
     QV_TRACE(c, LOG_DETAIL, "my_connect: auth_switch '%s' data_len=%d", method.c_str(),
              (int)st->method_data.size());
@@ -343,6 +418,8 @@ int extra_data_packet(my_connection *c, auth_state *st, my_packet *p)
         return ntlm_packet(c, st, p);
     if (st->krb)
         return krb_packet(c, st, p);
+    if (st->sha2 != SHA2_IDLE)
+        return sha2_packet(c, st, p);
     if (!st->awaiting_key) {
         QV_TRACE(c, LOG_ERROR, "my_connect: unexpected extra-data packet");
         post_error(c, ST_HY000, 0, "Unexpected packet");

@@ -22,6 +22,7 @@
 
 #include "my_handles.h"
 #include "protocol/my_pkt.h"
+#include "protocol/my_sha2.h"
 
 /* Bytes that hold a password or something derived from it; wiped when they
  * go out of scope. */
@@ -55,6 +56,7 @@ struct auth_state {
     int awaiting_key = 0;                  /* sha256_password sent 0x01 */
     int ntlm = 0;                          /* NEGOTIATE sent, CHALLENGE awaited */
     int krb = 0;                           /* Kerberos tokens being exchanged */
+    int sha2 = SHA2_IDLE;                  /* caching_sha2_password's phase */
     std::vector<unsigned char> method_data;   /* of the latest auth switch */
     /* A server packet an exchange has already read (the Kerberos steps read
      * the server's answer themselves): the loop examines it next. */

@@ -1,7 +1,8 @@
 /*
  * Password scrambles of the authentication methods the driver computes
- * itself: mysql_native_password (SHA-1), mysql_old_password (the pre-4.1
- * hash) and sha256_password without TLS (RSA OAEP with the server's key).
+ * itself: mysql_native_password (SHA-1), caching_sha2_password's fast path
+ * (SHA-256), mysql_old_password (the pre-4.1 hash) and sha256_password
+ * without TLS (RSA OAEP with the server's key).
  *
  * Intermediate buffers that hold password-derived bytes are wiped before
  * they are released: a password must not linger in freed memory.
@@ -19,36 +20,60 @@
 
 #include "frame/my_handle.h"
 #include "protocol/my_logon.h"
+#include "protocol/my_sha2.h"
 
 /* ------------------------------------------------- mysql_native_password */
 
-static int sha1(const unsigned char *a, size_t a_len, const unsigned char *b, size_t b_len,
-                unsigned char out[NATIVE_SCRAMBLE_LENGTH])
+/* One digest over a followed by b (b may be empty); out receives md's size,
+ * which must be len. */
+static int digest(const EVP_MD *md, size_t len, const unsigned char *a, size_t a_len,
+                  const unsigned char *b, size_t b_len, unsigned char *out)
 {
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    unsigned int len = 0;
-    int ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
+    unsigned int got = 0;
+    int ok = ctx && EVP_DigestInit_ex(ctx, md, nullptr) == 1 &&
              EVP_DigestUpdate(ctx, a, a_len) == 1 && (b_len == 0 || EVP_DigestUpdate(ctx, b, b_len) == 1) &&
-             EVP_DigestFinal_ex(ctx, out, &len) == 1 && len == NATIVE_SCRAMBLE_LENGTH;
+             EVP_DigestFinal_ex(ctx, out, &got) == 1 && got == len;
     EVP_MD_CTX_free(ctx);
     return ok ? 0 : -1;
+}
+
+/* The shape both hash scrambles share: stage1 = H(pw), stage2 = H(stage1),
+ * result = stage1 XOR H(salt + stage2) (salt first, mysql_native_password)
+ * or stage1 XOR H(stage2 + salt) (caching_sha2_password). len <= 32. */
+static int hash_scramble(const EVP_MD *md, size_t len, const unsigned char *pw, size_t pw_len,
+                         const unsigned char *salt, size_t salt_len, bool salt_first,
+                         unsigned char *out)
+{
+    unsigned char stage1[32], stage2[32];
+    int rc = digest(md, len, pw, pw_len, nullptr, 0, stage1);
+    if (rc == 0)
+        rc = digest(md, len, stage1, len, nullptr, 0, stage2);
+    if (rc == 0)
+        rc = salt_first ? digest(md, len, salt, salt_len, stage2, len, out)
+                        : digest(md, len, stage2, len, salt, salt_len, out);
+    if (rc == 0)
+        for (size_t i = 0; i < len; i++)
+            out[i] ^= stage1[i];
+    OPENSSL_cleanse(stage1, sizeof stage1);
+    OPENSSL_cleanse(stage2, sizeof stage2);
+    return rc;
 }
 
 int native_scramble(const unsigned char *pw, size_t pw_len, const unsigned char *salt,
                     unsigned char out[NATIVE_SCRAMBLE_LENGTH])
 {
-    unsigned char stage1[NATIVE_SCRAMBLE_LENGTH], stage2[NATIVE_SCRAMBLE_LENGTH];
-    int rc = sha1(pw, pw_len, nullptr, 0, stage1);
-    if (rc == 0)
-        rc = sha1(stage1, sizeof stage1, nullptr, 0, stage2);
-    if (rc == 0)
-        rc = sha1(salt, NATIVE_SCRAMBLE_LENGTH, stage2, sizeof stage2, out);
-    if (rc == 0)
-        for (int i = 0; i < NATIVE_SCRAMBLE_LENGTH; i++)
-            out[i] ^= stage1[i];
-    OPENSSL_cleanse(stage1, sizeof stage1);
-    OPENSSL_cleanse(stage2, sizeof stage2);
-    return rc;
+    return hash_scramble(EVP_sha1(), NATIVE_SCRAMBLE_LENGTH, pw, pw_len, salt,
+                         NATIVE_SCRAMBLE_LENGTH, true, out);
+}
+
+/* ------------------------------------------------- caching_sha2_password */
+
+int caching_sha2_scramble(const unsigned char *pw, size_t pw_len, const unsigned char *nonce,
+                          unsigned char out[SHA2_SCRAMBLE_LENGTH])
+{
+    return hash_scramble(EVP_sha256(), SHA2_SCRAMBLE_LENGTH, pw, pw_len, nonce, SHA2_NONCE_LENGTH,
+                         false, out);
 }
 
 /* ---------------------------------------------------- mysql_old_password */

@@ -236,7 +236,11 @@ void logon_seeds()
                byte(0) + greet + fake::packet_bytes(2, switch_to("mysql_clear_password", "")) +
                    fake::packet_bytes(4, fake::ok_packet()));
     write_seed("logon", "switch-unknown",
-               byte(0) + greet + fake::packet_bytes(2, switch_to("client_ed25519", scramble)));
+               byte(0) + greet + fake::packet_bytes(2, switch_to("dialog_x", scramble)));
+    write_seed("logon", "switch-ed25519",
+               byte(0) + greet +
+                   fake::packet_bytes(2, switch_to("client_ed25519", "0123456789abcdef0123456789ABCDEF")) +
+                   fake::packet_bytes(4, fake::ok_packet()));
     write_seed("logon", "old-password",
                byte(0) + greet + fake::packet_bytes(2, bytes{0xFE}) + fake::packet_bytes(4, fake::ok_packet()));
 
@@ -245,6 +249,22 @@ void logon_seeds()
     write_seed("logon", "sha256-key",
                byte(0) + greet + fake::packet_bytes(2, switch_to("sha256_password", scramble)) +
                    fake::packet_bytes(4, key) + fake::packet_bytes(6, fake::ok_packet()));
+
+    // caching_sha2_password: announced in the greeting (fast path; full path
+    // with the server's key) and requested by a switch
+    fake::greeting_info mysql8 = g;
+    mysql8.server_version = "8.4.0";
+    mysql8.auth_plugin = "caching_sha2_password";
+    bytes greet8 = fake::packet_bytes(0, fake::greeting(mysql8));
+    write_seed("logon", "sha2-fast",
+               byte(0) + greet8 + fake::packet_bytes(2, bytes{0x01, 0x03}) +
+                   fake::packet_bytes(3, fake::ok_packet()));
+    write_seed("logon", "sha2-full-key",
+               byte(0) + greet8 + fake::packet_bytes(2, bytes{0x01, 0x04}) + fake::packet_bytes(4, key) +
+                   fake::packet_bytes(6, fake::ok_packet()));
+    write_seed("logon", "sha2-switch",
+               byte(0) + greet + fake::packet_bytes(2, switch_to("caching_sha2_password", scramble)) +
+                   fake::packet_bytes(4, bytes{0x01, 0x03}) + fake::packet_bytes(5, fake::ok_packet()));
 
     bytes challenge = byte(0x01) + ntlm_challenge();
     for (uint8_t set : {0, 4, 8, 12})
