@@ -2,12 +2,17 @@
 // server, each checked against values the server computes itself, with the
 // `mariadb` command-line client reading the same rows as the yardstick.
 //
-// Usage: qvbench CONNECTION-STRING MARIADB-ARGS... [-- workload...]
+// Usage: qvbench [--raw QVRAW HOST PORT USER PASSWORD DATABASE]
+//                CONNECTION-STRING MARIADB-ARGS... [-- workload...]
 //   MARIADB-ARGS are the arguments that make `mariadb` reach the same
 //   server and database (e.g. -h127.0.0.1 -P3307 -uqvuser -psecret qvbench).
+//   --raw names qvraw, the floor: the same work spoken straight over a
+//   socket, and the server it reaches.
 //
-// Output: one line per workload with rows/s, wall seconds and client CPU
-// seconds (getrusage), the yardstick's figures and the ratios.
+// Output: one line per workload with rows/s, wall seconds, client CPU
+// seconds and peak resident memory (getrusage), the same figures of the
+// yardstick and of the floor, and the driver's ratios to both. The driver's
+// peak memory is the process's, so run one workload per process to read it.
 #include <sql.h>
 #include <sqlext.h>
 
@@ -21,6 +26,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -30,6 +36,7 @@ namespace {
 
 std::string g_connstr;
 std::vector<std::string> g_mariadb_args;
+std::vector<std::string> g_raw;  /* qvraw and its server, empty without --raw */
 SQLHENV g_env;
 SQLHDBC g_dbc;
 
@@ -78,6 +85,7 @@ std::string server_value(const std::string &sql)
 
 struct measure {
     double wall = 0, cpu = 0;
+    long rss_kb = 0;  /* peak resident set */
 };
 
 double now()
@@ -99,11 +107,69 @@ measure run_self(const std::function<void()> &fn)
 {
     double w0 = now(), c0 = cpu_self();
     fn();
-    return {now() - w0, cpu_self() - c0};
+    measure m{now() - w0, cpu_self() - c0};
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    m.rss_kb = ru.ru_maxrss;
+    return m;
+}
+
+/* Runs argv with the file at in_path (or /dev/null) on standard input and
+ * standard output into out (or /dev/null); wall time, the child's CPU time
+ * and peak memory. */
+measure run_child(const std::vector<std::string> &args, const char *in_path, std::string *out)
+{
+    char out_path[] = "/tmp/qvbenchoutXXXXXX";
+    int ofd = out ? mkstemp(out_path) : open("/dev/null", O_WRONLY);
+    if (ofd < 0)
+        die("making the output file");
+    double w0 = now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open(in_path ? in_path : "/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(ofd, 1);
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back((char *)a.c_str());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage ru;
+    wait4(pid, &status, 0, &ru);
+    double wall = now() - w0;
+    if (out) {
+        out->clear();
+        char buf[4096];
+        ssize_t n;
+        lseek(ofd, 0, SEEK_SET);
+        while ((n = read(ofd, buf, sizeof buf)) > 0)
+            out->append(buf, (size_t)n);
+        unlink(out_path);
+    }
+    close(ofd);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        die((args[0] + " failed").c_str());
+    return {wall,
+            ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+                ru.ru_stime.tv_usec / 1e6,
+            ru.ru_maxrss};
+}
+
+/* Runs the floor's workload; its standard output into out. */
+measure run_raw(const char *workload, long count, std::string *out)
+{
+    std::vector<std::string> args = {g_raw[0], workload};
+    args.insert(args.end(), g_raw.begin() + 1, g_raw.end());
+    if (count)
+        args.push_back(std::to_string(count));
+    return run_child(args, nullptr, out);
 }
 
 /* Runs `mariadb` with the given statement text on standard input, output to
- * /dev/null; wall time and the child's CPU time. */
+ * /dev/null. */
 measure run_mariadb(const std::string &input, const std::vector<std::string> &extra)
 {
     char path[] = "/tmp/qvbenchXXXXXX";
@@ -111,40 +177,26 @@ measure run_mariadb(const std::string &input, const std::vector<std::string> &ex
     if (fd < 0 || write(fd, input.data(), input.size()) != (ssize_t)input.size())
         die("writing the mariadb input");
     close(fd);
-    double w0 = now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open(path, O_RDONLY), out = open("/dev/null", O_WRONLY);
-        dup2(in, 0);
-        dup2(out, 1);
-        std::vector<char *> argv;
-        argv.push_back((char *)"mariadb");
-        for (const std::string &a : g_mariadb_args)
-            argv.push_back((char *)a.c_str());
-        for (const std::string &a : extra)
-            argv.push_back((char *)a.c_str());
-        argv.push_back(nullptr);
-        execvp("mariadb", argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage ru;
-    wait4(pid, &status, 0, &ru);
-    double wall = now() - w0;
+    std::vector<std::string> args = {"mariadb"};
+    args.insert(args.end(), g_mariadb_args.begin(), g_mariadb_args.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    measure m = run_child(args, path, nullptr);
     unlink(path);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        die("the mariadb client failed");
-    return {wall, ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
-                      ru.ru_stime.tv_usec / 1e6};
+    return m;
 }
 
-void report(const char *name, long rows, const measure &m, const measure *yard)
+double ratio(double a, double b) { return a / (b > 0 ? b : 1e-9); }
+
+void report(const char *name, long rows, const measure &m, const measure *yard,
+            const measure *floor = nullptr)
 {
-    printf("%-16s %9ld rows  %10.0f rows/s  wall %7.3f s  cpu %7.3f s", name, rows,
-           rows / (m.wall > 0 ? m.wall : 1e-9), m.wall, m.cpu);
-    if (yard)
-        printf("  | mariadb wall %7.3f s cpu %7.3f s | ratio wall %.2fx cpu %.2fx", yard->wall,
-               yard->cpu, m.wall / yard->wall, m.cpu / (yard->cpu > 0 ? yard->cpu : 1e-9));
+    printf("%-16s %9ld rows  %10.0f rows/s  wall %7.3f s  cpu %7.3f s  rss %6ld KiB", name,
+           rows, rows / (m.wall > 0 ? m.wall : 1e-9), m.wall, m.cpu, m.rss_kb);
+    for (const measure *o : {yard, floor})
+        if (o)
+            printf("  | %s wall %7.3f s cpu %7.3f s rss %6ld KiB, ratio wall %.2fx cpu %.2fx",
+                   o == yard ? "mariadb" : "floor", o->wall, o->cpu, o->rss_kb,
+                   ratio(m.wall, o->wall), ratio(m.cpu, o->cpu));
     printf("\n");
     fflush(stdout);
 }
@@ -210,6 +262,21 @@ void add_row(sums &s, SQLINTEGER i, SQLBIGINT b, SQLLEN vlen, double d,
     s.cents += cents_of(m);
 }
 
+/* The floor reading the same rows, its sums checked like the driver's. */
+const measure *g_rows_floor = nullptr;
+
+measure floor_rows(const sums &want)
+{
+    std::string out;
+    measure m = run_raw("fetch", 0, &out);
+    sums got;
+    if (sscanf(out.c_str(), "%ld %lld %lld %lld %lld %lld %lf", &got.rows, &got.i, &got.b,
+               &got.vlen, &got.cents, &got.secs, &got.d) != 7)
+        die("unreadable floor output");
+    verify("floor fetch", got, want);
+    return m;
+}
+
 /* -------------------------------------------------------- the workloads */
 
 void fetch_bound(const sums &want, const measure &yard)
@@ -237,7 +304,7 @@ void fetch_bound(const sums &want, const measure &yard)
             s.ok(rc, "fetch");
     });
     verify("fetch_bound", got, want);
-    report("fetch_bound", got.rows, m, &yard);
+    report("fetch_bound", got.rows, m, &yard, g_rows_floor);
 }
 
 void fetch_array(const sums &want, const measure &yard)
@@ -271,7 +338,7 @@ void fetch_array(const sums &want, const measure &yard)
             s.ok(rc, "fetch");
     });
     verify("fetch_array", got, want);
-    report("fetch_array", got.rows, m, &yard);
+    report("fetch_array", got.rows, m, &yard, g_rows_floor);
 }
 
 void fetch_getdata(const sums &want, const measure &yard)
@@ -300,7 +367,7 @@ void fetch_getdata(const sums &want, const measure &yard)
             s.ok(rc, "fetch");
     });
     verify("fetch_getdata", got, want);
-    report("fetch_getdata", got.rows, m, &yard);
+    report("fetch_getdata", got.rows, m, &yard, g_rows_floor);
 }
 
 void fetch_blob(const measure &yard)
@@ -360,9 +427,20 @@ void roundtrip(const measure &yard, int n)
         fprintf(stderr, "roundtrip: WRONG RESULT %lld/%d\n", total, n);
         exit(2);
     }
-    report("roundtrip", n, m, &yard);
-    printf("%-16s per call: driver %.1f us, mariadb %.1f us, ratio %.2fx\n", "roundtrip",
+    measure floor, *fp = nullptr;
+    if (!g_raw.empty()) {
+        std::string out;
+        floor = run_raw("roundtrip", n, &out);
+        if (atol(out.c_str()) != n)
+            die("roundtrip: WRONG RESULT from the floor");
+        fp = &floor;
+    }
+    report("roundtrip", n, m, &yard, fp);
+    printf("%-16s per call: driver %.1f us, mariadb %.1f us, ratio %.2fx", "roundtrip",
            m.wall / n * 1e6, yard.wall / n * 1e6, m.wall / yard.wall);
+    if (fp)
+        printf(", floor %.1f us, ratio %.2fx", fp->wall / n * 1e6, ratio(m.wall, fp->wall));
+    printf("\n");
 }
 
 void fetch_prepared(const sums &want, const measure &yard)
@@ -391,7 +469,7 @@ void fetch_prepared(const sums &want, const measure &yard)
             s.ok(rc, "fetch");
     });
     verify("fetch_prepared", got, want);
-    report("fetch_prepared", got.rows, m, &yard);
+    report("fetch_prepared", got.rows, m, &yard, g_rows_floor);
 }
 
 /* The six values inserted for row k; the checks recompute them. */
@@ -449,7 +527,7 @@ void bind_insert(stmt &s, insert_row *rows, SQLLEN *vlen)
     s.ok(SQLBindParameter(s.h, 6, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 12, 2, rows->m, 16, nullptr), "bindp");
 }
 
-void insert_prepared(const measure &yard, int n)
+measure insert_prepared(int n)
 {
     { stmt t; t.exec("TRUNCATE TABLE insert_rows"); }
     measure m = run_self([&] {
@@ -469,10 +547,10 @@ void insert_prepared(const measure &yard, int n)
               "autocommit on", SQL_HANDLE_DBC, g_dbc);
     });
     check_inserted("insert_prepared", n);
-    report("insert_prepared", n, m, &yard);
+    return m;
 }
 
-void insert_array(const measure &yard, int n)
+measure insert_array(int n)
 {
     enum { N = 1000 };
     { stmt t; t.exec("TRUNCATE TABLE insert_rows"); }
@@ -506,7 +584,7 @@ void insert_array(const measure &yard, int n)
               "autocommit on", SQL_HANDLE_DBC, g_dbc);
     });
     check_inserted("insert_array", n);
-    report("insert_array", n, m, &yard);
+    return m;
 }
 
 void prepared_select(const measure &yard, int n)
@@ -535,9 +613,61 @@ void prepared_select(const measure &yard, int n)
         fprintf(stderr, "prepared_select: WRONG RESULT %lld/%lld\n", got, want);
         exit(2);
     }
-    report("prepared_select", n, m, &yard);
-    printf("%-16s per execution: driver %.1f us, mariadb %.1f us, ratio %.2fx\n",
+    measure floor, *fp = nullptr;
+    if (!g_raw.empty()) {
+        std::string out;
+        floor = run_raw("prepared_select", n, &out);
+        if (atoll(out.c_str()) != want)
+            die("prepared_select: WRONG RESULT from the floor");
+        fp = &floor;
+    }
+    report("prepared_select", n, m, &yard, fp);
+    printf("%-16s per execution: driver %.1f us, mariadb %.1f us, ratio %.2fx",
            "prepared_select", m.wall / n * 1e6, yard.wall / n * 1e6, m.wall / yard.wall);
+    if (fp)
+        printf(", floor %.1f us, ratio %.2fx", fp->wall / n * 1e6, ratio(m.wall, fp->wall));
+    printf("\n");
+}
+
+/* The floor's pipelined inserts of the same rows, checked the same way. */
+measure floor_insert(int n)
+{
+    { stmt t; t.exec("TRUNCATE TABLE insert_rows"); }
+    measure m = run_raw("insert", n, nullptr);
+    check_inserted("floor insert", n);
+    return m;
+}
+
+/* Logon and logoff, n times, on a handle of its own. The yardstick is a
+ * `mariadb` process per logon, so its figures include starting a program. */
+void connect_many(int n)
+{
+    SQLHDBC dbc;
+    check(SQLAllocHandle(SQL_HANDLE_DBC, g_env, &dbc), "alloc dbc", SQL_HANDLE_ENV, g_env);
+    measure m = run_self([&] {
+        for (int k = 0; k < n; k++) {
+            check(SQLDriverConnect(dbc, nullptr, (SQLCHAR *)g_connstr.c_str(), SQL_NTS, nullptr,
+                                   0, nullptr, SQL_DRIVER_NOPROMPT),
+                  "connect", SQL_HANDLE_DBC, dbc);
+            check(SQLDisconnect(dbc), "disconnect", SQL_HANDLE_DBC, dbc);
+        }
+    });
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    measure yard;
+    for (int k = 0; k < n; k++) {
+        measure one = run_mariadb("", {"--batch", "--skip-ssl"});
+        yard.wall += one.wall;
+        yard.cpu += one.cpu;
+        yard.rss_kb = std::max(yard.rss_kb, one.rss_kb);
+    }
+    measure floor, *fp = nullptr;
+    if (!g_raw.empty()) {
+        floor = run_raw("connect", n, nullptr);
+        fp = &floor;
+    }
+    report("connect", n, m, &yard, fp);
+    printf("%-16s per logon: driver %.0f us, mariadb %.0f us, floor %.0f us\n", "connect",
+           m.wall / n * 1e6, yard.wall / n * 1e6, fp ? fp->wall / n * 1e6 : 0.0);
 }
 
 bool wanted(const std::vector<std::string> &list, const char *name)
@@ -558,9 +688,15 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: %s CONNECTION-STRING MARIADB-ARGS... [-- workload...]\n", argv[0]);
         return 64;
     }
-    g_connstr = argv[1];
+    int k = 1;
+    if (strcmp(argv[1], "--raw") == 0) {
+        if (argc < 10)
+            die("--raw needs QVRAW HOST PORT USER PASSWORD DATABASE");
+        g_raw.assign(argv + 2, argv + 8);
+        k = 8;
+    }
+    g_connstr = argv[k++];
     std::vector<std::string> workloads;
-    int k = 2;
     for (; k < argc && strcmp(argv[k], "--") != 0; k++)
         g_mariadb_args.push_back(argv[k]);
     for (k++; k < argc; k++)
@@ -583,6 +719,11 @@ int main(int argc, char **argv)
         want = expected_sums();
         rows_yard = run_mariadb(std::string(ROWS_QUERY) + ";\n", batch);
     }
+    measure rows_floor;
+    if (need_rows && !g_raw.empty()) {
+        rows_floor = floor_rows(want);
+        g_rows_floor = &rows_floor;
+    }
     if (wanted(workloads, "fetch_bound"))
         fetch_bound(want, rows_yard);
     if (wanted(workloads, "fetch_array"))
@@ -599,7 +740,15 @@ int main(int argc, char **argv)
     }
     if (wanted(workloads, "fetch_prepared"))
         fetch_prepared(want, rows_yard);
+    if (wanted(workloads, "connect"))
+        connect_many(500);
     if (wanted(workloads, "insert_prepared") || wanted(workloads, "insert_array")) {
+        /* the driver first, so the yardstick's input is not part of its peak memory */
+        measure prepared_m, array_m;
+        if (wanted(workloads, "insert_prepared"))
+            prepared_m = insert_prepared(100000);
+        if (wanted(workloads, "insert_array"))
+            array_m = insert_array(100000);
         std::string many = "SET autocommit=0;\nTRUNCATE TABLE insert_rows;\n";
         insert_row r;
         for (int i = 0; i < 100000; i++) {
@@ -614,10 +763,15 @@ int main(int argc, char **argv)
         }
         many += "COMMIT;\n";
         measure yard = run_mariadb(many, batch);
+        measure floor, *fp = nullptr;
+        if (!g_raw.empty()) {
+            floor = floor_insert(100000);
+            fp = &floor;
+        }
         if (wanted(workloads, "insert_prepared"))
-            insert_prepared(yard, 100000);
+            report("insert_prepared", 100000, prepared_m, &yard, fp);
         if (wanted(workloads, "insert_array"))
-            insert_array(yard, 100000);
+            report("insert_array", 100000, array_m, &yard, fp);
     }
     if (wanted(workloads, "prepared_select")) {
         std::string many;

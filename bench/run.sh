@@ -1,7 +1,10 @@
 #!/bin/bash
 # Runs the benchmark workloads through the driver manager against a private
 # MariaDB seeded with the benchmark data, next to the `mariadb` client as the
-# yardstick. Usage: bench/run.sh [workload...]   (default: all)
+# yardstick and qvraw (the protocol spoken straight over a socket) as the
+# floor. Each workload runs in a process of its own, so its peak memory is
+# its own; QV_BENCH_ROUNDS rounds (default 3), then the medians.
+# Usage: bench/run.sh [workload...]   (default: all)
 set -u -o pipefail
 QV_PROG=bench
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh" || exit 1
@@ -20,9 +23,24 @@ export ODBCSYSINI=$dir/odbc ODBCINI=$dir/odbc/odbc.ini
 unset ODBCINSTINI
 port=$(<"$dir/port")
 
-# warm the server's buffer pool so both clients read the same cached pages
+# warm the server's buffer pool so every client reads the same cached pages
 qv_server_sql "$dir" "$QV_TEST_DATABASE" <<<"SELECT COUNT(*), SUM(LENGTH(v)) FROM fetch_rows; SELECT SUM(LENGTH(data)) FROM blob_rows;" >/dev/null
 
+workloads=("$@")
+[ ${#workloads[@]} -gt 0 ] || workloads=(fetch_bound fetch_array fetch_getdata fetch_blob roundtrip
+    fetch_prepared insert_prepared insert_array prepared_select connect)
+rounds=${QV_BENCH_ROUNDS:-3}
+log=$QV_ROOT/build/bench-results.txt
+: >"$log"
 conn="DRIVER={$QV_DRIVER_NAME};SERVER=127.0.0.1;PORT=$port;UID=$QV_TEST_USER;PWD=$QV_TEST_PASSWORD;DATABASE=$QV_TEST_DATABASE"
-"$QV_ROOT/build/bench/qvbench" "$conn" -h127.0.0.1 -P"$port" -u"$QV_TEST_USER" -p"$QV_TEST_PASSWORD" \
-    "$QV_TEST_DATABASE" -- "$@"
+for ((round = 1; round <= rounds; round++)); do
+    qv_log "round $round of $rounds"
+    for w in "${workloads[@]}"; do
+        "$QV_ROOT/build/bench/qvbench" \
+            --raw "$QV_ROOT/build/bench/qvraw" 127.0.0.1 "$port" "$QV_TEST_USER" "$QV_TEST_PASSWORD" "$QV_TEST_DATABASE" \
+            "$conn" -h127.0.0.1 -P"$port" -u"$QV_TEST_USER" -p"$QV_TEST_PASSWORD" "$QV_TEST_DATABASE" \
+            -- "$w" | tee -a "$log" || qv_die "workload $w failed"
+    done
+done
+qv_log "medians of $rounds rounds (all lines in $log):"
+python3 "$QV_ROOT/bench/medians.py" "$log"

@@ -103,6 +103,18 @@ def run(mode, conn_str, wide):
     cn.close()
 
 
+def dsn_spellings(env):
+    """Logs on through the DSN written with User/Password/Database and the
+    one written with UID/PWD/DB: both give the same user and database."""
+    for dsn in (env['QV_DSN'], env['QV_DSN'] + '_uid'):
+        try:
+            got = rows_of(f'DSN={dsn};', 'SELECT SUBSTRING_INDEX(USER(), "@", 1), DATABASE()')
+        except pyodbc.Error as e:
+            failures.append(f'DSN {dsn}: {e}')
+            continue
+        check(f'DSN {dsn}: user and database', got, [(env['QV_USER'], env['QV_DATABASE'])])
+
+
 def main():
     env = server_env()
     by_driver = (f"DRIVER={{{env['QV_DRIVER_NAME']}}};SERVER={env['QV_HOST']};PORT={env['QV_PORT']};"
@@ -114,6 +126,7 @@ def main():
             run(mode, conn_str, wide)
         except pyodbc.Error as e:
             failures.append(f'{mode}: {e}')
+    dsn_spellings(env)
     for f in failures:
         print('FAIL', f)
     print('pyodbc client:', 'ok' if not failures else f'{len(failures)} failure(s)')
