@@ -67,12 +67,7 @@ int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, 
     return 0;
 }
 
-int cat_empty(const cat_arg &a)
-{
-    if (a.len == SQL_NTS)
-        return !a.given || a.s->length == 0;
-    return a.len == 0 && a.given;
-}
+int cat_empty(const cat_arg &a) { return !cat_has_text(a); }
 
 int cat_has_text(const cat_arg &a) { return a.s && a.s->length > 0; }
 
@@ -336,8 +331,12 @@ void cat_set_type_columns(cat_row *r, size_t at, const field *f)
     r->set_int(at + 2, column_size(f));
     r->set_int(at + 3, (long)f->octet_length);
     r->set_int(at + 4, f->scale);
-    if (f->num_prec_radix != 0)
-        r->set_int(at + 5, f->num_prec_radix);
+    /* Integers count decimal digits: the column size above is in them,
+     * whatever radix the descriptor leaves at 0 for them. */
+    int integer = f->concise_type == SQL_TINYINT || f->concise_type == SQL_SMALLINT ||
+                  f->concise_type == SQL_INTEGER || f->concise_type == SQL_BIGINT;
+    if (f->num_prec_radix != 0 || integer)
+        r->set_int(at + 5, f->num_prec_radix != 0 ? f->num_prec_radix : 10);
     r->set_int(at + 9, f->type);
     if (is_datetime(f->concise_type))
         r->set_int(at + 10, f->datetime_interval_code);

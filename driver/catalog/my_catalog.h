@@ -49,8 +49,9 @@ struct cat_arg {
 int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, int wide,
                  int value_list = 0);
 
-/* Empty: SQL_NTS with a null pointer or an empty text, or length 0 with a
- * pointer. (Length 0 with a null pointer is not empty.) */
+/* Empty: no text, from a null pointer or an empty string. (The driver
+ * manager hands a null pointer on with length 0 whatever the application
+ * passed, and clients pass null for the "" of the ODBC enumerations.) */
 int cat_empty(const cat_arg &a);
 /* The pointer is there and the text is not empty. */
 int cat_has_text(const cat_arg &a);
