@@ -857,16 +857,18 @@ TEST(Catalog, DdlCommitsAndTheDriverSaysSo)
     ASSERT_EQ(SQLGetInfo(s.c.dbc, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr), SQL_SUCCESS);
     EXPECT_EQ(capable, SQL_TC_DDL_COMMIT);
 
-    CAT_OK(s.exec("CREATE TABLE IF NOT EXISTS qvtest_fk.ddl_commit (v INT) ENGINE=InnoDB"), s.stmt);
-    CAT_OK(s.exec("DELETE FROM qvtest_fk.ddl_commit"), s.stmt);
+    // a database of its own, so that no other test sees the tables
+    CAT_OK(s.exec("DROP DATABASE IF EXISTS qvtest_ddl"), s.stmt);
+    CAT_OK(s.exec("CREATE DATABASE qvtest_ddl"), s.stmt);
+    CAT_OK(s.exec("CREATE TABLE qvtest_ddl.kept (v INT) ENGINE=InnoDB"), s.stmt);
     ASSERT_EQ(SQLSetConnectAttr(s.c.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0), SQL_SUCCESS);
-    CAT_OK(s.exec("INSERT INTO qvtest_fk.ddl_commit VALUES (1)"), s.stmt);
-    CAT_OK(s.exec("CREATE TABLE IF NOT EXISTS qvtest_fk.ddl_commit_other (v INT)"), s.stmt);
+    CAT_OK(s.exec("INSERT INTO qvtest_ddl.kept VALUES (1)"), s.stmt);
+    CAT_OK(s.exec("CREATE TABLE qvtest_ddl.other (v INT)"), s.stmt);
     ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, s.c.dbc, SQL_ROLLBACK), SQL_SUCCESS);
-    CAT_OK(s.exec("SELECT COUNT(*) FROM qvtest_fk.ddl_commit"), s.stmt);
+    CAT_OK(s.exec("SELECT COUNT(*) FROM qvtest_ddl.kept"), s.stmt);
     EXPECT_EQ(rows(s.stmt), (rows_t{{"1"}}));
     ASSERT_EQ(SQLSetConnectAttr(s.c.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_ON, 0), SQL_SUCCESS);
-    CAT_OK(s.exec("DROP TABLE qvtest_fk.ddl_commit, qvtest_fk.ddl_commit_other"), s.stmt);
+    CAT_OK(s.exec("DROP DATABASE qvtest_ddl"), s.stmt);
 }
 
 } // namespace
