@@ -53,17 +53,17 @@ int choose_tables(my_statement *stmt, const cat_arg &catalog, const cat_arg &sch
 {
     my_connection *c = handle_conn(stmt);
     if (!server_has_information_schema(c)) {
-        const my_string *filter = cat_filters(table) ? table.s : nullptr;
         return catalog_query(stmt, ms_from_latin1("SHOW TABLE STATUS"), [&](my_statement *inner) {
             ms_ptr name(inner_column_text(inner, 1, NAME_CHARS));
-            if (name && (!filter || cat_equal_ci(name.get(), filter)))
+            if (name && cat_name_matches(name.get(), table))
                 out.push_back(table_ref{nullptr, std::move(name)});
             return 0;
         });
     }
+    /* Every table SQLTables lists as TABLE or VIEW (system-versioned tables
+     * and sequences included); not the server's own SYSTEM VIEWs. */
     my_string *q = ms_from_latin1("SELECT TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE, TABLE_COMMENT from "
-                                  "INFORMATION_SCHEMA.TABLES WHERE ( TABLE_TYPE='BASE TABLE' OR "
-                                  "TABLE_TYPE='VIEW' )");
+                                  "INFORMATION_SCHEMA.TABLES WHERE TABLE_TYPE<>'SYSTEM VIEW'");
     if (!q) {
         post_error(stmt, ST_HY001, 0, nullptr);
         return -1;
@@ -90,32 +90,6 @@ int choose_tables(my_statement *stmt, const cat_arg &catalog, const cat_arg &sch
     });
 }
 
-int is_binary(int t) { return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY; }
-
-int is_character(int t)
-{
-    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR ||
-           t == SQL_WVARCHAR || t == SQL_WLONGVARCHAR;
-}
-
-long column_size(const field *f)
-{
-    switch (f->concise_type) {
-    case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY:
-        return f->precision;
-    case SQL_INTEGER: return f->precision == 7 ? 8 : 10;
-    case SQL_SMALLINT: return 5;
-    case SQL_FLOAT: case SQL_DOUBLE: return 15;
-    case SQL_REAL: return 7;
-    case SQL_BIT: return 1;
-    case SQL_TINYINT: return 3;
-    case SQL_BIGINT: return 19;
-    default: return (long)f->display_size;
-    }
-}
-
-int is_datetime(int t) { return (t >= 9 && t <= 11) || (t >= 91 && t <= 93); }
-
 int insert_column(my_statement *stmt, const field *f, int ordinal)
 {
     const my_connection *c = handle_conn(stmt);
@@ -123,20 +97,9 @@ int insert_column(my_statement *stmt, const field *f, int ordinal)
     r.set_ms(0, c, f->schema_name);
     r.set_ms(2, c, f->table_name);
     r.set_ms(3, c, f->name);
-    r.set_int(4, f->concise_type);
-    r.set(5, sql_type_name(f->concise_type));
-    r.set_int(6, column_size(f));
-    r.set_int(7, (long)f->octet_length);
-    r.set_int(8, f->scale);
-    if (f->num_prec_radix != 0)
-        r.set_int(9, f->num_prec_radix);
+    cat_set_type_columns(&r, 4, f);
     int nullable = f->nullable != SQL_NO_NULLS;
     r.set_int(10, nullable);
-    r.set_int(13, f->type);
-    if (is_datetime(f->concise_type))
-        r.set_int(14, f->datetime_interval_code);
-    if (is_character(f->concise_type) || is_binary(f->concise_type))
-        r.set_int(15, (long)f->octet_length);
     r.set_int(16, ordinal);
     r.set(17, nullable ? "YES" : "NO");
     return r.insert(stmt);
@@ -207,10 +170,9 @@ int describe_table(my_statement *stmt, const table_ref &t, const cat_arg &column
     }
     const my_descriptor *ird = inner->ird;
     int n = desc_column_count(ird);
-    int filtered = cat_filters(column);
     for (int i = 0; i < n && rc == 0; i++) {
         const field *f = &ird->records[i];
-        if (!filtered || cat_equal_ci(f->name, column.s))
+        if (cat_name_matches(f->name, column))
             rc = insert_column(stmt, f, i + 1);
     }
     inner_release(inner);

@@ -21,10 +21,15 @@ const int tables_keys[] = {4, 1, 2, 3, 0};
 
 enum { NAME_CHARS = 64, COMMENT_CHARS = 2048 };
 
+/* The types a table can be listed with: odbc_table_type's answers. The
+ * server's BASE TABLE, and the other kinds of table MariaDB has (SYSTEM
+ * VERSIONED, SEQUENCE, TEMPORARY), are TABLE; its own INFORMATION_SCHEMA
+ * tables are SYSTEM VIEW. */
+const char *const table_type_names[] = {"TABLE", "VIEW", "SYSTEM VIEW"};
+
 int table_types(my_statement *stmt)
 {
-    static const char *const types[] = {"TABLE", "VIEW", "SYSTEM TABLE"};
-    for (const char *t : types) {
+    for (const char *t : table_type_names) {
         cat_row r(5);
         r.set(3, t);
         if (r.insert(stmt) != 0)
@@ -48,7 +53,8 @@ int catalogs(my_statement *stmt, const cat_arg &catalog)
 }
 
 /* One item of the type list, without blanks and its quotes, TABLE read as
- * the server's BASE TABLE. The item becomes a literal whether or not the
+ * the server's BASE TABLE (which stands for every kind of table in the
+ * condition below). The item becomes a literal whether or not the
  * application quoted it, so that a quote inside it cannot end the text. */
 my_string *type_item(const my_string *list, uint32_t from, uint32_t to)
 {
@@ -69,7 +75,8 @@ my_string *type_item(const my_string *list, uint32_t from, uint32_t to)
 }
 
 /* " AND ( TABLE_TYPE='a' OR TABLE_TYPE='b' )"; nothing when the list holds
- * no item. Commas inside braces do not split. */
+ * no item. Commas inside braces do not split. TABLE asks for everything
+ * listed as TABLE, so it becomes "TABLE_TYPE NOT IN ('VIEW','SYSTEM VIEW')". */
 int add_type_condition(my_statement *stmt, my_string *q, const my_string *list)
 {
     int items = 0;
@@ -82,8 +89,11 @@ int add_type_condition(my_statement *stmt, my_string *q, const my_string *list)
         }
         int rc = 0;
         if (item->length > 0) {
-            rc = sql_add(stmt, q, items == 0 ? " AND ( TABLE_TYPE=" : " OR TABLE_TYPE=") ||
-                 sql_add_literal(stmt, q, item);
+            rc = sql_add(stmt, q, items == 0 ? " AND ( " : " OR ");
+            if (!rc && cat_equal_ci_ascii(item, "BASE TABLE"))
+                rc = sql_add(stmt, q, "TABLE_TYPE NOT IN ('VIEW','SYSTEM VIEW')");
+            else if (!rc)
+                rc = sql_add(stmt, q, "TABLE_TYPE=") || sql_add_literal(stmt, q, item);
             items++;
         }
         ms_free(item);
@@ -123,7 +133,7 @@ int tables_information_schema(my_statement *stmt, const cat_arg &catalog, const 
     else if (!rc)
         rc = sql_add(stmt, q, where ? " AND TABLE_SCHEMA = DATABASE()"
                                     : " WHERE TABLE_SCHEMA = DATABASE()");
-    if (!rc && cat_has_text(type) && !cat_is_percent(type, 0))
+    if (!rc && cat_has_text(type) && !cat_is_percent(type))
         rc = add_type_condition(stmt, q, type.s);
     if (rc) {
         ms_free(q);
@@ -143,7 +153,7 @@ int tables_information_schema(my_statement *stmt, const cat_arg &catalog, const 
 /* Servers before 5.2: the current database's tables, by name only. */
 int tables_show(my_statement *stmt, const cat_arg &table, const cat_arg &type)
 {
-    if (cat_has_text(type) && !cat_is_percent(type, 0)) {
+    if (cat_has_text(type) && !cat_is_percent(type)) {
         int wanted = 0;
         for (uint32_t from = 0; from <= type.s->length && !wanted;) {
             uint32_t to = ms_find_depth0(type.s, from, ',');
@@ -155,12 +165,11 @@ int tables_show(my_statement *stmt, const cat_arg &table, const cat_arg &type)
         if (!wanted)
             return 0;
     }
-    const my_string *filter = cat_filters(table) ? table.s : nullptr;
     const my_connection *c = handle_conn(stmt);
     return catalog_query(stmt, ms_from_latin1("SHOW TABLE STATUS"), [&](my_statement *inner) {
         my_string *name = inner_column_text(inner, 1, NAME_CHARS);
         int rc = 0;
-        if (name && (!filter || cat_equal_ci(name, filter))) {
+        if (name && cat_name_matches(name, table)) {
             cat_row r(5);
             r.set_ms(2, c, name);
             r.set(3, "TABLE");
@@ -177,15 +186,17 @@ SQLRETURN tables(my_statement *stmt, const void *cat, SQLSMALLINT cat_len, const
 {
     cat_arg catalog, sch, tab, typ;
     if (cat_arg_init(stmt, &catalog, cat, cat_len, wide) || cat_arg_init(stmt, &sch, schema, schema_len, wide) ||
-        cat_arg_init(stmt, &tab, table, table_len, wide) || cat_arg_init(stmt, &typ, type, type_len, wide))
+        cat_arg_init(stmt, &tab, table, table_len, wide) || cat_arg_init(stmt, &typ, type, type_len, wide, 1))
         return SQL_ERROR;
     if (catalog_begin(stmt, &tables_layout, tables_keys) != 0)
         return SQL_ERROR;
-    if (cat_empty(catalog) && cat_empty(sch) && cat_empty(tab) && cat_is_percent(typ, 1))
+    /* The enumerations are recognised by the converted text, whether the
+     * application counted it or ended it with a NUL (clients pass SQL_NTS). */
+    if (cat_empty(catalog) && cat_empty(sch) && cat_empty(tab) && cat_is_percent(typ))
         return table_types(stmt) == 0 ? catalog_done(stmt, 0, 0) : SQL_ERROR;
-    if (cat_is_percent(catalog, 1) && cat_empty(sch) && cat_empty(tab))
+    if (cat_is_percent(catalog) && cat_empty(sch) && cat_empty(tab))
         return catalogs(stmt, catalog) == 0 ? catalog_done(stmt, 1, 0) : SQL_ERROR;
-    if (cat_empty(catalog) && cat_is_percent(sch, 1) && cat_empty(tab))
+    if (cat_empty(catalog) && cat_is_percent(sch) && cat_empty(tab))
         return catalog_done(stmt, 0, 0);   /* the server has no schemas */
     int rc = server_has_information_schema(handle_conn(stmt))
                  ? tables_information_schema(stmt, catalog, tab, typ)

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "connect/my_inner_query.h"
+#include "desc/my_desc.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_pkt.h"
 #include "results/my_fetch.h"
@@ -20,7 +21,36 @@
 
 /* ============================================================ arguments */
 
-int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, int wide)
+/* An identifier argument: blanks around it go, and quotes around it with
+ * their doubled inner quotes. */
+static int make_identifier(cat_arg *a)
+{
+    my_string *s = a->s;
+    uint32_t from = 0, to = s->length;
+    while (from < to && s->data[from] == ' ')
+        from++;
+    while (to > from && s->data[to - 1] == ' ')
+        to--;
+    uint16_t q = to - from >= 2 ? s->data[from] : 0;
+    int quoted = (q == '`' || q == '"') && s->data[to - 1] == q;
+    my_string *id = ms_new(to - from);
+    if (!id)
+        return -1;
+    uint32_t n = 0;
+    for (uint32_t i = from + quoted; i < to - quoted; i++) {
+        id->data[n++] = s->data[i];
+        if (quoted && s->data[i] == q && i + 1 < to - quoted && s->data[i + 1] == q)
+            i++;
+    }
+    id->length = n;
+    ms_free(s);
+    a->s = id;
+    a->ident = 1;
+    return 0;
+}
+
+int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, int wide,
+                 int value_list)
 {
     a->len = len;
     a->given = text != nullptr;
@@ -30,32 +60,25 @@ int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, 
     if (check_text_length(stmt, len, wide && !wide_is_utf8(c)) != 0)
         return -1;
     a->s = wide ? ms_from_wide(text, len, c) : ms_from_narrow((const char *)text, len, c);
-    if (!a->s) {
+    if (!a->s || (stmt->metadata_id && !value_list && make_identifier(a) != 0)) {
         post_error(stmt, ST_HY001, 0, nullptr);
         return -1;
     }
     return 0;
 }
 
-int cat_empty(const cat_arg &a)
-{
-    if (a.len == SQL_NTS)
-        return !a.given || a.s->length == 0;
-    return a.len == 0 && a.given;
-}
+int cat_empty(const cat_arg &a) { return !cat_has_text(a); }
 
 int cat_has_text(const cat_arg &a) { return a.s && a.s->length > 0; }
 
-int cat_is_percent(const cat_arg &a, int exact_len)
+int cat_is_percent(const cat_arg &a) { return a.s && a.s->length == 1 && a.s->data[0] == '%'; }
+
+int cat_filters(const cat_arg &a) { return cat_has_text(a) && !cat_is_percent(a); }
+
+int cat_is_pattern(const cat_arg &a)
 {
-    if (!a.s || a.s->length != 1 || a.s->data[0] != '%')
-        return 0;
-    return !exact_len || a.len == 1;
+    return a.s && !a.ident && (ms_has_pattern(a.s) || ms_find(a.s, '_') >= 0);
 }
-
-int cat_filters(const cat_arg &a) { return cat_has_text(a) && !cat_is_percent(a, 0); }
-
-int cat_is_pattern(const cat_arg &a) { return a.s && ms_has_pattern(a.s); }
 
 /* ============================================================ SQL text */
 
@@ -275,6 +298,52 @@ void cat_row::set_int(size_t i, long v)
     set(i, num);
 }
 
+static int is_binary(int t) { return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY; }
+
+static int is_character(int t)
+{
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR ||
+           t == SQL_WVARCHAR || t == SQL_WLONGVARCHAR;
+}
+
+static int is_datetime(int t) { return (t >= 9 && t <= 11) || (t >= 91 && t <= 93); }
+
+static long column_size(const field *f)
+{
+    switch (f->concise_type) {
+    case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY:
+        return f->precision;
+    case SQL_INTEGER: return f->precision == 7 ? 8 : 10;
+    case SQL_SMALLINT: return 5;
+    case SQL_FLOAT: case SQL_DOUBLE: return 15;
+    case SQL_REAL: return 7;
+    case SQL_BIT: return 1;
+    case SQL_TINYINT: return 3;
+    case SQL_BIGINT: return 19;
+    default: return (long)f->display_size;
+    }
+}
+
+void cat_set_type_columns(cat_row *r, size_t at, const field *f)
+{
+    r->set_int(at, f->concise_type);
+    r->set(at + 1, sql_type_name(f->concise_type));
+    r->set_int(at + 2, column_size(f));
+    r->set_int(at + 3, (long)f->octet_length);
+    r->set_int(at + 4, f->scale);
+    /* Integers count decimal digits: the column size above is in them,
+     * whatever radix the descriptor leaves at 0 for them. */
+    int integer = f->concise_type == SQL_TINYINT || f->concise_type == SQL_SMALLINT ||
+                  f->concise_type == SQL_INTEGER || f->concise_type == SQL_BIGINT;
+    if (f->num_prec_radix != 0 || integer)
+        r->set_int(at + 5, f->num_prec_radix != 0 ? f->num_prec_radix : 10);
+    r->set_int(at + 9, f->type);
+    if (is_datetime(f->concise_type))
+        r->set_int(at + 10, f->datetime_interval_code);
+    if (is_character(f->concise_type) || is_binary(f->concise_type))
+        r->set_int(at + 11, (long)f->octet_length);
+}
+
 int cat_row::insert(my_statement *stmt) const
 {
     std::vector<const char *> v(text.size());
@@ -334,6 +403,53 @@ int cat_equal_ci(const my_string *a, const my_string *b)
         if (fold_ascii(a->data[i]) != fold_ascii(b->data[i]))
             return 0;
     return 1;
+}
+
+/* LIKE with a backslash as the escape character, letters folded. */
+static int like_match(const uint16_t *s, uint32_t n, const uint16_t *p, uint32_t m)
+{
+    /* Iterative, with one back-track point: the last % seen. */
+    uint32_t i = 0, j = 0, star_j = UINT32_MAX, star_i = 0;
+    while (i < n) {
+        if (j < m && p[j] == '%') {
+            star_j = ++j;
+            star_i = i;
+            continue;
+        }
+        if (j < m) {
+            uint16_t pc = p[j];
+            uint32_t step = 1;
+            int any = pc == '_';
+            if (pc == '\\' && j + 1 < m) {
+                pc = p[j + 1];
+                step = 2;
+                any = 0;
+            }
+            if (any || fold_ascii(pc) == fold_ascii(s[i])) {
+                i++;
+                j += step;
+                continue;
+            }
+        }
+        if (star_j == UINT32_MAX)
+            return 0;
+        j = star_j;
+        i = ++star_i;
+    }
+    while (j < m && p[j] == '%')
+        j++;
+    return j == m;
+}
+
+int cat_name_matches(const my_string *name, const cat_arg &a)
+{
+    if (!cat_filters(a))
+        return 1;
+    if (!name)
+        return 0;
+    if (!cat_is_pattern(a))
+        return cat_equal_ci(name, a.s);
+    return like_match(name->data, name->length, a.s->data, a.s->length);
 }
 
 int cat_equal_ci_ascii(const my_string *a, const char *lit)

@@ -33,29 +33,42 @@ struct cat_arg {
     my_string *s = nullptr;   /* null when the pointer was null */
     int64_t len = 0;          /* the length argument as given */
     int given = 0;            /* the pointer was not null */
+    int ident = 0;            /* an identifier (SQL_ATTR_METADATA_ID): never a pattern */
     cat_arg() = default;
     cat_arg(const cat_arg &) = delete;
     cat_arg &operator=(const cat_arg &) = delete;
     ~cat_arg() { ms_free(s); }
 };
 
-/* Converts one argument. 0, or -1 with HY090 posted for a negative length
- * other than SQL_NTS, or HY001 when memory runs out. */
-int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, int wide);
+/* Converts one argument. With the statement's SQL_ATTR_METADATA_ID set, a
+ * name argument (not a value list such as SQLTables' table types) is an
+ * identifier: surrounding blanks go, a `quoted` or "quoted" name loses its
+ * quotes (doubled quotes inside become one), and it is never a pattern.
+ * 0, or -1 with HY090 posted for a negative length other than SQL_NTS, or
+ * HY001 when memory runs out. */
+int cat_arg_init(my_statement *stmt, cat_arg *a, const void *text, int64_t len, int wide,
+                 int value_list = 0);
 
-/* Empty: SQL_NTS with a null pointer or an empty text, or length 0 with a
- * pointer. (Length 0 with a null pointer is not empty.) */
+/* Empty: no text, from a null pointer or an empty string. (The driver
+ * manager hands a null pointer on with length 0 whatever the application
+ * passed, and clients pass null for the "" of the ODBC enumerations.) */
 int cat_empty(const cat_arg &a);
 /* The pointer is there and the text is not empty. */
 int cat_has_text(const cat_arg &a);
-/* The text is the single character %; exact_len also requires the length
- * argument to have been exactly 1 (not SQL_NTS). */
-int cat_is_percent(const cat_arg &a, int exact_len);
+/* The converted text is the single character %, whatever form the length
+ * took (SQL_NTS or a count). */
+int cat_is_percent(const cat_arg &a);
 /* Has text and is not "%": a name that filters. */
 int cat_filters(const cat_arg &a);
-/* A name holding % or a backslash is a LIKE pattern; anything else is
- * compared with =. */
+/* A name holding %, _ or the escape character (a backslash) is a LIKE
+ * pattern; anything else, and every identifier, is compared with =. */
 int cat_is_pattern(const cat_arg &a);
+/* Whether name passes the argument as a name filter would on the server:
+ * an argument that does not filter passes everything, a pattern matches by
+ * LIKE rules (% any run, _ one character, a backslash takes the next
+ * character literally), anything else by equality; letters compare without
+ * regard to case, as the server compares column names. */
+int cat_name_matches(const my_string *name, const cat_arg &a);
 
 /* Case-insensitive equality of names: ASCII letters fold, every other
  * character must match exactly (never a partial match on its low byte). */
@@ -126,6 +139,12 @@ struct cat_row {
     /* 0, or -1 with the insert's diagnostic posted. */
     int insert(my_statement *stmt) const;
 };
+
+/* The type columns SQLColumns and SQLProcedureColumns share, for the
+ * column or parameter f, from DATA_TYPE at index at: DATA_TYPE, TYPE_NAME,
+ * COLUMN_SIZE, BUFFER_LENGTH, DECIMAL_DIGITS, NUM_PREC_RADIX (at + 0..5),
+ * and SQL_DATA_TYPE, SQL_DATETIME_SUB, CHAR_OCTET_LENGTH (at + 9..11). */
+void cat_set_type_columns(cat_row *r, size_t at, const field *f);
 
 /* Text of a driver string in the connection's text bytes. */
 std::string conn_bytes(const my_connection *c, const my_string *s);

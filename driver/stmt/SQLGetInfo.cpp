@@ -258,7 +258,9 @@ uint16_t conn_number(const my_connection *c, conn_value which, int wide)
     case CV_CONCURRENT:
         return c->NoCache ? 1 : 0;
     case CV_TXN_CAPABLE:
-        return (c->server_caps & 0x2000) ? 2 : 0;   /* CLIENT_TRANSACTIONS */
+        /* CLIENT_TRANSACTIONS; the server commits the open transaction
+         * before any DDL statement */
+        return (c->server_caps & 0x2000) ? SQL_TC_DDL_COMMIT : SQL_TC_NONE;
     case CV_IDENTIFIER_LEN:
         return wide ? 64 : 128;
     default:

@@ -212,9 +212,11 @@ std::vector<info_case> info_cases()
         v.push_back(n16(id, 0));
     for (SQLUSMALLINT id : {15, 75, 85, 114})
         v.push_back(n16(id, 1));
-    for (SQLUSMALLINT id : {9, 23, 24, 74, 88, 46 /* MariaDB announces transactions */})
+    for (SQLUSMALLINT id : {9, 23, 24, 74, 88})
         v.push_back(n16(id, 2));
     v.push_back(n16(28, 3));
+    // MariaDB announces transactions, and commits them before DDL
+    v.push_back(n16(SQL_TXN_CAPABLE, SQL_TC_DDL_COMMIT));
     v.push_back(n16(93, 4));
     v.push_back(n16(98, 16));
     v.push_back(n16(106, 32));

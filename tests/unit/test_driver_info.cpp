@@ -269,7 +269,7 @@ TEST_F(info, GetInfoFromTheConnection)
     conn->server_caps = 0x2000;
     check(true);
     EXPECT_EQ(get_number(conn, SQL_MAX_CONCURRENT_ACTIVITIES, 0, 2).number, 1u);
-    EXPECT_EQ(get_number(conn, SQL_TXN_CAPABLE, 1, 2).number, 2u);
+    EXPECT_EQ(get_number(conn, SQL_TXN_CAPABLE, 1, 2).number, (unsigned)SQL_TC_DDL_COMMIT);
 
     EXPECT_EQ(get_number(conn, SQL_MAX_IDENTIFIER_LEN, 0, 2).number, 128u);
     EXPECT_EQ(get_number(conn, SQL_MAX_IDENTIFIER_LEN, 1, 2).number, 64u);
