@@ -120,6 +120,8 @@ static void set_param_status(my_statement *s, uint64_t row, SQLUSMALLINT status)
  * command could not be built (the row is marked, the reason posted). */
 static int run_one_row(my_statement *s, const execution &e, uint64_t row, SQLRETURN *v)
 {
+    /* in an array, what is said of this set of parameters names it */
+    diag_row_scope named(s->apd->array_size >= 2 ? (int64_t)row + 1 : 0);
     my_packet *p = e.build(s);
     if (!p) {
         set_param_status(s, row, SQL_PARAM_ERROR);
