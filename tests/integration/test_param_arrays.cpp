@@ -192,6 +192,29 @@ TEST_P(array_modes, SingleSetErrorNamesNoRow)
     EXPECT_EQ(got[0].row, 0);
 }
 
+// An array that has to stop (a SELECT per set is refused after the first
+// set) leaves no stale entry behind: the sets never run say so.
+TEST_P(array_modes, StoppedArrayMarksTheRestUnused)
+{
+    session s(GetParam());
+    ASSERT_TRUE(s.conn.connected);
+    int32_t v[3] = {1, 2, 3};
+    SQLLEN ind[3] = {0, 0, 0};
+    std::vector<SQLUSMALLINT> status(3, 99);
+    SQLULEN processed = 99;
+    SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMSET_SIZE, (SQLPOINTER)3, 0);
+    SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+    SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+    ASSERT_EQ(SQLBindParameter(s.stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, v, 0,
+                               ind),
+              SQL_SUCCESS);
+    EXPECT_EQ(s.run("SELECT ?"), SQL_ERROR);
+    EXPECT_EQ(qv::first_state(s.stmt), "HY000") << qv::describe(qv::diagnostics(s.stmt));
+    EXPECT_EQ(status, (std::vector<SQLUSMALLINT>{SQL_PARAM_ERROR, SQL_PARAM_UNUSED,
+                                                 SQL_PARAM_UNUSED}));
+    EXPECT_EQ(processed, 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(ParamArrays, array_modes, ::testing::Values(DIRECT, TEXT_PREPARE, SERVER_PREPARE),
                          [](const ::testing::TestParamInfo<mode> &i) {
                              return i.param == DIRECT         ? std::string("Direct")
