@@ -472,6 +472,18 @@ void insert_prepared(const measure &yard, int n)
     report("insert_prepared", n, m, &yard);
 }
 
+/* Row-wise binding of an array of insert_row for INSERT_SQL; the strings
+ * are NUL-terminated (no length pointers). */
+void bind_insert_rows(stmt &s, insert_row *rows)
+{
+    s.ok(SQLBindParameter(s.h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &rows[0].i, 0, nullptr), "bindp");
+    s.ok(SQLBindParameter(s.h, 2, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &rows[0].b, 0, nullptr), "bindp");
+    s.ok(SQLBindParameter(s.h, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 32, 0, rows[0].v, 33, nullptr), "bindp");
+    s.ok(SQLBindParameter(s.h, 4, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &rows[0].d, 0, nullptr), "bindp");
+    s.ok(SQLBindParameter(s.h, 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &rows[0].ts, 0, nullptr), "bindp");
+    s.ok(SQLBindParameter(s.h, 6, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 12, 2, rows[0].m, 16, nullptr), "bindp");
+}
+
 void insert_array(const measure &yard, int n)
 {
     enum { N = 1000 };
@@ -486,13 +498,7 @@ void insert_array(const measure &yard, int n)
         s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAMSET_SIZE, (SQLPOINTER)(SQLULEN)N, 0), "attr");
         s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAMS_PROCESSED_PTR, &done, 0), "attr");
         s.ok(SQLPrepare(s.h, (SQLCHAR *)INSERT_SQL, SQL_NTS), "prepare");
-        /* row-wise binding; the strings are NUL-terminated (no length pointers) */
-        s.ok(SQLBindParameter(s.h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &rows[0].i, 0, nullptr), "bindp");
-        s.ok(SQLBindParameter(s.h, 2, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &rows[0].b, 0, nullptr), "bindp");
-        s.ok(SQLBindParameter(s.h, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 32, 0, rows[0].v, 33, nullptr), "bindp");
-        s.ok(SQLBindParameter(s.h, 4, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &rows[0].d, 0, nullptr), "bindp");
-        s.ok(SQLBindParameter(s.h, 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &rows[0].ts, 0, nullptr), "bindp");
-        s.ok(SQLBindParameter(s.h, 6, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 12, 2, rows[0].m, 16, nullptr), "bindp");
+        bind_insert_rows(s, rows);
         for (int base = 0; base < n; base += N) {
             int count = n - base < N ? n - base : N;
             for (int k = 0; k < count; k++)
@@ -542,12 +548,7 @@ void insert_array_errors(int n)
             s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAMS_PROCESSED_PTR, &done, 0), "attr");
             s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0), "attr");
             s.ok(SQLPrepare(s.h, (SQLCHAR *)INSERT_SQL, SQL_NTS), "prepare");
-            s.ok(SQLBindParameter(s.h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &rows[0].i, 0, nullptr), "bindp");
-            s.ok(SQLBindParameter(s.h, 2, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &rows[0].b, 0, nullptr), "bindp");
-            s.ok(SQLBindParameter(s.h, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 32, 0, rows[0].v, 33, nullptr), "bindp");
-            s.ok(SQLBindParameter(s.h, 4, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &rows[0].d, 0, nullptr), "bindp");
-            s.ok(SQLBindParameter(s.h, 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &rows[0].ts, 0, nullptr), "bindp");
-            s.ok(SQLBindParameter(s.h, 6, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 12, 2, rows[0].m, 16, nullptr), "bindp");
+            bind_insert_rows(s, rows.data());
             double t0 = now();
             rc = SQLExecute(s.h);
             exec_wall = now() - t0;

@@ -13,28 +13,14 @@ Reads the server's coordinates from the file named by QV_SERVER_ENV; the
 driver manager finds the private ini files through ODBCSYSINI/ODBCINI.
 Exits 0 when every check passes, 1 otherwise (each failure is printed).
 """
-import os
 import sys
 
 import pyodbc
 
+# the generic client's helpers: its failure list is this script's too
+from pyodbc_client import check, failures, server_env
+
 BUSY = 'connection is busy with results of another hstmt'
-failures = []
-
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f'{what}: got {got!r}, want {want!r}')
-
-
-def server_env():
-    env = {}
-    with open(os.environ['QV_SERVER_ENV'], encoding='utf-8') as f:
-        for line in f:
-            key, sep, value = line.rstrip('\n').partition('=')
-            if sep:
-                env[key] = value
-    return env
 
 
 def seed(cn):
