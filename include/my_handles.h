@@ -67,6 +67,14 @@ struct handle_header {
      * one thread while the application works on a sibling on another.
      * Innermost: nothing else is locked while it is held. */
     std::mutex diag_lock;
+    /* Bookkeeping of diag_list (frame/my_err.cpp), so that posting and
+     * reading record after record stay linear: the last record of each
+     * rank (errors, no data, warnings, success), the number of records, and
+     * the record a reader holding diag_lock took last with its position. */
+    diag_record *diag_rank_tail[4] = {};
+    int32_t diag_number = 0;
+    diag_record *diag_seen = nullptr;
+    int32_t diag_seen_pos = 0;
 };
 
 /* Status values a command's response leaves on the handle that issued it. */

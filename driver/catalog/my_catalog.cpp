@@ -368,12 +368,10 @@ int catalog_begin(my_statement *stmt, const internal_rs_layout *layout, const in
 
 SQLRETURN catalog_done(my_statement *stmt, int hold_connection, int cursor_check)
 {
-    my_connection *c = handle_conn(stmt);
-    if (hold_connection && c) {
-        std::lock_guard<qv_mutex> g(c->wire_lock);
-        c->busy = 1;
-        c->busy_owner = stmt;
-    }
+    /* The answer is an internal result set, held in memory: reading it
+     * holds nobody up, so the connection stays free whatever the caller
+     * asks (hold_connection is kept for the callers' sake). */
+    (void)hold_connection;
     return cursor_check ? apply_cursor_downgrade(stmt, SQL_SUCCESS) : SQL_SUCCESS;
 }
 

@@ -124,7 +124,7 @@ static SQLRETURN record_field(SQLHANDLE handle, SQLSMALLINT rec_number, SQLSMALL
 {
     if (rec_number < 1)
         return SQL_ERROR;
-    const diag_record *r = diag_get(handle, rec_number);
+    const diag_record *r = diag_get_locked(handle, rec_number);
     if (!r)
         return SQL_NO_DATA;
     switch (identifier) {

@@ -23,7 +23,7 @@ static SQLRETURN get_diag_rec(const char *fname, SQLHANDLE handle, SQLSMALLINT r
              fname, (int)handle_type, handle, (int)rec_number, sqlstate, native, message,
              (int)buffer_length, text_length);
     std::unique_lock<std::mutex> lock(handle_hdr(handle)->diag_lock);
-    diag_record *r = diag_get(handle, rec_number);
+    diag_record *r = diag_get_locked(handle, rec_number);
     SQLRETURN rc = SQL_SUCCESS;
     if (!r) {
         rc = SQL_NO_DATA;

@@ -29,7 +29,12 @@ struct thread_exchange {
     void *issuer;          /* where records posted on conn go */
 };
 thread_local thread_exchange current;
+thread_local int64_t current_row;   /* diag_row_scope */
 } // namespace
+
+diag_row_scope::diag_row_scope(int64_t row) : prev(current_row) { current_row = row; }
+
+diag_row_scope::~diag_row_scope() { current_row = prev; }
 
 exchange_scope::exchange_scope(my_connection *c, void *issuer)
     : prev_conn(current.conn), prev_issuer(current.issuer)
@@ -59,25 +64,75 @@ static const void *target_of(const void *h) { return diag_target(const_cast<void
 
 /* ============================================================== records */
 
-/* Descending SQLSTATE order; a record goes after the records with an equal state. */
+/* The order of the list, as ODBC ranks status records: errors, then "no
+ * data" (class 02), then warnings (class 01), then anything of class 00.
+ * Within a rank, two records that both name a row go by row number, two
+ * that both name a column by column number; then descending SQLSTATE
+ * order, and what is equal keeps its posting order. A record that names no
+ * row (0) is placed by its SQLSTATE alone: the fetch names the rows of a
+ * rowset after their records were posted. */
+static int rank_of(const my_string *st)
+{
+    if (!st || st->length < 2 || st->data[0] != '0')
+        return 0;
+    switch (st->data[1]) {
+    case '2': return 1;
+    case '1': return 2;
+    case '0': return 3;
+    default: return 0;
+    }
+}
+
+/* <0 when a goes before b, >0 when after, 0 when neither (posting order). */
+static int order(const diag_record *a, const diag_record *b)
+{
+    int ra = rank_of(a->sqlstate), rb = rank_of(b->sqlstate);
+    if (ra != rb)
+        return ra < rb ? -1 : 1;
+    if (a->row_number && b->row_number && a->row_number != b->row_number)
+        return a->row_number < b->row_number ? -1 : 1;
+    int32_t ca = a->column_number, cb = b->column_number;
+    if (ca > 0 && cb > 0 && ca != cb)
+        return ca < cb ? -1 : 1;
+    for (uint32_t i = 0; i < 5; i++) {
+        uint16_t x = a->sqlstate && i < a->sqlstate->length ? a->sqlstate->data[i] : 0;
+        uint16_t y = b->sqlstate && i < b->sqlstate->length ? b->sqlstate->data[i] : 0;
+        if (x != y)
+            return x > y ? -1 : 1;
+    }
+    return 0;
+}
+
+/* Records mostly arrive in order (a parameter array posts row after row),
+ * so a record is first tried behind the last one of its rank: posting
+ * stays O(1) however many records the list holds. Only a record that
+ * belongs further up walks its rank from the start. */
 static void insert_record(handle_header *hd, diag_record *rec)
 {
     std::lock_guard<std::mutex> g(hd->diag_lock);
-    diag_record **link = &hd->diag_list;
-    while (*link) {
-        const my_string *a = rec->sqlstate, *b = (*link)->sqlstate;
-        int cmp = 0;
-        for (uint32_t i = 0; i < 5 && !cmp; i++) {
-            uint16_t x = a && i < a->length ? a->data[i] : 0;
-            uint16_t y = b && i < b->length ? b->data[i] : 0;
-            cmp = x < y ? -1 : x > y ? 1 : 0;
+    int rank = rank_of(rec->sqlstate);
+    /* the record the rank starts behind; null: the head of the list */
+    diag_record *before_rank = nullptr;
+    for (int r = rank - 1; r >= 0 && !before_rank; r--)
+        before_rank = hd->diag_rank_tail[r];
+    diag_record *tail = hd->diag_rank_tail[rank];
+    diag_record *prev;
+    if (!tail || order(rec, tail) >= 0) {
+        prev = tail ? tail : before_rank;
+        hd->diag_rank_tail[rank] = rec;
+    } else {
+        prev = before_rank;
+        diag_record *at = prev ? prev->next : hd->diag_list;
+        while (at != tail && order(rec, at) >= 0) {
+            prev = at;
+            at = at->next;
         }
-        if (cmp > 0)
-            break;
-        link = &(*link)->next;
     }
+    diag_record **link = prev ? &prev->next : &hd->diag_list;
     rec->next = *link;
     *link = rec;
+    hd->diag_number++;
+    hd->diag_seen = nullptr;
 }
 
 static void free_record(diag_record *r)
@@ -111,6 +166,7 @@ static void vpost(void *h, int row, int native, int column, const char *fmt, va_
     if (!r)
         return;
     r->native = native;
+    r->row_number = current_row;
     r->column_number = column;
     r->sqlstate = ms_from_latin1(e->state);
     r->message = ms_from_latin1(text);
@@ -158,7 +214,7 @@ void post_server_message(void *h, int native, my_string *sqlstate, const my_stri
         return;
     }
     r->native = native;
-    r->row_number = row_number;
+    r->row_number = row_number ? row_number : current_row;
     r->column_number = column_number;
     r->sqlstate = sqlstate ? sqlstate : ms_from_latin1("HY000");
     r->message = ms_from_latin1(QV_MSG_PREFIX);
@@ -201,6 +257,11 @@ void clear_diagnostics(void *h)
         std::lock_guard<std::mutex> g(hd->diag_lock);
         r = hd->diag_list;
         hd->diag_list = nullptr;
+        for (diag_record *&t : hd->diag_rank_tail)
+            t = nullptr;
+        hd->diag_number = 0;
+        hd->diag_seen = nullptr;
+        hd->diag_seen_pos = 0;
     }
     while (r) {
         diag_record *next = r->next;
@@ -212,10 +273,7 @@ void clear_diagnostics(void *h)
 int diag_count(const void *h)
 {
     const handle_header *hd = handle_hdr(target_of(h));
-    int n = 0;
-    for (diag_record *r = hd ? hd->diag_list : nullptr; r; r = r->next)
-        n++;
-    return n;
+    return hd ? hd->diag_number : 0;
 }
 
 diag_record *diag_get(const void *h, int n)
@@ -226,6 +284,28 @@ diag_record *diag_get(const void *h, int n)
     diag_record *r = hd->diag_list;
     while (r && --n > 0)
         r = r->next;
+    return r;
+}
+
+diag_record *diag_get_locked(const void *h, int n)
+{
+    handle_header *hd = handle_hdr(target_of(h));
+    if (!hd || n < 1 || n > hd->diag_number)
+        return nullptr;
+    /* a reader going through the records one after another starts where
+     * it stopped */
+    diag_record *r = hd->diag_list;
+    int at = 1;
+    if (hd->diag_seen && hd->diag_seen_pos <= n) {
+        r = hd->diag_seen;
+        at = hd->diag_seen_pos;
+    }
+    for (; r && at < n; at++)
+        r = r->next;
+    if (r) {
+        hd->diag_seen = r;
+        hd->diag_seen_pos = n;
+    }
     return r;
 }
 

@@ -45,6 +45,9 @@ void clear_diagnostics(void *h);
 
 int diag_count(const void *h);
 diag_record *diag_get(const void *h, int n);   /* 1-based; null when absent */
+/* The same for a reader that holds the handle's diag_lock: reading record
+ * after record costs O(1) each. */
+diag_record *diag_get_locked(const void *h, int n);
 
 /* ---- whose records ----
  * Posting, counting and reading (diag_count, diag_get) work on the list of
@@ -75,6 +78,19 @@ struct exchange_scope {
 int in_exchange(const my_connection *c);
 /* The handle a record posted on h goes to for the calling thread. */
 void *diag_target(void *h);
+
+/* ---- which row ----
+ * While a diag_row_scope is open on the calling thread, every record posted
+ * with no row number of its own names that row (SQL_DIAG_ROW_NUMBER): the
+ * execution of a parameter array opens one for each parameter set, so that
+ * what the server or the conversions say of a set names it. 0 names none. */
+struct diag_row_scope {
+    explicit diag_row_scope(int64_t row);
+    ~diag_row_scope();
+    diag_row_scope(const diag_row_scope &) = delete;
+    diag_row_scope &operator=(const diag_row_scope &) = delete;
+    int64_t prev;
+};
 
 /* The system text for an errno value (static buffer, overwritten by the next call). */
 const char *system_error_text(int err);

@@ -584,14 +584,16 @@ int decode_field_defs(void *h, int64_t count, int kind, int prepared)
         return rc;
     }
     if (!prepared) {
-        /* The rows follow on the wire (or in the queue): nobody else may
-         * use the connection until they are read. */
-        if (my_connection *c = handle_conn(h)) {
-            c->busy = 1;
-            c->busy_owner = s;
-        }
-        if (s)
+        /* Rows still to come on the wire keep everyone else off the
+         * connection until they are read; rows already in the statement's
+         * queue hold nobody up. */
+        if (s) {
             s->data_waiting = 1;
+            refresh_busy(s);
+        } else if (my_connection *c = handle_conn(h)) {
+            c->busy = 1;
+            c->busy_owner = nullptr;
+        }
     }
     return 0;
 }

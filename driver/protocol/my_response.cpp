@@ -277,9 +277,11 @@ int check_wire_free(void *h)
     return wire_refused(c, h);
 }
 
-/* The busy mark follows what the statement still has to read: an open
- * result keeps it (the rule the execute-direct path applies), and so does
- * a further result still on the wire; otherwise the statement lets go. */
+/* The busy mark follows what the statement still has to read off the
+ * wire: an open result streamed from the wire keeps it (the rule the
+ * execute-direct path applies), and so does a further result still on the
+ * wire. A result held in memory (the queued response, an internal result
+ * set) does not: the statement lets go as soon as its last packet is read. */
 void refresh_busy(my_statement *s)
 {
     my_connection *c = handle_conn(s);
@@ -289,7 +291,7 @@ void refresh_busy(my_statement *s)
     if (response_on_wire(s)) {
         c->busy = 1;
         c->busy_owner = s;
-    } else if ((c->busy_owner == s || !c->busy_owner) && !s->data_waiting) {
+    } else if (c->busy_owner == s || (!c->busy_owner && !s->data_waiting)) {
         c->busy = 0;
         c->busy_owner = nullptr;
     }

@@ -116,10 +116,21 @@ static void set_param_status(my_statement *s, uint64_t row, SQLUSMALLINT status)
         st[row] = status;
 }
 
+/* The execution stopped at a row: the sets after it were never run, and
+ * their entries must not keep what an earlier call left there. */
+static SQLRETURN stop_rows(my_statement *s, uint64_t row, uint64_t rows)
+{
+    for (uint64_t r = row + 1; r < rows; r++)
+        set_param_status(s, r, SQL_PARAM_UNUSED);
+    return SQL_ERROR;
+}
+
 /* Sends one row's command and reads its response into *v. -1 when the
  * command could not be built (the row is marked, the reason posted). */
 static int run_one_row(my_statement *s, const execution &e, uint64_t row, SQLRETURN *v)
 {
+    /* in an array, what is said of this set of parameters names it */
+    diag_row_scope named(s->apd->array_size >= 2 ? (int64_t)row + 1 : 0);
     my_packet *p = e.build(s);
     if (!p) {
         set_param_status(s, row, SQL_PARAM_ERROR);
@@ -182,19 +193,22 @@ static SQLRETURN run_rows(my_statement *s, const execution &e)
          * the call was checked before, or has just been given its data.) */
         if (row > first) {
             int checked = my_check_params(s, e.direct ? DAE_OP_DIRECT : DAE_OP_EXECUTE);
+            if (checked == SQL_ERROR)
+                return stop_rows(s, row - 1, rows);
             if (checked != 0)
                 return (SQLRETURN)checked;
         }
         /* the last row's further results must not be read as this one's */
         if (response_on_wire(s) && discard_response(s) != 0)
-            return SQL_ERROR;
+            return stop_rows(s, row - 1, rows);
         SQLRETURN v;
         if (run_one_row(s, e, row, &v) != 0)
-            return SQL_ERROR;
+            return stop_rows(s, row, rows);
         if (s->data_waiting && rows >= 2) {
             QV_TRACE(s, LOG_ERROR, "SQLExecute: Array of data statements not supported");
             post_error(s, ST_HY000, 0, "Array of data statements not supported");
-            return SQL_ERROR;
+            set_param_status(s, row, SQL_PARAM_ERROR);
+            return stop_rows(s, row, rows);
         }
         if (v == SQL_ERROR)
             s->error_count++;

@@ -378,7 +378,14 @@ TEST(Exec, SecondStatementWaitsForTheFirstsResult)
         qv::handle other = qv::alloc_stmt(s.c.dbc);
         EXEC_OK(s, "SELECT seq FROM seq_1_to_1000");
         ASSERT_EQ(SQLFetch(s.stmt), SQL_SUCCESS);
-        EXPECT_EQ(s.exec("SELECT 1", other), SQL_ERROR);
+        SQLRETURN rc = s.exec("SELECT 1", other);
+        if (!strstr(mode, "NoCache")) {
+            // the first result is held in memory: nobody waits for it
+            QV_EXPECT_SUCCEEDED(rc, other);
+            EXPECT_EQ(s.rows(other), (rows_t{{"1"}}));
+            continue;
+        }
+        EXPECT_EQ(rc, SQL_ERROR);
         std::vector<qv::diag_record> d = qv::diagnostics(other);
         ASSERT_FALSE(d.empty());
         EXPECT_EQ(d[0].sqlstate, "HY000");
