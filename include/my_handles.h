@@ -412,6 +412,18 @@ struct packet_queue {
     int64_t count;                 /* records not taken yet */
 };
 
+/* A static cursor over a result held in the statement's queue: where each
+ * row lies (positions the queue hands out, in row order) and where the
+ * cursor stands. Built once when the result opens; the rows stay where the
+ * queue put them. */
+struct row_index {
+    std::vector<size_t> at;        /* one position per row of the open result */
+    int32_t active;                /* the open result is read through the index */
+    int64_t rowset_start;          /* first row of the rowset (1-based); 0 before the
+                                      start, rows + 1 after the end */
+    uint64_t rowset_size;          /* rows the last fetch asked for */
+};
+
 struct my_statement {
     handle_header hdr;
 
@@ -499,6 +511,9 @@ struct my_statement {
     my_packet *row_view;           /* a queued packet seen in place (data not owned) */
     my_packet *row_wire;           /* rows read from the wire reuse its buffer */
     int32_t row_offset;
+    int64_t row_number;            /* SQL_ATTR_ROW_NUMBER: the current row, 0 for none */
+    int64_t rows_read;             /* rows of the open result read forward so far */
+    row_index rows;
     struct internal_rs *internal_rs;
 
     qv_mutex entry_lock;

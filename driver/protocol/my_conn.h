@@ -143,6 +143,23 @@ int is_end_of_rows(const my_statement *s, const my_packet *p);
  * 0, or -1 when memory runs out (nothing posted). */
 int queue_append(my_statement *s, const void *payload, size_t n, unsigned seq);
 
+/* ---- a static cursor's rows ----
+ * The rows of the open result, when its whole response is queued, can be
+ * reached in any order through an index of their places in the queue; the
+ * queue itself is not consumed, so closing the result or moving to the next
+ * one reads past them as usual. */
+/* Indexes the rows from the queue's next packet up to the end of the
+ * result: 0 when they end with the end-of-rows packet, 1 when with an error
+ * packet (left queued for the reader), 2 when the queue ends
+ * first (the result is partly on the wire; nothing indexed), -1 when memory
+ * runs out (HY001 posted). */
+int index_rows(my_statement *s);
+/* Row i (0-based) of the index as the statement's current row, a view into
+ * the queue. Null when memory runs out (HY001 posted). */
+my_packet *index_row(my_statement *s, int64_t i);
+/* Forgets the index. */
+void index_clear(my_statement *s);
+
 /* ---- the conversation's state ----
  * Threads may share a connection, each with a statement of its own, so
  * everything on the wire happens inside a wire_exchange: it holds the

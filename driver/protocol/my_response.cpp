@@ -14,6 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
@@ -169,6 +171,54 @@ static void queue_take(packet_queue *q, my_packet *v, void *owner)
     q->count--;
 }
 
+/* ============================================================ row index */
+
+static my_packet *own_packet(my_statement *s, my_packet **slot);
+
+void index_clear(my_statement *s)
+{
+    s->rows.at.clear();
+    s->rows.active = 0;
+    s->rows.rowset_start = 0;
+    s->rows.rowset_size = 0;
+}
+
+int index_rows(my_statement *s)
+{
+    index_clear(s);
+    const packet_queue *q = &s->queue;
+    size_t at = q->read;
+    for (int64_t left = q->count; left > 0; left--) {
+        my_packet v;
+        queue_packet_at(q, at, &v, s);
+        if (lead_byte(&v) == 0xFF)
+            return 1;
+        if (end_of_rows(s, &v))
+            return 0;
+        try {
+            s->rows.at.push_back(at);
+        } catch (const std::bad_alloc &) {
+            s->rows.at.clear();
+            post_error(s, ST_HY001, 0, nullptr);
+            return -1;
+        }
+        at += 4 + (size_t)v.limit;
+    }
+    s->rows.at.clear();
+    return 2;
+}
+
+my_packet *index_row(my_statement *s, int64_t i)
+{
+    stmt_drop_row(s);
+    my_packet *v = own_packet(s, &s->row_view);
+    if (!v)
+        return nullptr;
+    queue_packet_at(&s->queue, s->rows.at[(size_t)i], v, s);
+    s->current_row = v;
+    return v;
+}
+
 /* Empties the queue for the next response; a small buffer stays. */
 void queue_clear(my_statement *s)
 {
@@ -180,6 +230,7 @@ void queue_clear(my_statement *s)
     }
     q->fill = q->read = 0;
     q->count = 0;
+    index_clear(s);
     stmt_drop_row(s);   /* a view into the queue dies here */
 }
 
@@ -214,6 +265,7 @@ void release_data_list(my_statement *s)
     QV_TRACE(s, LOG_DETAIL, "release_data_list");
     free(s->queue.buf);
     s->queue = packet_queue{};
+    index_clear(s);
     stmt_drop_row(s);
     if (s->row_view) {
         s->row_view->data = nullptr;   /* it only looked into the queue */

@@ -43,6 +43,23 @@ static SQLRETURN row_error(my_statement *s, my_packet *p)
     return SQL_ERROR;
 }
 
+/* The text row in s->current_row into the value holders. */
+static SQLRETURN decode_text_row(my_statement *s)
+{
+    int n = desc_column_count(s->ird);
+    SQLRETURN result = SQL_SUCCESS;
+    for (int i = 0; i < n; i++) {
+        /* 1: a value that did not decode (reported; the other columns are
+         * still read and the row is delivered); -1: the row is unusable */
+        int rc = read_text_column(s, i);
+        if (rc < 0)
+            return SQL_ERROR;
+        if (rc > 0)
+            result = SQL_SUCCESS_WITH_INFO;
+    }
+    return result;
+}
+
 SQLRETURN my_fetch_row(my_statement *s)
 {
     stmt_drop_row(s);
@@ -56,18 +73,7 @@ SQLRETURN my_fetch_row(my_statement *s)
         return take_end_of_rows(s, p, 0) == 0 ? SQL_NO_DATA : SQL_ERROR;
     }
     s->current_row = p;
-    int n = desc_column_count(s->ird);
-    SQLRETURN result = SQL_SUCCESS;
-    for (int i = 0; i < n; i++) {
-        /* 1: a value that did not decode (reported; the other columns are
-         * still read and the row is delivered); -1: the row is unusable */
-        int rc = read_text_column(s, i);
-        if (rc < 0)
-            return SQL_ERROR;
-        if (rc > 0)
-            result = SQL_SUCCESS_WITH_INFO;
-    }
-    return result;
+    return decode_text_row(s);
 }
 
 SQLRETURN my_fetch_row_binary(my_statement *s)
@@ -220,6 +226,13 @@ SQLRETURN transfer_bound_columns(my_statement *s)
         }
         SQLRETURN rc = my_get_data(s, n, rec->concise_type, data, (SQLLEN)rec->octet_length, ind,
                                    oct);
+        /* the bound buffer took the value; SQLGetData still reads it whole */
+        if (n > 0 && n <= s->ird->field_count) {
+            data_storage &ds = s->ird->records[n - 1].storage;
+            ds.data_done = 0;
+            ds.value_offset = 0;
+            ds.wide_offset = 0;
+        }
         if (rc == SQL_ERROR)
             result = SQL_ERROR;
         else if (rc == SQL_SUCCESS_WITH_INFO && result == SQL_SUCCESS)
@@ -284,6 +297,173 @@ static void end_of_data(my_statement *s)
     refresh_busy(s);
 }
 
+/* ======================================================= static cursor */
+
+int cursor_open(my_statement *s)
+{
+    s->row_number = 0;
+    s->rows_read = 0;
+    index_clear(s);
+    if (!s->data_waiting || (s->cursor_type == SQL_CURSOR_FORWARD_ONLY && !s->cursor_scrollable))
+        return 0;
+    if (s->internal_rs || response_on_wire(s))
+        return 1;
+    int rc = index_rows(s);
+    if (rc < 0)
+        return -1;
+    if (rc != 0) {
+        /* rows cut short by an error are read forward: the error then
+         * comes where the rows end */
+        index_clear(s);
+        return 1;
+    }
+    s->rows.active = 1;
+    QV_TRACE(s, LOG_DETAIL, "cursor_open: static cursor over %l rows", (int64_t)s->rows.at.size());
+    return 0;
+}
+
+int64_t scroll_target(int orientation, int64_t offset, int64_t current, int64_t last_size,
+                      int64_t size, int64_t rows, int *before_first)
+{
+    *before_first = 0;
+    const int64_t after = rows + 1;
+    /* offsets beyond any result: their arithmetic must not overflow */
+    const int64_t far = (int64_t)1 << 62;
+    offset = offset > far ? far : offset < -far ? -far : offset;
+    int64_t target;
+    switch (orientation) {
+    case SQL_FETCH_NEXT:
+        if (current <= 0)
+            target = 1;
+        else if (current > rows)
+            target = after;
+        else
+            target = current + last_size;
+        break;
+    case SQL_FETCH_PRIOR:
+        if (current <= 0 || current == 1) {
+            target = 0;
+        } else if (current > rows) {
+            target = rows < size ? 1 : rows - size + 1;
+        } else if (current <= size) {
+            *before_first = 1;
+            target = 1;
+        } else {
+            target = current - size;
+        }
+        break;
+    case SQL_FETCH_RELATIVE:
+        if ((current <= 0 && offset > 0) || (current > rows && offset < 0))
+            return scroll_target(SQL_FETCH_ABSOLUTE, offset, current, last_size, size, rows,
+                                 before_first);
+        if (current <= 0)
+            target = 0;
+        else if (current > rows)
+            target = after;
+        else if (current == 1 && offset < 0)
+            target = 0;
+        else if (current + offset < 1) {
+            if (-offset > size) {
+                target = 0;
+            } else {
+                *before_first = 1;
+                target = 1;
+            }
+        } else {
+            target = current + offset;
+        }
+        break;
+    case SQL_FETCH_ABSOLUTE:
+        if (offset < 0) {
+            if (-offset <= rows)
+                target = rows + offset + 1;
+            else
+                target = -offset > size ? 0 : 1;
+        } else {
+            target = offset == 0 ? 0 : offset;
+        }
+        break;
+    case SQL_FETCH_FIRST:
+        target = 1;
+        break;
+    case SQL_FETCH_LAST:
+        target = rows <= size ? 1 : rows - size + 1;
+        break;
+    default:
+        return -1;
+    }
+    if (target > rows)
+        return after;
+    return target < 0 ? 0 : target;
+}
+
+/* A fetch of a static cursor: the rowset the move names, read from the
+ * index. Every row is in memory, so each one asked for is delivered. */
+static SQLRETURN scroll_fetch(my_statement *s, int orientation, int64_t offset)
+{
+    my_descriptor *ird = s->ird;
+    SQLULEN *fetched = (SQLULEN *)ird->rows_processed_ptr;
+    uint64_t n = s->ard->array_size;
+    if (n == 0) {
+        post_error(s, ST_HY024, 0, "row array size is 0");
+        return SQL_ERROR;
+    }
+    row_index &x = s->rows;
+    int64_t rows = (int64_t)x.at.size();
+    int64_t size = n > (uint64_t)INT32_MAX ? INT32_MAX : (int64_t)n;
+    int64_t last_size = x.rowset_size ? (int64_t)x.rowset_size : size;
+    int before_first = 0;
+    int64_t target = scroll_target(orientation, offset, x.rowset_start, last_size, size, rows,
+                                   &before_first);
+    if (target < 0) {
+        post_error(s, ST_HY106, 0, nullptr);
+        return SQL_ERROR;
+    }
+    x.rowset_start = target;
+    x.rowset_size = (uint64_t)size;
+    s->row_offset = 0;
+    if (fetched)
+        *fetched = 0;
+    if (target < 1 || target > rows) {
+        s->row_number = 0;
+        stmt_drop_row(s);
+        for (uint64_t r = 0; r < n; r++)
+            set_row_status(ird, r, SQL_ROW_NOROW);
+        return SQL_NO_DATA;
+    }
+    s->row_number = target;
+    SQLRETURN rc = SQL_SUCCESS;
+    int with_info = 0;
+    uint64_t row = 0;
+    for (; row < n && target + (int64_t)row <= rows; row++) {
+        s->row_offset = (int32_t)row;
+        if (!index_row(s, target - 1 + (int64_t)row))
+            return SQL_ERROR;
+        rc = binary_rows(s) ? decode_binary_row(s) : decode_text_row(s);
+        if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+            SQLRETURN t = transfer_bound_columns(s);
+            rc = t == SQL_ERROR ? t : rc == SQL_SUCCESS ? t : SQL_SUCCESS_WITH_INFO;
+        }
+        if (rc != SQL_SUCCESS) {
+            with_info = 1;
+            number_row_diagnostics(s, row);
+        }
+        set_row_status(ird, row, row_status_of(rc));
+        if (fetched)
+            (*fetched)++;
+    }
+    s->row_offset = (int32_t)row;
+    for (uint64_t r = row; r < n; r++)
+        set_row_status(ird, r, SQL_ROW_NOROW);
+    if (before_first) {
+        post_error(s, ST_01S06, 0, nullptr);
+        with_info = 1;
+    }
+    if (n > 1 || before_first)
+        return with_info ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    return rc;
+}
+
 SQLRETURN my_fetch(my_statement *s, int orientation, int64_t offset)
 {
     my_descriptor *ird = s->ird;
@@ -296,8 +476,11 @@ SQLRETURN my_fetch(my_statement *s, int orientation, int64_t offset)
             *fetched = 0;
         for (uint64_t r = 0; r < n; r++)
             set_row_status(ird, r, SQL_ROW_NOROW);
+        s->row_number = 0;
         return SQL_NO_DATA;
     }
+    if (s->rows.active)
+        return scroll_fetch(s, orientation, offset);
     if (orientation != SQL_FETCH_NEXT) {
         post_error(s, ST_HY106, 0, nullptr);
         return SQL_ERROR;
@@ -336,6 +519,8 @@ SQLRETURN my_fetch(my_statement *s, int orientation, int64_t offset)
             (*fetched)++;
     }
     s->row_offset = (int32_t)row;
+    s->row_number = row > 0 ? s->rows_read + 1 : 0;
+    s->rows_read += (int64_t)row;
     for (uint64_t r = row; r < n; r++)
         set_row_status(ird, r, rc == SQL_ERROR ? SQL_ROW_ERROR : SQL_ROW_NOROW);
     /* A rowset that delivered rows succeeded; a warning or an error on one

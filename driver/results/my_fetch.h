@@ -15,11 +15,28 @@
 
 #include "my_handles.h"
 
-/* The next rowset: SQL_SUCCESS, SQL_SUCCESS_WITH_INFO, SQL_NO_DATA or
- * SQL_ERROR. Only SQL_FETCH_NEXT is supported (HY106 otherwise); an offset
- * above 1 is HY107. Row statuses and the rows-fetched count go where the
- * IRD's array_status_ptr and rows_processed_ptr point. */
+/* The next rowset, or for a static cursor the rowset the orientation and
+ * offset name (ODBC's rules for SQLFetchScroll): SQL_SUCCESS,
+ * SQL_SUCCESS_WITH_INFO, SQL_NO_DATA or SQL_ERROR. A forward-only cursor
+ * takes only SQL_FETCH_NEXT (HY106 otherwise) and refuses an offset above 1
+ * (HY107); bookmarks are not supported (HY106). Row statuses and the
+ * rows-fetched count go where the IRD's array_status_ptr and
+ * rows_processed_ptr point. */
 SQLRETURN my_fetch(my_statement *s, int orientation, int64_t offset);
+/* A result was opened on the statement: a static cursor, when one was
+ * asked for, is set up over the rows held in its queue. 0 (a static cursor
+ * is ready, or a forward-only one was asked for), 1 when the rows cannot be
+ * scrolled (the caller turns the cursor forward-only), -1 on failure
+ * (posted). Also starts the row numbering. */
+int cursor_open(my_statement *s);
+/* Where a move of a static cursor puts the first row of its rowset, by
+ * ODBC's rules: current is the first row of the current rowset (1-based; 0
+ * before the start, rows + 1 after the end), last_size the size of the last
+ * rowset fetched, size the new one. 0 before the start, rows + 1 after the
+ * end, -1 for an unsupported orientation. *before_first is set where the
+ * move was clipped at the first row (01S06). */
+int64_t scroll_target(int orientation, int64_t offset, int64_t current, int64_t last_size,
+                      int64_t size, int64_t rows, int *before_first);
 /* The next text-protocol row into the value holders: SQL_SUCCESS,
  * SQL_SUCCESS_WITH_INFO (a value could not be decoded; the row is still
  * delivered), SQL_NO_DATA at the end of the rows, or SQL_ERROR. */

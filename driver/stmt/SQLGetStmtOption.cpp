@@ -14,7 +14,7 @@ try {
         rc = SQL_ERROR;
     } else if (option == SQL_ROW_NUMBER) {
         if (value)
-            *(SQLULEN *)value = 0;
+            *(SQLULEN *)value = (SQLULEN)s->row_number;
     } else if (option <= SQL_USE_BOOKMARKS) {
         rc = stmt_get_attr(s, option, value, nullptr, "SQLGetStmtOption");
     } else {

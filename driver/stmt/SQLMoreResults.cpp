@@ -5,6 +5,7 @@
 #include "protocol/my_conn.h"
 #include "results/my_fetch.h"
 #include "results/my_internalrs.h"
+#include "stmt/my_stmt.h"
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT h)
 try {
@@ -20,8 +21,11 @@ try {
         s->data_waiting = 0;
         refresh_busy(s);
     }
+    index_clear(s);
+    s->row_number = 0;
     if (!s->more_results)
         return QV_LEAVE_D(SQL_NO_DATA);
-    return QV_LEAVE_D(next_result_set(s) == 0 ? SQL_SUCCESS : SQL_ERROR);
+    SQLRETURN rc = next_result_set(s) == 0 ? SQL_SUCCESS : SQL_ERROR;
+    return QV_LEAVE_D(apply_cursor_downgrade(s, rc));
 }
 QV_CATCH(h)

@@ -11,6 +11,7 @@
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
 #include "results/my_data.h"
+#include "results/my_fetch.h"
 #include "results/my_internalrs.h"
 #include "stmt/my_param.h"
 #include "stmt/my_sql.h"
@@ -59,6 +60,9 @@ int my_close_stmt(my_statement *s, int unprepare)
     s->described = 0;
     s->executed = 0;
     s->data_waiting = 0;
+    s->row_number = 0;
+    s->rows_read = 0;
+    index_clear(s);
     /* the execution is over: no file it named may be asked for any more */
     s->local_infile_files.clear();
     return 0;
@@ -68,8 +72,21 @@ SQLRETURN apply_cursor_downgrade(my_statement *s, SQLRETURN rc)
 {
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
         return rc;
+    int opened = cursor_open(s);
+    if (opened < 0)
+        return SQL_ERROR;
     if (!s->data_waiting || (s->cursor_type == 0 && s->cursor_scrollable == 0))
         return rc;
+    if (opened == 0) {
+        /* the rows are held: the cursor is static, whatever was asked for */
+        if (s->cursor_type == SQL_CURSOR_STATIC && s->cursor_scrollable)
+            return rc;
+        s->cursor_type = SQL_CURSOR_STATIC;
+        s->cursor_scrollable = SQL_SCROLLABLE;
+        s->cursor_sensitivity = SQL_INSENSITIVE;
+        post_error(s, ST_01S02, 0, "Cursor type changed");
+        return SQL_SUCCESS_WITH_INFO;
+    }
     s->cursor_type = 0;
     s->cursor_scrollable = 0;
     post_error(s, ST_01S02, 0, "Cursor type changed");

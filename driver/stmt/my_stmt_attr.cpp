@@ -193,7 +193,7 @@ SQLRETURN stmt_get_attr(my_statement *s, SQLINTEGER attribute, SQLPOINTER value,
     case SQL_ATTR_SIMULATE_CURSOR: v = s->simulate_cursor; break;
     case SQL_ATTR_RETRIEVE_DATA: v = s->retrieve_data; break;
     case SQL_ATTR_USE_BOOKMARKS: v = s->use_bookmarks; break;
-    case SQL_ATTR_ROW_NUMBER:
+    case SQL_ATTR_ROW_NUMBER: v = s->row_number; break;
     case 10022: v = 0; break;
     case SQL_ATTR_ENABLE_AUTO_IPD: v = s->enable_auto_ipd; narrow = true; break;
     case SQL_ATTR_METADATA_ID: v = s->metadata_id; narrow = true; break;

@@ -227,12 +227,16 @@ std::vector<info_case> info_cases()
     v.push_back(n16(100, 4096));
 
     for (SQLUSMALLINT id : {57, 59, 66, 79, 80, 83, 117, 119, 123, 124, 127, 128, 129, 130, 133, 136,
-                            137, 138, 139, 140, 142, 144, 145, 147, 150, 151, 155, 156, 157, 159, 167,
-                            168, 1029, 10023})
+                            137, 138, 139, 140, 142, 144, 145, 150, 151, 155, 156, 157, 159, 1029,
+                            10023, 78, 82})
         v.push_back(n32(id, 0));
-    for (SQLUSMALLINT id : {8, 78, 118, 132, 141, 143, 146, 153, 154, 10022})
+    for (SQLUSMALLINT id : {118, 132, 141, 143, 146, 153, 154, 10022, 43, 10001})
         v.push_back(n32(id, 1));
-    for (SQLUSMALLINT id : {26, 120, 166, 10001, 10021})
+    v.push_back(n32(167, 7));
+    v.push_back(n32(8, 63));
+    v.push_back(n32(147, 0x81));
+    v.push_back(n32(168, 0x1081));
+    for (SQLUSMALLINT id : {26, 120, 166, 10021})
         v.push_back(n32(id, 2));
     for (SQLUSMALLINT id : {48, 96, 131, 134, 148, 152, 170})
         v.push_back(n32(id, 3));
@@ -240,15 +244,14 @@ std::vector<info_case> info_cases()
     for (SQLUSMALLINT id : {51, 92, 160, 172})
         v.push_back(n32(id, 7));
     v.push_back(n32(81, 11));
-    for (SQLUSMALLINT id : {43, 72, 121, 163, 165})
+    for (SQLUSMALLINT id : {72, 121, 163, 165})
         v.push_back(n32(id, 15));
     v.push_back(n32(158, 16));
     v.push_back(n32(162, 16));
-    v.push_back(n32(44, 23));
+    v.push_back(n32(44, 17));
     v.push_back(n32(91, 31));
     v.push_back(n32(95, 31));
     v.push_back(n32(169, 64));
-    v.push_back(n32(82, 82));
     v.push_back(n32(115, 127));
     v.push_back(n32(65003, 127));
     v.push_back(n32(109, 511));

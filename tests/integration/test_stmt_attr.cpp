@@ -178,18 +178,18 @@ TEST_F(StmtAttr, TiedCursorAttributes)
     }
 }
 
-// A scrollable cursor is not offered: executing a query turns it back into
-// a forward-only one and says so.
+// Only static cursors are offered: executing a query turns a dynamic one
+// into a static one and says so.
 TEST_F(StmtAttr, CursorTypeChangesAtExecution)
 {
-    ASSERT_EQ(set(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC), SQL_SUCCESS);
+    ASSERT_EQ(set(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_DYNAMIC), SQL_SUCCESS);
     EXPECT_EQ(exec("SELECT 1"), SQL_SUCCESS_WITH_INFO);
     std::vector<qv::diag_record> d = qv::diagnostics(stmt);
     ASSERT_FALSE(d.empty());
     EXPECT_EQ(d[0].sqlstate, "01S02");
     EXPECT_NE(d[0].text.find("Cursor type changed"), std::string::npos) << d[0].text;
-    EXPECT_EQ(get(SQL_ATTR_CURSOR_TYPE), (SQLULEN)SQL_CURSOR_FORWARD_ONLY);
-    EXPECT_EQ(get(SQL_ATTR_CURSOR_SCROLLABLE, true), (SQLULEN)SQL_NONSCROLLABLE);
+    EXPECT_EQ(get(SQL_ATTR_CURSOR_TYPE), (SQLULEN)SQL_CURSOR_STATIC);
+    EXPECT_EQ(get(SQL_ATTR_CURSOR_SCROLLABLE, true), (SQLULEN)SQL_SCROLLABLE);
     SQLINTEGER one = 0;
     SQLLEN ind = 0;
     EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS);

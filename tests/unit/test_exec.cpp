@@ -669,21 +669,21 @@ TEST_F(exec_fixture, TextDescribeRunsUnderLimitOneAndRestoresMaxRows)
 
 // ------------------------------------------------------ results and cursors
 
-TEST_F(exec_fixture, CursorTypeFallsBackToForwardOnly)
+TEST_F(exec_fixture, CursorTypeFallsBackToStatic)
 {
     fake::server srv([&](fake::session &s) {
         command(s);
         s.send_raw(response(result_set({"a"}, {{std::string("1")}})));
     });
     connect(srv);
-    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, (SQLPOINTER)SQL_CURSOR_STATIC, 0),
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, (SQLPOINTER)SQL_CURSOR_KEYSET_DRIVEN, 0),
               SQL_SUCCESS);
     EXPECT_EQ(exec(stmt, "SELECT a FROM t"), SQL_SUCCESS_WITH_INFO);
     EXPECT_TRUE(has_diag(stmt, "01S02", "Cursor type changed"))
         << all_diags(stmt);
     SQLULEN type = 99;
     SQLGetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr);
-    EXPECT_EQ(type, (SQLULEN)SQL_CURSOR_FORWARD_ONLY);
+    EXPECT_EQ(type, (SQLULEN)SQL_CURSOR_STATIC);
 }
 
 TEST_F(exec_fixture, MoreResultsSkipsUnreadRows)
