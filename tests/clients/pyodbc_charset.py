@@ -105,7 +105,7 @@ def main():
     for mode, wide in (('narrow', False), ('wide', True)):
         try:
             run(env, mode, conn_str, wide)
-        except (pyodbc.Error, subprocess.CalledProcessError) as e:
+        except (pyodbc.Error, subprocess.CalledProcessError, UnicodeError) as e:
             failures.append(f'{mode}: {e}')
     for f in failures:
         print('FAIL', f)
