@@ -480,12 +480,11 @@ SQLRETURN char_piece_converted(conv_ctx &c, bool column_is_utf8, bool narrow_is_
     return truncated(c);
 }
 
-/* Narrow character data, in pieces of buffer_length - 1 bytes. */
-SQLRETURN char_piece(conv_ctx &c)
+/* Narrow character data, in pieces of buffer_length - 1 bytes; narrow_utf8
+ * tells the encoding the application's buffer takes. */
+SQLRETURN char_piece(conv_ctx &c, bool narrow_utf8)
 {
     data_storage &ds = held(c);
-    const my_connection *conn = handle_conn(c.s);
-    bool narrow_utf8 = conn && conn->ConvToUtf;
     bool utf8 = column_utf8(c);
     if (utf8 != narrow_utf8)
         return char_piece_converted(c, utf8, narrow_utf8);
@@ -773,10 +772,11 @@ int scan_number_text(const char *text, size_t len, int *digits, int *fraction_di
     return 0;
 }
 
-SQLRETURN get_char(conv_ctx &c)
+/* Text into a buffer of bytes, UTF-8 or Latin-1. */
+static SQLRETURN get_bytes_text(conv_ctx &c, bool utf8)
 {
     switch (held(c).data_type) {
-    case SQL_CHAR: return char_piece(c);
+    case SQL_CHAR: return char_piece(c, utf8);
     case SQL_BINARY: return hex_piece(c, false);
     }
     char buf[RENDER_MAX];
@@ -786,6 +786,14 @@ SQLRETURN get_char(conv_ctx &c)
         return refuse(c, "char");
     return deliver_text(c, text, len, false);
 }
+
+SQLRETURN get_char(conv_ctx &c)
+{
+    const my_connection *conn = handle_conn(c.s);
+    return get_bytes_text(c, conn && conn->ConvToUtf);
+}
+
+SQLRETURN get_wchar_utf8(conv_ctx &c) { return get_bytes_text(c, true); }
 
 SQLRETURN get_wchar(conv_ctx &c)
 {
