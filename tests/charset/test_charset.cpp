@@ -228,7 +228,8 @@ TEST_F(Charset, SessionCharacterSetFollowsTheSettings)
 
 // Named character sets keep their meaning: a latin1 session and latin1
 // results still read every character they can carry, wide, and narrow in
-// the application's narrow encoding.
+// the application's narrow encoding; narrow UTF-8 parameters arrive as
+// their characters.
 TEST_F(Charset, ApplicationCharacterSetIsKept)
 {
     exec(table_definition("qv_cs_named"));
@@ -250,6 +251,28 @@ TEST_F(Charset, ApplicationCharacterSetIsKept)
                 query(sql, prepared);
                 EXPECT_EQ(hex(read(SQL_C_CHAR, true)), hex(GRUSSE.utf8));
             }
+        }
+        // and a narrow UTF-8 parameter reaches a latin1 session as its characters
+        for (bool prepared : {false, true}) {
+            SCOPED_TRACE(prepared ? "parameter, binary protocol" : "parameter, text protocol");
+            exec("UPDATE qv_cs_named SET c_utf8mb4 = NULL, c_latin1 = NULL");
+            std::string data = GRUSSE.utf8;
+            SQLLEN len = (SQLLEN)data.size();
+            close();
+            SQLFreeStmt(st, SQL_RESET_PARAMS);
+            SQLRETURN rc = SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0,
+                                            (SQLPOINTER)data.data(), len, &len);
+            QV_ASSERT_SUCCEEDED(rc, st);
+            const char *sql = "UPDATE qv_cs_named SET c_utf8mb4 = ?, c_latin1 = c_utf8mb4";
+            rc = prepared ? SQLPrepare(st, (SQLCHAR *)sql, SQL_NTS)
+                          : SQLExecDirect(st, (SQLCHAR *)sql, SQL_NTS);
+            if (SQL_SUCCEEDED(rc) && prepared)
+                rc = SQLExecute(st);
+            QV_EXPECT_SUCCEEDED(rc, st);
+            SQLFreeStmt(st, SQL_RESET_PARAMS);
+            EXPECT_EQ(row_of("SELECT HEX(CONVERT(c_utf8mb4 USING utf8mb4)), "
+                             "HEX(CONVERT(c_latin1 USING utf8mb4)) FROM qv_cs_named"),
+                      (std::vector<std::string>{hex(GRUSSE.utf8), hex(GRUSSE.utf8)}));
         }
     }
 }
