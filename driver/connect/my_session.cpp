@@ -231,9 +231,16 @@ static int session_statements(my_connection *c)
     if (c->character_set_client &&
         send_statement(c, compose_text("SET character_set_client = %S", c->character_set_client)))
         return -1;
+    /* Results come in the session's own character set, the one the driver
+     * decodes text with, unless the application chose another: NULL would
+     * send each column in its own set (ucs2, latin1 on a UTF-8 session).
+     * Binary data is never converted. An unknown number takes the set the
+     * server made of the handshake's. */
+    const char *name = charset_name(c, c->charset);
     my_string *results = c->character_set_results
         ? compose_text("SET character_set_results = %S", c->character_set_results)
-        : compose_text("SET character_set_results = NULL");
+        : compose_text("SET character_set_results = %s",
+                       name ? name : "@@character_set_connection");
     if (send_statement(c, results))
         return -1;
     if (c->collation_connection &&

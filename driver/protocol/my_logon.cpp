@@ -343,6 +343,31 @@ void decode_server_version(my_connection *c)
 
 /* ------------------------------------------------ the handshake response */
 
+/* Whether the application chose the session's character set itself: a
+ * character-set number, or any of the session's character-set variables. */
+static int charset_configured(const my_connection *c)
+{
+    return c->requested_charset != 0 || c->character_set_client || c->character_set_results ||
+           c->collation_connection;
+}
+
+/* The character set a session gets when the application names none: UTF-8,
+ * so that every character of wide text reaches the server and narrow text
+ * is what Linux applications hold. A server whose default is already a
+ * UTF-8 collation keeps it; utf8mb4 (4-byte characters) exists from 5.5.3,
+ * utf8 from 4.1. */
+static int default_charset(const my_connection *c)
+{
+    if (charset_is_utf8(c, c->charset))
+        return c->charset;
+    int v = c->version_major * 10000 + c->version_minor * 100 + c->version_patch;
+    if (c->version_major == 0 || v >= 50503)
+        return UTF8MB4_GENERAL_CI;
+    if (v >= 40100)
+        return UTF8_GENERAL_CI;
+    return c->charset;
+}
+
 int request_charset(my_connection *c, const char *who)
 {
     /* one byte on the wire: a number beyond it cannot be requested */
@@ -352,6 +377,14 @@ int request_charset(my_connection *c, const char *who)
     } else if (c->requested_charset != 0) {
         QV_TRACE(c, LOG_DETAIL, "%s: character set %d out of range, ignored", who,
                  c->requested_charset);
+    } else if (!charset_configured(c) && default_charset(c) != c->charset) {
+        c->charset = default_charset(c);
+        QV_TRACE(c, LOG_DETAIL, "%s: request character set %d", who, c->charset);
+    }
+    /* narrow text follows a UTF-8 session: it goes to the wire as it is */
+    if (!c->ConvToUtf && charset_is_utf8(c, c->charset)) {
+        QV_TRACE(c, LOG_DETAIL, "Setting ConvToUtf");
+        c->ConvToUtf = 1;
     }
     return c->charset & 0xFF;
 }

@@ -39,6 +39,41 @@ int charset_is_utf8(const my_connection *c, int cs)
            (cs >= 576 && cs <= 578) || (cs >= 608 && cs <= 610);
 }
 
+const char *charset_name(const my_connection *c, int cs)
+{
+    if (c && c->collations) {
+        for (const collation_entry &e : *c->collations)
+            if (e.id == cs)
+                return e.charset_name;
+    }
+    /* Without the server's list: the collations a session is commonly
+     * started with (the character sets a client may use, not ucs2 and the
+     * other multi-byte-only ones a server refuses for clients). */
+    static const struct {
+        int first, last;
+        const char *name;
+    } known[] = {
+        {33, 33, "utf8"},       {83, 83, "utf8"},     {192, 215, "utf8"},   {223, 223, "utf8"},
+        {45, 46, "utf8mb4"},    {224, 247, "utf8mb4"}, {255, 255, "utf8mb4"},
+        {5, 5, "latin1"},       {8, 8, "latin1"},     {15, 15, "latin1"},   {31, 31, "latin1"},
+        {47, 49, "latin1"},     {94, 94, "latin1"},   {63, 63, "binary"},   {11, 11, "ascii"},
+        {65, 65, "ascii"},      {14, 14, "cp1251"},   {23, 23, "cp1251"},   {50, 52, "cp1251"},
+        {9, 9, "latin2"},       {21, 21, "latin2"},   {27, 27, "latin2"},   {77, 77, "latin2"},
+        {7, 7, "koi8r"},        {74, 74, "koi8r"},    {1, 1, "big5"},       {84, 84, "big5"},
+        {13, 13, "sjis"},       {88, 88, "sjis"},     {12, 12, "ujis"},     {91, 91, "ujis"},
+        {19, 19, "euckr"},      {85, 85, "euckr"},    {24, 24, "gb2312"},   {86, 86, "gb2312"},
+        {28, 28, "gbk"},        {87, 87, "gbk"},      {57, 57, "cp1256"},   {67, 67, "cp1256"},
+        {95, 96, "cp932"},      {97, 98, "eucjpms"},  {26, 26, "cp1250"},   {34, 34, "cp1250"},
+        {44, 44, "cp1250"},     {66, 66, "cp1250"},   {99, 99, "cp1250"},   {20, 20, "latin7"},
+        {41, 42, "latin7"},     {79, 79, "latin7"},   {25, 25, "greek"},    {70, 70, "greek"},
+        {16, 16, "hebrew"},     {71, 71, "hebrew"},   {30, 30, "latin5"},   {78, 78, "latin5"},
+    };
+    for (const auto &k : known)
+        if (cs >= k.first && cs <= k.last)
+            return k.name;
+    return nullptr;
+}
+
 /* The session's text is UTF-8 whenever its character set is one of the UTF-8
  * sets: not only utf8_general_ci and utf8_bin (33, 83) but utf8mb4, which
  * current servers announce (MariaDB 45, MySQL 8 255). Treating those as

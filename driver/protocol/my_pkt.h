@@ -100,6 +100,10 @@ static inline unsigned lead_byte(const my_packet *p)
 /* 1 when a character-set (collation) number names a UTF-8 set, from the
  * server's collation list when loaded, else from the known numbers. */
 int charset_is_utf8(const my_connection *c, int charset_number);
+/* The character-set name of a collation number ("utf8mb4", "latin1"), from
+ * the server's collation list when loaded, else from the numbers sessions
+ * commonly use; null when unknown. */
+const char *charset_name(const my_connection *c, int charset_number);
 /* Text encoding of the wire for a connection: 1 when its character set is UTF-8. */
 int conn_wire_utf8(const my_connection *c);
 

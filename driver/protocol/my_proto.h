@@ -95,5 +95,7 @@ enum {
 
 /* The binary character set: string columns in it carry bytes, not text. */
 enum { BINARY_CHARSET_NUMBER = 63 };
+/* The default collations of utf8 (utf8mb3) and utf8mb4. */
+enum { UTF8_GENERAL_CI = 33, UTF8MB4_GENERAL_CI = 45 };
 
 #endif

@@ -397,10 +397,97 @@ SQLRETURN get_integer(conv_ctx &c, const int_target &t)
 
 /* -------------------------------------------------------- pieces of text */
 
-/* Narrow character data, in pieces of buffer_length - 1 bytes. */
-SQLRETURN char_piece(conv_ctx &c)
+bool column_utf8(conv_ctx &c);
+
+/* One character of a column's bytes: a UTF-8 sequence or a single byte. */
+inline size_t column_char(const unsigned char *p, size_t n, bool utf8, uint32_t *cp)
+{
+    if (!utf8 || p[0] < 0x80) {
+        *cp = p[0];
+        return 1;
+    }
+    return utf8_next(p, n, cp);
+}
+
+/* The narrow form of a character: UTF-8, or one Latin-1 byte ('?' for what
+ * Latin-1 cannot hold). Returns its length; out may be null to measure. */
+inline size_t narrow_char(uint32_t cp, bool utf8, unsigned char *out)
+{
+    if (!utf8) {
+        if (out)
+            out[0] = cp <= 0xFF ? (unsigned char)cp : '?';
+        return 1;
+    }
+    unsigned char b[4];
+    size_t n;
+    if (cp < 0x80) {
+        b[0] = (unsigned char)cp;
+        n = 1;
+    } else if (cp < 0x800) {
+        b[0] = (unsigned char)(0xC0 | (cp >> 6));
+        b[1] = (unsigned char)(0x80 | (cp & 0x3F));
+        n = 2;
+    } else if (cp < 0x10000) {
+        b[0] = (unsigned char)(0xE0 | (cp >> 12));
+        b[1] = (unsigned char)(0x80 | ((cp >> 6) & 0x3F));
+        b[2] = (unsigned char)(0x80 | (cp & 0x3F));
+        n = 3;
+    } else {
+        b[0] = (unsigned char)(0xF0 | (cp >> 18));
+        b[1] = (unsigned char)(0x80 | ((cp >> 12) & 0x3F));
+        b[2] = (unsigned char)(0x80 | ((cp >> 6) & 0x3F));
+        b[3] = (unsigned char)(0x80 | (cp & 0x3F));
+        n = 4;
+    }
+    if (out)
+        memcpy(out, b, n);
+    return n;
+}
+
+/* Narrow character data of a column whose encoding is not the
+ * application's narrow one (single-byte results while narrow text is UTF-8,
+ * or the reverse): converted character by character. Lengths count the
+ * narrow bytes of the rest of the value; a piece never splits a character. */
+SQLRETURN char_piece_converted(conv_ctx &c, bool column_is_utf8, bool narrow_is_utf8)
 {
     data_storage &ds = held(c);
+    const unsigned char *from = c.bytes + ds.value_offset;
+    size_t n = (size_t)(ds.alloc_length - ds.value_offset);
+    uint32_t cp;
+    int64_t total = 0;
+    for (size_t pos = 0; pos < n;) {
+        pos += column_char(from + pos, n - pos, column_is_utf8, &cp);
+        total += (int64_t)narrow_char(cp, narrow_is_utf8, nullptr);
+    }
+    set_lengths(c, total);
+    if (!c.target || c.buffer_length < 1)
+        return measured_only(c);
+    unsigned char *out = (unsigned char *)c.target;
+    size_t room = (size_t)c.buffer_length - 1, w = 0, pos = 0;
+    while (pos < n) {
+        size_t step = column_char(from + pos, n - pos, column_is_utf8, &cp);
+        size_t size = narrow_char(cp, narrow_is_utf8, nullptr);
+        if (w + size > room)
+            break;
+        w += narrow_char(cp, narrow_is_utf8, out + w);
+        pos += step;
+    }
+    out[w] = 0;
+    ds.value_offset += (int32_t)pos;
+    if (pos == n)
+        return SQL_SUCCESS;
+    c.keep_open = 1;
+    return truncated(c);
+}
+
+/* Narrow character data, in pieces of buffer_length - 1 bytes; narrow_utf8
+ * tells the encoding the application's buffer takes. */
+SQLRETURN char_piece(conv_ctx &c, bool narrow_utf8)
+{
+    data_storage &ds = held(c);
+    bool utf8 = column_utf8(c);
+    if (utf8 != narrow_utf8)
+        return char_piece_converted(c, utf8, narrow_utf8);
     int64_t rest = (int64_t)ds.alloc_length - ds.value_offset;
     set_lengths(c, rest);
     if (!c.target || c.buffer_length < 1)
@@ -685,10 +772,11 @@ int scan_number_text(const char *text, size_t len, int *digits, int *fraction_di
     return 0;
 }
 
-SQLRETURN get_char(conv_ctx &c)
+/* Text into a buffer of bytes, UTF-8 or Latin-1. */
+static SQLRETURN get_bytes_text(conv_ctx &c, bool utf8)
 {
     switch (held(c).data_type) {
-    case SQL_CHAR: return char_piece(c);
+    case SQL_CHAR: return char_piece(c, utf8);
     case SQL_BINARY: return hex_piece(c, false);
     }
     char buf[RENDER_MAX];
@@ -698,6 +786,14 @@ SQLRETURN get_char(conv_ctx &c)
         return refuse(c, "char");
     return deliver_text(c, text, len, false);
 }
+
+SQLRETURN get_char(conv_ctx &c)
+{
+    const my_connection *conn = handle_conn(c.s);
+    return get_bytes_text(c, conn && conn->ConvToUtf);
+}
+
+SQLRETURN get_wchar_utf8(conv_ctx &c) { return get_bytes_text(c, true); }
 
 SQLRETURN get_wchar(conv_ctx &c)
 {

@@ -40,6 +40,8 @@ typedef SQLRETURN (*converter)(conv_ctx &c);
 SQLRETURN deliver_null(conv_ctx &c);
 
 SQLRETURN get_char(conv_ctx &c);
+/* SQL_C_WCHAR when the application's wide buffers carry UTF-8 bytes. */
+SQLRETURN get_wchar_utf8(conv_ctx &c);
 SQLRETURN get_wchar(conv_ctx &c);
 SQLRETURN get_numeric(conv_ctx &c);
 SQLRETURN get_slong(conv_ctx &c);

@@ -384,7 +384,7 @@ struct conversion {
 };
 
 /* The target C types and their converters. SQL_C_WCHAR is redirected to
- * get_char when the application's wide buffers carry UTF-8. */
+ * get_wchar_utf8 when the application's wide buffers carry UTF-8. */
 constexpr conversion conversions[] = {
     {SQL_C_CHAR, get_char},           {SQL_C_WCHAR, get_wchar},
     {SQL_C_SLONG, get_slong},         {SQL_C_LONG, get_slong},
@@ -421,7 +421,7 @@ converter find_converter(const my_statement *s, int c_type)
     if (c_type < C_TYPE_MIN || c_type > C_TYPE_MAX)
         return nullptr;
     if (c_type == SQL_C_WCHAR && wide_is_utf8(handle_conn(s)))
-        return get_char;
+        return get_wchar_utf8;
     return by_c_type.at[c_type - C_TYPE_MIN];
 }
 
@@ -449,7 +449,7 @@ int resolve_target(my_statement *s, int column, const field *f, int target_type)
 
 bool is_variable(converter conv)
 {
-    return conv == get_char || conv == get_wchar || conv == get_binary;
+    return conv == get_char || conv == get_wchar || conv == get_wchar_utf8 || conv == get_binary;
 }
 
 /* Whether the held value can be read: something was decoded for the

@@ -144,6 +144,7 @@ static void text_in_scratch(param_chars *t, int n)
     t->bytes = (const unsigned char *)t->scratch;
     t->length = n < 0 ? 0 : n;
     t->wide = 0;
+    t->utf8 = 0;
 }
 
 /* Character data that must be a number: checked, and reduced to the

@@ -82,6 +82,7 @@ int param_locate(my_statement *s, int index, int binary, param_ref *r)
     r->index = index;
     r->c_type = f->concise_type;
     r->wide_utf8 = wide_is_utf8(c);
+    r->narrow_utf8 = c && c->ConvToUtf;
     r->sql_type = effective_sql_type(bound_sql_type(s, index, f), f->concise_type, binary,
                                      env && env->odbc_version == SQL_OV_ODBC2);
     r->precision = f->precision;
@@ -213,6 +214,7 @@ static void set_text(param_chars *out, int n)
     out->bytes = (const unsigned char *)out->scratch;
     out->length = n < 0 ? 0 : n;
     out->wide = 0;
+    out->utf8 = 0;
 }
 
 template <typename T> static T value_as(const param_ref *r)
@@ -263,6 +265,7 @@ static int chars_of_text(const param_ref *r, int cc, param_chars *out)
     int wide = cc == CC_WCHAR && !r->wide_utf8;
     out->bytes = r->value;
     out->wide = wide;
+    out->utf8 = cc == CC_WCHAR ? !wide : cc == CC_CHAR && r->narrow_utf8;
     return param_data_length(r, wide, cc == CC_BINARY, &out->length);
 }
 
@@ -272,6 +275,7 @@ int get_char_from_param(const param_ref *r, param_chars *out)
     char *b = out->scratch;
     const size_t n = sizeof out->scratch;
     out->wide = 0;
+    out->utf8 = 0;
     if (!r->value)
         return post_param(r, ST_HY009);
     switch (cc) {
@@ -961,9 +965,26 @@ int tout_finish(text_out *o)
     return o->failed ? -1 : 0;
 }
 
+/* UTF-8 text for a single-byte session: each character as its Latin-1
+ * byte, '?' for those Latin-1 cannot hold. */
+static void tout_utf8_as_latin1(text_out *o, const unsigned char *b, size_t n)
+{
+    for (size_t i = 0; i < n;) {
+        uint32_t cp = b[i];
+        i += cp < 0x80 ? 1 : utf8_next(b + i, n - i, &cp);
+        unsigned char one = cp <= 0xFF ? (unsigned char)cp : '?';
+        tout_bytes(o, &one, 1);
+    }
+}
+
+static int chars_as_latin1(const text_out *o, const param_chars *t)
+{
+    return !t->wide && t->utf8 && !o->utf8;
+}
+
 int64_t chars_wire_length(const my_connection *c, const param_chars *t)
 {
-    if (!t->wide)
+    if (!t->wide && !(t->utf8 && !conn_wire_utf8(c)))
         return t->length;
     text_out o;
     tout_init(&o, nullptr, c, ESC_NONE);
@@ -973,6 +994,10 @@ int64_t chars_wire_length(const my_connection *c, const param_chars *t)
 
 void tout_chars(text_out *o, const param_chars *t)
 {
+    if (chars_as_latin1(o, t)) {
+        tout_utf8_as_latin1(o, t->bytes, (size_t)t->length);
+        return;
+    }
     if (!t->wide) {
         tout_bytes(o, t->bytes, (size_t)t->length);
         return;

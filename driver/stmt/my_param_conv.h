@@ -37,6 +37,7 @@ struct param_ref {
     int scale;
     int64_t octet_length;         /* the buffer length (element stride of an array) */
     int wide_utf8;                /* wide C types carry UTF-8 bytes (ConvWToUtf, wchar_type) */
+    int narrow_utf8;              /* narrow text is UTF-8 (ConvToUtf) */
 };
 
 /* Locates parameter index (0-based) for s->param_row. binary: the binary
@@ -67,6 +68,8 @@ struct param_chars {
     const unsigned char *bytes;   /* narrow bytes, or UTF-16 units (host order) when wide */
     int64_t length;               /* in bytes */
     int wide;
+    int utf8;                     /* narrow bytes are the application's UTF-8 text: a
+                                     single-byte session gets them as Latin-1 */
     char scratch[192];            /* rendered numbers (NUMERIC_TEXT_MAX), dates and GUIDs;
                                      bytes may point here */
 };

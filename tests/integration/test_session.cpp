@@ -116,12 +116,12 @@ TEST(SessionSetup, StatementsInTheServerLog)
         SQLULEN autocommit = SQL_AUTOCOMMIT_ON;   // likewise
     } cases[] = {
         {"defaults", qv::conn_str(), 0,
-         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = NULL", rr} + tail},
+         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4", rr} + tail},
         {"AnsiMode wins over SQLMode", qv::conn_str("AnsiMode=yes;SQLMode='TRADITIONAL';"), 0,
-         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = NULL",
+         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                   "SET sql_mode='ANSI_QUOTES'", rr} + tail},
         {"SQLMode", qv::conn_str("SQLMode='TRADITIONAL';"), 0,
-         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = NULL",
+         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                   "SET sql_mode = 'TRADITIONAL'", rr} + tail},
         {"character sets",
          qv::conn_str("character_set_client=utf8mb4;character_set_results=latin1;"
@@ -131,18 +131,18 @@ TEST(SessionSetup, StatementsInTheServerLog)
                                   "SET character_set_results = latin1",
                                   "SET collation_connection = utf8mb4_bin", rr} + tail},
         {"read uncommitted", qv::conn_str(), SQL_TXN_READ_UNCOMMITTED,
-         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = NULL",
+         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                   "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"} + tail},
         {"read committed", qv::conn_str(), SQL_TXN_READ_COMMITTED,
-         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = NULL",
+         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                   "SET TRANSACTION ISOLATION LEVEL READ COMMITTED"} + tail},
         {"repeatable read", qv::conn_str(), SQL_TXN_REPEATABLE_READ,
-         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = NULL", rr} + tail},
+         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4", rr} + tail},
         {"serializable", qv::conn_str(), SQL_TXN_SERIALIZABLE,
-         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = NULL",
+         std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                   "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE"} + tail},
         {"autocommit off", qv::conn_str(), 0,
-         std::vector<std::string>{"SET AUTOCOMMIT=0", "SET character_set_results = NULL", rr} + tail,
+         std::vector<std::string>{"SET AUTOCOMMIT=0", "SET character_set_results = utf8mb4", rr} + tail,
          SQL_AUTOCOMMIT_OFF},
     };
     for (const auto &k : cases) {
@@ -179,7 +179,7 @@ TEST(SessionSetup, DatabaseFromTheServer)
                         c.dbc);
     EXPECT_EQ(session_log(c.dbc),
               std::vector<std::string>({"SET AUTOCOMMIT=1", "select database()",
-                                        "SET character_set_results = NULL",
+                                        "SET character_set_results = utf8mb4",
                                         "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ", COLLATIONS,
                                         "select @@version_comment"}));
     char buf[64] = "x";
@@ -203,7 +203,7 @@ TEST(SessionSetup, RefusedSessionStatementIsAWarning)
     EXPECT_EQ(d[0].native, 1231);
     EXPECT_NE(d[0].text.find("NO_SUCH_MODE"), std::string::npos) << d[0].text;
     EXPECT_EQ(session_log(c.dbc),
-              std::vector<std::string>({"SET AUTOCOMMIT=1", "SET character_set_results = NULL",
+              std::vector<std::string>({"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                         "SET sql_mode = 'NO_SUCH_MODE'"}));
     EXPECT_EQ(scalar(c.dbc, "select 6*7"), "42");
 }

@@ -635,6 +635,42 @@ TEST_F(Values, WideTextByCharacterSet)
     EXPECT_EQ(ind, 2);
 }
 
+// Narrow reads give the application's narrow encoding (UTF-8 with
+// ConvToUtf, else Latin-1) whatever the column's; a piece never splits a
+// character and the lengths count the converted bytes.
+TEST_F(Values, NarrowTextInTheApplicationsEncoding)
+{
+    describe({VARCHAR(8), VARCHAR(45)});
+    char buf[16];
+    SQLLEN ind = 0;
+
+    conn->ConvToUtf = 1;
+    ASSERT_EQ(load({"caf\xE9", "h\xC3\xA9"}), 0);
+    EXPECT_EQ(get(1, SQL_C_CHAR, buf, 5, &ind), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(diag_state(s), "01004");
+    EXPECT_STREQ(buf, "caf");
+    EXPECT_EQ(ind, 5);
+    EXPECT_EQ(get(1, SQL_C_CHAR, buf, 5, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "\xC3\xA9");
+    EXPECT_EQ(ind, 2);
+    EXPECT_EQ(get(2, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "h\xC3\xA9");   // the same encoding: as it is
+    EXPECT_EQ(ind, 3);
+
+    conn->ConvToUtf = 0;
+    ASSERT_EQ(load({"caf\xE9", "h\xC3\xA9 \xF0\x9F\x98\x80!"}), 0);
+    EXPECT_EQ(get(1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "caf\xE9");
+    EXPECT_EQ(get(2, SQL_C_CHAR, nullptr, 0, &ind), SQL_SUCCESS);
+    EXPECT_EQ(ind, 5);
+    EXPECT_EQ(get(2, SQL_C_CHAR, buf, 4, &ind), SQL_SUCCESS_WITH_INFO);
+    EXPECT_STREQ(buf, "h\xE9 ");
+    EXPECT_EQ(ind, 5);
+    EXPECT_EQ(get(2, SQL_C_CHAR, buf, 4, &ind), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "?!");   // beyond Latin-1
+    EXPECT_EQ(ind, 2);
+}
+
 // -------------------------------------------------------------- NULL and state
 
 TEST_F(Values, NullValues)

@@ -548,6 +548,7 @@ void run_client(const run_options &opt, outcome &o, transcript *seen)
                 CLIENT_PROTOCOL_41 | CLIENT_TRANSACTIONS | CLIENT_LOCAL_FILES |
                 CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS | CLIENT_PLUGIN_AUTH;
             conn->charset = 33;
+            conn->ConvToUtf = 1;   // as a logon to a UTF-8 session leaves it
             conn->connected = 1;
             conn->compress_active = opt.k == COMPRESSED;
             linked = true;

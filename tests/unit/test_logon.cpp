@@ -568,6 +568,57 @@ TEST_F(logon, ResponseVariants)
     }
 }
 
+// The character set the response asks for: UTF-8 when the application
+// names none (utf8mb4 where the server has it, utf8 before 5.5.3, a UTF-8
+// server default kept); whatever the application names otherwise. Narrow
+// text follows a UTF-8 session.
+TEST_F(logon, CharacterSetOfTheSession)
+{
+    struct {
+        const char *name;
+        const char *version;
+        uint8_t server_charset;
+        int req_charset;
+        const char *client_setting;   // character_set_client
+        uint8_t charset;              // in the response and on the connection
+        int conv_to_utf;
+    } cases[] = {
+        {"latin1 server gets utf8mb4", "10.11.6-MariaDB", 8, 0, nullptr, 45, 1},
+        {"MariaDB behind its prefix", "5.5.5-10.3.39-MariaDB", 8, 0, nullptr, 45, 1},
+        {"utf8mb4 from 5.5.3", "5.5.3", 8, 0, nullptr, 45, 1},
+        {"utf8 before 5.5.3", "5.5.2", 8, 0, nullptr, 33, 1},
+        {"utf8 from 4.1", "4.1.22", 8, 0, nullptr, 33, 1},
+        {"UTF-8 server default kept", "8.0.36", 255, 0, nullptr, 255, 1},
+        {"utf8mb4_unicode_ci kept", "10.6.16-MariaDB", 224, 0, nullptr, 224, 1},
+        {"utf8 server default kept", "5.7.30", 33, 0, nullptr, 33, 1},
+        {"ReqCharSet wins", "10.11.6-MariaDB", 45, 8, nullptr, 8, 1},
+        {"ReqCharSet latin1 on latin1", "10.11.6-MariaDB", 8, 8, nullptr, 8, 0},
+        {"ReqCharSet utf8 on latin1", "10.11.6-MariaDB", 8, 33, nullptr, 33, 1},
+        {"a session setting keeps the server's", "10.11.6-MariaDB", 8, 0, "latin1", 8, 0},
+        {"out of range keeps the server's", "10.11.6-MariaDB", 8, 300, nullptr, 8, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        hello h;
+        h.version = c.version;
+        h.charset = c.server_charset;
+        transcript t;
+        fake::server srv(scripted(h, {}, &t, true));
+        target(srv);
+        conn->ReqCharSet = c.req_charset;
+        conn->ConvToUtf = 0;
+        set(&conn->character_set_client, c.client_setting);
+        expect_logged_on(my_connect(conn));
+        response41 r = parse41(t.response);
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.charset, c.charset);
+        EXPECT_EQ(conn->charset, c.charset);
+        EXPECT_EQ(conn->ConvToUtf, c.conv_to_utf);
+        conn_close_session(conn);
+    }
+    set(&conn->character_set_client, nullptr);
+}
+
 TEST_F(logon, AuthPluginDataLengthZeroStillAnswersFromTwentyBytes)
 {
     hello h;

@@ -119,6 +119,7 @@ struct session_setup_test : ::testing::Test {
         ASSERT_EQ(net_open(c, host, srv->port()), 0);
         ms_free(host);
         c->version_major = major;
+        c->charset = 45;   // utf8mb4, as a logon that names no character set leaves it
         c->server_caps = caps;
         c->client_caps = fake::CAP_PROTOCOL_41;
         c->connected = 1;
@@ -177,19 +178,19 @@ TEST_F(session_setup_test, StatementsFollowTheSettings)
         std::vector<std::string> statements;   // between the database query and the tail
         std::string isolation_sql;
     } cases[] = {
-        {"defaults", nullptr, nullptr, nullptr, nullptr, 0, 4, {"SET character_set_results = NULL"},
+        {"defaults", nullptr, nullptr, nullptr, nullptr, 0, 4, {"SET character_set_results = utf8mb4"},
          "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ"},
         {"character sets", "utf8mb4", "latin1", "utf8mb4_bin", nullptr, 0, 4,
          {"SET character_set_client = utf8mb4", "SET character_set_results = latin1",
           "SET collation_connection = utf8mb4_bin"},
          "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ"},
         {"ansi wins over sql mode", nullptr, nullptr, nullptr, "'TRADITIONAL'", 1, 2,
-         {"SET character_set_results = NULL", "SET sql_mode='ANSI_QUOTES'"},
+         {"SET character_set_results = utf8mb4", "SET sql_mode='ANSI_QUOTES'"},
          "SET TRANSACTION ISOLATION LEVEL READ COMMITTED"},
         {"sql mode", nullptr, nullptr, nullptr, "'TRADITIONAL'", 0, 1,
-         {"SET character_set_results = NULL", "SET sql_mode = 'TRADITIONAL'"},
+         {"SET character_set_results = utf8mb4", "SET sql_mode = 'TRADITIONAL'"},
          "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"},
-        {"serializable", nullptr, nullptr, nullptr, nullptr, 0, 8, {"SET character_set_results = NULL"},
+        {"serializable", nullptr, nullptr, nullptr, nullptr, 0, 8, {"SET character_set_results = utf8mb4"},
          "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE"},
     };
     for (const auto &k : cases) {
@@ -215,6 +216,37 @@ TEST_F(session_setup_test, StatementsFollowTheSettings)
     }
 }
 
+// Results come in the session's own character set (the one text is
+// decoded with), named from the handshake's collation number.
+TEST_F(session_setup_test, ResultsTakeTheSessionCharacterSet)
+{
+    struct {
+        int charset;
+        const char *statement;
+    } cases[] = {
+        {45, "SET character_set_results = utf8mb4"},
+        {224, "SET character_set_results = utf8mb4"},
+        {33, "SET character_set_results = utf8"},
+        {8, "SET character_set_results = latin1"},
+        {51, "SET character_set_results = cp1251"},
+        {63, "SET character_set_results = binary"},
+        {180, "SET character_set_results = @@character_set_connection"},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.charset);
+        TearDown();
+        env = env_create();
+        c = conn_create(env, 3);
+        script.commands.clear();
+        open();
+        c->charset = k.charset;
+        EXPECT_EQ(session_setup(c), 0) << first_diag();
+        std::vector<std::string> seen = finish();
+        ASSERT_GE(seen.size(), 3u);
+        EXPECT_EQ(seen[2], k.statement);
+    }
+}
+
 TEST_F(session_setup_test, DatabaseIsAskedForAndChangedWhenItDiffers)
 {
     // handshake left no database; the server is in "test"; the settings want "shop"
@@ -223,7 +255,7 @@ TEST_F(session_setup_test, DatabaseIsAskedForAndChangedWhenItDiffers)
     set_text(&c->DATABASE, "shop");
     EXPECT_EQ(session_setup(c), 0);
     EXPECT_EQ(finish(), std::vector<std::string>({"SET AUTOCOMMIT=0", "select database()",
-                                                  "INIT_DB shop", "SET character_set_results = NULL"}) +
+                                                  "INIT_DB shop", "SET character_set_results = utf8mb4"}) +
                             tail_after_statements());
     ASSERT_NE(c->current_database, nullptr);
     EXPECT_EQ(ms_compare_literal(c->current_database, "shop"), 0);
@@ -235,7 +267,7 @@ TEST_F(session_setup_test, KnownDatabaseIsNeitherAskedForNorChanged)
     c->current_database = ms_from_latin1("SHOP");
     set_text(&c->DATABASE, "shop");   // the comparison ignores case
     EXPECT_EQ(session_setup(c), 0);
-    EXPECT_EQ(finish(), std::vector<std::string>({"SET AUTOCOMMIT=1", "SET character_set_results = NULL"}) +
+    EXPECT_EQ(finish(), std::vector<std::string>({"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4"}) +
                             tail_after_statements());
 }
 
@@ -263,7 +295,7 @@ TEST_F(session_setup_test, ServerWithoutTransactionsGetsNoIsolation)
     open(10, fake::CAP_PROTOCOL_41);
     EXPECT_EQ(session_setup(c), 0);
     EXPECT_EQ(finish(), std::vector<std::string>({"SET AUTOCOMMIT=1", "select database()",
-                                                  "SET character_set_results = NULL"}) +
+                                                  "SET character_set_results = utf8mb4"}) +
                             tail_after_statements(false));
 }
 
@@ -278,7 +310,7 @@ TEST_F(session_setup_test, RefusedStatementEndsTheSequence)
     EXPECT_EQ(first_diag(), "42000 [Quorvane][MySQL Driver][MySQL]Variable 'sql_mode' can't be set");
     EXPECT_EQ(c->collations == nullptr || c->collations->empty(), true);
     EXPECT_EQ(finish(), std::vector<std::string>({"SET AUTOCOMMIT=1", "select database()",
-                                                  "SET character_set_results = NULL",
+                                                  "SET character_set_results = utf8mb4",
                                                   "SET sql_mode = 'NO_SUCH_MODE'"}));
 }
 
