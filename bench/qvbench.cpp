@@ -428,6 +428,27 @@ void fetch_blob(const measure &yard)
     report("fetch_blob", rows, m, &yard);
 }
 
+/* A workload of n round trips: the floor's run of it (whose output must be
+ * want), the report, and the time per call of each client. */
+void report_per_call(const char *name, const char *unit, int n, const measure &m,
+                     const measure &yard, long long want)
+{
+    measure floor, *fp = nullptr;
+    if (!g_raw.empty()) {
+        std::string out;
+        floor = run_raw(name, n, &out);
+        if (atoll(out.c_str()) != want)
+            die((std::string(name) + ": WRONG RESULT from the floor").c_str());
+        fp = &floor;
+    }
+    report(name, n, m, &yard, fp);
+    printf("%-16s per %s: driver %.1f us, mariadb %.1f us, ratio %.2fx", name, unit,
+           m.wall / n * 1e6, yard.wall / n * 1e6, ratio(m.wall, yard.wall));
+    if (fp)
+        printf(", floor %.1f us, ratio %.2fx", fp->wall / n * 1e6, ratio(m.wall, fp->wall));
+    printf("\n");
+}
+
 void roundtrip(const measure &yard, int n)
 {
     long long total = 0;
@@ -447,20 +468,7 @@ void roundtrip(const measure &yard, int n)
         fprintf(stderr, "roundtrip: WRONG RESULT %lld/%d\n", total, n);
         exit(2);
     }
-    measure floor, *fp = nullptr;
-    if (!g_raw.empty()) {
-        std::string out;
-        floor = run_raw("roundtrip", n, &out);
-        if (atol(out.c_str()) != n)
-            die("roundtrip: WRONG RESULT from the floor");
-        fp = &floor;
-    }
-    report("roundtrip", n, m, &yard, fp);
-    printf("%-16s per call: driver %.1f us, mariadb %.1f us, ratio %.2fx", "roundtrip",
-           m.wall / n * 1e6, yard.wall / n * 1e6, m.wall / yard.wall);
-    if (fp)
-        printf(", floor %.1f us, ratio %.2fx", fp->wall / n * 1e6, ratio(m.wall, fp->wall));
-    printf("\n");
+    report_per_call("roundtrip", "call", n, m, yard, n);
 }
 
 void fetch_prepared(const sums &want, const measure &yard)
@@ -704,20 +712,7 @@ void prepared_select(const measure &yard, int n)
         fprintf(stderr, "prepared_select: WRONG RESULT %lld/%lld\n", got, want);
         exit(2);
     }
-    measure floor, *fp = nullptr;
-    if (!g_raw.empty()) {
-        std::string out;
-        floor = run_raw("prepared_select", n, &out);
-        if (atoll(out.c_str()) != want)
-            die("prepared_select: WRONG RESULT from the floor");
-        fp = &floor;
-    }
-    report("prepared_select", n, m, &yard, fp);
-    printf("%-16s per execution: driver %.1f us, mariadb %.1f us, ratio %.2fx",
-           "prepared_select", m.wall / n * 1e6, yard.wall / n * 1e6, m.wall / yard.wall);
-    if (fp)
-        printf(", floor %.1f us, ratio %.2fx", fp->wall / n * 1e6, ratio(m.wall, fp->wall));
-    printf("\n");
+    report_per_call("prepared_select", "execution", n, m, yard, want);
 }
 
 /* The floor's pipelined inserts of the same rows, checked the same way. */

@@ -266,16 +266,23 @@ struct prepared {
     uint16_t params;
 };
 
-prepared prepare(link &l, const char *sql)
+/* Sends a command carrying a statement text; the first packet of the answer. */
+const uint8_t *command(link &l, uint8_t cmd, const char *sql, size_t &len)
 {
     std::vector<uint8_t> b;
-    b.push_back(COM_STMT_PREPARE);
+    b.push_back(cmd);
     b.insert(b.end(), sql, sql + strlen(sql));
     put_packet(l, 0, b.data(), b.size());
     flush(l);
-    size_t len;
     const uint8_t *p = read_packet(l, len);
     fail_on_error(p, len);
+    return p;
+}
+
+prepared prepare(link &l, const char *sql)
+{
+    size_t len;
+    const uint8_t *p = command(l, COM_STMT_PREPARE, sql, len);
     if (p[0] != 0 || len < 12)
         die("bad prepare response");
     prepared s;
@@ -306,6 +313,23 @@ void execute_head(std::vector<uint8_t> &b, const prepared &s)
 template <class T> void put(std::vector<uint8_t> &b, T v)
 {
     b.insert(b.end(), (const uint8_t *)&v, (const uint8_t *)&v + sizeof v);
+}
+
+/* The rest of a result set whose first packet (the column count) is p:
+ * the column definitions (their types into types, when given), then each
+ * row's payload to row, up to the closing EOF. */
+template <class F> void read_result(link &l, const uint8_t *p, std::vector<uint8_t> *types, F row)
+{
+    uint64_t ncol = lenenc(p);
+    read_columns(l, ncol, types);
+    for (;;) {
+        size_t len;
+        p = read_packet(l, len);
+        if (is_eof(p, len))
+            return;
+        fail_on_error(p, len);
+        row(p);
+    }
 }
 
 struct sums {
@@ -381,24 +405,10 @@ void fetch(const target &t)
 /* A simple COM_QUERY whose answer is an OK packet or a result to skip. */
 void query(link &l, const char *sql)
 {
-    std::vector<uint8_t> b;
-    b.push_back(COM_QUERY);
-    b.insert(b.end(), sql, sql + strlen(sql));
-    put_packet(l, 0, b.data(), b.size());
-    flush(l);
     size_t len;
-    const uint8_t *p = read_packet(l, len);
-    fail_on_error(p, len);
-    if (p[0] == 0x00)
-        return;
-    uint64_t ncol = lenenc(p);
-    read_columns(l, ncol, nullptr);
-    for (;;) {
-        p = read_packet(l, len);
-        if (is_eof(p, len))
-            return;
-        fail_on_error(p, len);
-    }
+    const uint8_t *p = command(l, COM_QUERY, sql, len);
+    if (p[0] != 0x00)
+        read_result(l, p, nullptr, [](const uint8_t *) {});
 }
 
 void insert(const target &t, int n)
@@ -487,17 +497,11 @@ void prepared_select(const target &t, int n)
         size_t len;
         const uint8_t *p = read_packet(l, len);
         fail_on_error(p, len);
-        uint64_t ncol = lenenc(p);
-        read_columns(l, ncol, nullptr);
-        for (;;) {
-            p = read_packet(l, len);
-            if (is_eof(p, len))
-                break;
-            fail_on_error(p, len);
+        read_result(l, p, nullptr, [&](const uint8_t *row) {
             int64_t v;
-            memcpy(&v, p + 1 + 1, 8);  /* header, one-byte NULL bitmap */
+            memcpy(&v, row + 1 + 1, 8);  /* header, one-byte NULL bitmap */
             sum += v;
-        }
+        });
     }
     quit(l);
     printf("%lld\n", sum);

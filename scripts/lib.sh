@@ -14,6 +14,8 @@ QV_PACKAGES=(cmake g++ make pkg-config libssl-dev zlib1g-dev unixodbc
     mariadb-client openssl python3-pyodbc libkrb5-dev qtbase5-dev clang
     libclang-rt-14-dev libsodium-dev krb5-kdc krb5-admin-server krb5-user
     mariadb-plugin-gssapi-server libdbi-perl libdbd-odbc-perl php-cli php-odbc)
+# bench/run.sh reads the clients' peak memory through /usr/bin/time.
+QV_PACKAGES+=(time)
 
 # The names the driver is registered and tested under.
 QV_DRIVER_NAME="Quorvane MySQL ODBC Driver"
