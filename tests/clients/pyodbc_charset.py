@@ -12,28 +12,12 @@ the server's own client confirms what was stored (no 'GrÃ¼ÃŸe', no '?').
 Reads the server's coordinates from the file named by QV_SERVER_ENV.
 Exits 0 when every check passes, 1 otherwise (each failure is printed).
 """
-import os
 import subprocess
 import sys
 
 import pyodbc
 
-failures = []
-
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f'{what}: got {got!r}, want {want!r}')
-
-
-def server_env():
-    env = {}
-    with open(os.environ['QV_SERVER_ENV'], encoding='utf-8') as f:
-        for line in f:
-            key, sep, value = line.rstrip('\n').partition('=')
-            if sep:
-                env[key] = value
-    return env
+from qv_client import check, failures, server_env
 
 
 def stored(env, sql):

@@ -11,28 +11,13 @@ driver manager finds the private ini files through ODBCSYSINI/ODBCINI.
 Exits 0 when every check passes, 1 otherwise (each failure is printed).
 """
 import decimal
-import os
 import sys
 
 import pyodbc
 
+from qv_client import check, failures, server_env
+
 TEXT = 'Grüße, мир, 漢字, 😀'
-failures = []
-
-
-def check(what, got, want):
-    if got != want:
-        failures.append(f'{what}: got {got!r}, want {want!r}')
-
-
-def server_env():
-    env = {}
-    with open(os.environ['QV_SERVER_ENV'], encoding='utf-8') as f:
-        for line in f:
-            key, sep, value = line.rstrip('\n').partition('=')
-            if sep:
-                env[key] = value
-    return env
 
 
 def connect(conn_str, wide, autocommit=True):
