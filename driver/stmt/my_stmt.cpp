@@ -133,11 +133,11 @@ static void set_param_status(my_statement *s, uint64_t row, SQLUSMALLINT status)
         st[row] = status;
 }
 
-/* The execution stopped at a row: the sets after it were never run, and
- * their entries must not keep what an earlier call left there. */
-static SQLRETURN stop_rows(my_statement *s, uint64_t row, uint64_t rows)
+/* The execution stopped: the sets from `from` on were never run, and their
+ * entries must not keep what an earlier call left there. */
+static SQLRETURN stop_rows(my_statement *s, uint64_t from, uint64_t rows)
 {
-    for (uint64_t r = row + 1; r < rows; r++)
+    for (uint64_t r = from; r < rows; r++)
         set_param_status(s, r, SQL_PARAM_UNUSED);
     return SQL_ERROR;
 }
@@ -211,21 +211,21 @@ static SQLRETURN run_rows(my_statement *s, const execution &e)
         if (row > first) {
             int checked = my_check_params(s, e.direct ? DAE_OP_DIRECT : DAE_OP_EXECUTE);
             if (checked == SQL_ERROR)
-                return stop_rows(s, row - 1, rows);
+                return stop_rows(s, row, rows);
             if (checked != 0)
                 return (SQLRETURN)checked;
         }
         /* the last row's further results must not be read as this one's */
         if (response_on_wire(s) && discard_response(s) != 0)
-            return stop_rows(s, row - 1, rows);
+            return stop_rows(s, row, rows);
         SQLRETURN v;
         if (run_one_row(s, e, row, &v) != 0)
-            return stop_rows(s, row, rows);
+            return stop_rows(s, row + 1, rows);
         if (s->data_waiting && rows >= 2) {
             QV_TRACE(s, LOG_ERROR, "SQLExecute: Array of data statements not supported");
             post_error(s, ST_HY000, 0, "Array of data statements not supported");
             set_param_status(s, row, SQL_PARAM_ERROR);
-            return stop_rows(s, row, rows);
+            return stop_rows(s, row + 1, rows);
         }
         if (v == SQL_ERROR)
             s->error_count++;
