@@ -38,6 +38,13 @@ my_string *ms_substr(const my_string *s, int64_t start, int64_t count); /* count
 my_string *ms_from_narrow(const char *s, int64_t len, const my_connection *c);
 /* Wide application text by the connection's rules; null pointer gives null. */
 my_string *ms_from_wide(const void *s, int64_t len, const my_connection *c);
+/* Narrow text given before a session says what narrow text is (connection
+ * strings, SQLConnect's arguments, odbc.ini values): UTF-8 when the
+ * connection already says so or when the bytes are well-formed UTF-8, the
+ * convention of the system; Latin-1 otherwise. */
+int narrow_text_utf8(const char *s, int64_t len, const my_connection *c);
+/* Narrow text as UTF-8 (utf8 != 0) or Latin-1; null pointer gives null. */
+my_string *ms_from_narrow_as(const char *s, int64_t len, int utf8);
 /* utf8 != 0: s is UTF-8 bytes (len in bytes); else UTF-16 units (len in units). */
 my_string *ms_from_utf(const void *s, int64_t len, int utf8);
 my_string *ms_from_utf8(const char *s, int64_t len);
@@ -59,6 +66,9 @@ size_t ms_wide_strlen(const uint16_t *s);
 size_t ms_wide_strnlen(const uint16_t *s, size_t max_units, size_t max_bytes);
 
 /* --- raw UTF-8 / UTF-16 helpers, shared by the wire and the converters --- */
+/* 1 when the n bytes are well-formed UTF-8 (no overlong form, surrogate or
+ * cut sequence). */
+int utf8_well_formed(const unsigned char *s, size_t n);
 /* Number of UTF-16 units the UTF-8 bytes decode to. */
 size_t utf8_units(const unsigned char *s, size_t n);
 /* Decode n bytes into out (room for utf8_units(s, n) units); returns units written. */

@@ -55,10 +55,12 @@ try {
                   (int64_t)name_length2, hidden(authentication), (int64_t)MS_NTS);
     /* How the arguments were decoded, so the DSN name goes back to the
      * installer as the same bytes. */
-    int text_utf8 = c->ConvToUtf != 0;
-    my_string *dsn = ms_from_narrow((const char *)server_name, name_length1, c);
-    my_string *uid = ms_from_narrow((const char *)user_name, name_length2, c);
-    my_string *pwd = ms_from_narrow((const char *)authentication, name_length3, c);
+    int text_utf8 = narrow_text_utf8((const char *)server_name, name_length1, c) &&
+                    narrow_text_utf8((const char *)user_name, name_length2, c) &&
+                    narrow_text_utf8((const char *)authentication, name_length3, c);
+    my_string *dsn = ms_from_narrow_as((const char *)server_name, name_length1, text_utf8);
+    my_string *uid = ms_from_narrow_as((const char *)user_name, name_length2, text_utf8);
+    my_string *pwd = ms_from_narrow_as((const char *)authentication, name_length3, text_utf8);
     bool ok = converted(server_name, dsn) && converted(user_name, uid) &&
               converted(authentication, pwd);
     return QV_LEAVE(connect_args(c, dsn, uid, pwd, ok, text_utf8));

@@ -146,8 +146,8 @@ try {
     conn_reset(c);
     /* How the input was decoded, so a DSN name goes back to the installer as
      * the same bytes (parsing resets ConvToUtf). */
-    int text_utf8 = c->ConvToUtf != 0;
-    my_string *text = ms_from_narrow((const char *)in, in_length, c);
+    int text_utf8 = narrow_text_utf8((const char *)in, in_length, c);
+    my_string *text = ms_from_narrow_as((const char *)in, in_length, text_utf8);
     driver_connect_call call = {(void *)hwnd, driver_completion, 0, "SQLDriverConnect"};
     return QV_LEAVE(
         driver_connect_guarded(c, call, in, text, text_utf8, out, out_max, out_length));

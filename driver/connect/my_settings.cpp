@@ -471,7 +471,8 @@ static void trace_dsn_value(const char *module, my_connection *c, const char *fn
 }
 
 /* Text values from the DSN wait here until the DSN's own ConvToUtf is known:
- * odbc.ini holds narrow text, and ConvToUtf says which encoding that is. */
+ * odbc.ini holds narrow text, and ConvToUtf says which encoding that is
+ * (without it, well-formed UTF-8 is taken as UTF-8). */
 struct pending_texts {
     std::string value[SETTING_COUNT];
 };
@@ -482,7 +483,8 @@ static int decode_pending(my_connection *c, const pending_texts &p)
         const std::string &v = p.value[r.id];
         if (r.form != FORM_TEXT || v.empty())
             continue;
-        my_string *s = ms_from_narrow(v.data(), (int64_t)v.size(), c);
+        my_string *s = ms_from_narrow_as(v.data(), (int64_t)v.size(),
+                                         narrow_text_utf8(v.data(), (int64_t)v.size(), c));
         if (!s)
             return no_memory(c);
         ms_free(c->*(r.text));

@@ -56,6 +56,21 @@ size_t utf8_next(const unsigned char *s, size_t n, uint32_t *cp)
     return i;
 }
 
+int utf8_well_formed(const unsigned char *s, size_t n)
+{
+    size_t pos = 0;
+    while (pos < n) {
+        uint32_t cp;
+        size_t used = utf8_next(s + pos, n - pos, &cp);
+        /* U+FFFD stands for a malformed sequence unless it was written out */
+        if (cp == REPLACEMENT &&
+            !(used == 3 && s[pos] == 0xEF && s[pos + 1] == 0xBF && s[pos + 2] == 0xBD))
+            return 0;
+        pos += used;
+    }
+    return 1;
+}
+
 size_t utf8_units(const unsigned char *s, size_t n)
 {
     size_t units = 0, pos = 0;
@@ -284,10 +299,25 @@ my_string *ms_from_narrow(const char *p, int64_t len, const my_connection *c)
 {
     if (!p)
         return nullptr;
-    if (conn_narrow_utf8(c))
+    return ms_from_narrow_as(p, len, conn_narrow_utf8(c));
+}
+
+my_string *ms_from_narrow_as(const char *p, int64_t len, int utf8)
+{
+    if (!p)
+        return nullptr;
+    if (utf8)
         return ms_from_utf8(p, len);
     size_t n = len == MS_NTS ? strlen(p) : (len < 0 ? 0 : (size_t)len);
     return ms_from_latin1_n(p, n);
+}
+
+int narrow_text_utf8(const char *p, int64_t len, const my_connection *c)
+{
+    if (conn_narrow_utf8(c) || !p)
+        return 1;
+    size_t n = len == MS_NTS ? strlen(p) : (len < 0 ? 0 : (size_t)len);
+    return utf8_well_formed((const unsigned char *)p, n);
 }
 
 my_string *ms_from_wide(const void *p, int64_t len, const my_connection *c)

@@ -431,11 +431,11 @@ protected:
             ED_WIDE_USER + "'@'%';");
         ASSERT_EQ(r.status, 0) << r.output;
     }
-    static std::string conn(const std::string &password)
+    static std::string conn(const std::string &password, const char *user = ED_USER)
     {
         const qv::server_info &s = qv::server();
         return "DRIVER={" + s.driver_name + "};SERVER=127.0.0.1;PORT=" + std::to_string(s.port) +
-               ";UID=" + ED_USER + ";PWD=" + password + ";DATABASE=" + s.database + ";";
+               ";UID=" + user + ";PWD=" + password + ";DATABASE=" + s.database + ";";
     }
 };
 
@@ -466,6 +466,21 @@ TEST_F(Ed25519, PasswordBeyondAsciiThroughTheWideEntryPoint)
     qv::connection c;
     SQLRETURN rc = SQLDriverConnectW(c.dbc, nullptr, cs.data(), SQL_NTS, nullptr, 0, nullptr,
                                      SQL_DRIVER_NOPROMPT);
+    QV_ASSERT_SUCCEEDED(rc, c.dbc);
+    c.connected = true;
+}
+
+// Narrow applications on Linux write UTF-8: the same password reaches the
+// server as the same characters through a connection string and SQLConnect.
+TEST_F(Ed25519, Utf8PasswordThroughTheNarrowEntryPoints)
+{
+    {
+        qv::connection c;
+        QV_ASSERT_SUCCEEDED(c.connect(conn(ED_WIDE_PASSWORD, ED_WIDE_USER)), c.dbc);
+    }
+    qv::connection c;
+    SQLRETURN rc = SQLConnect(c.dbc, (SQLCHAR *)qv::server().dsn.c_str(), SQL_NTS,
+                              (SQLCHAR *)ED_WIDE_USER, SQL_NTS, (SQLCHAR *)ED_WIDE_PASSWORD, SQL_NTS);
     QV_ASSERT_SUCCEEDED(rc, c.dbc);
     c.connected = true;
 }

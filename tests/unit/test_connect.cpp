@@ -279,17 +279,21 @@ TEST_F(DsnConnect, TestLogonTakesWhatTheRecordCannotCarryFromTheDsn)
 }
 
 // odbc.ini holds narrow text; the DSN's own ConvToUtf says it is UTF-8.
-TEST_F(DsnConnect, DsnTextFollowsItsConvToUtf)
+// DSN text is UTF-8 when ConvToUtf says so or when its bytes are
+// well-formed UTF-8; Latin-1 bytes stay Latin-1.
+TEST_F(DsnConnect, DsnTextFollowsItsConvToUtfOrItsBytes)
 {
     ini_set_dsn("qv_utf8", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"Password", "p\xC3\xA4ss"},
                             {"ConvToUtf", "yes"}});
-    ini_set_dsn("qv_latin", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"Password", "p\xC3\xA4ss"}});
-    EXPECT_EQ(connect("qv_utf8", nullptr, 0), SQL_ERROR);
-    EXPECT_EQ(units_of(c->PWD), (std::vector<uint16_t>{'p', 0xE4, 's', 's'}));
-    EXPECT_EQ(driver_connect("DSN=qv_utf8"), SQL_ERROR);
-    EXPECT_EQ(units_of(c->PWD), (std::vector<uint16_t>{'p', 0xE4, 's', 's'}));
-    EXPECT_EQ(connect("qv_latin", nullptr, 0), SQL_ERROR);
-    EXPECT_EQ(units_of(c->PWD), (std::vector<uint16_t>{'p', 0xC3, 0xA4, 's', 's'}));
+    ini_set_dsn("qv_plain", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"Password", "p\xC3\xA4ss"}});
+    ini_set_dsn("qv_latin", {{"Server", "127.0.0.1"}, {"Port", "1"}, {"Password", "p\xE4ss"}});
+    for (const char *dsn : {"qv_utf8", "qv_plain", "qv_latin"}) {
+        SCOPED_TRACE(dsn);
+        EXPECT_EQ(connect(dsn, nullptr, 0), SQL_ERROR);
+        EXPECT_EQ(units_of(c->PWD), (std::vector<uint16_t>{'p', 0xE4, 's', 's'}));
+        EXPECT_EQ(driver_connect((std::string("DSN=") + dsn).c_str()), SQL_ERROR);
+        EXPECT_EQ(units_of(c->PWD), (std::vector<uint16_t>{'p', 0xE4, 's', 's'}));
+    }
 }
 
 // A key list longer than the installer's buffer, and a value longer than 511

@@ -53,6 +53,37 @@ TEST_F(StringConn, NarrowUtf8AndLatin1)
     ms_free(e);
 }
 
+// Logon text arrives before any session says what narrow text is: UTF-8
+// when the bytes are well-formed UTF-8, Latin-1 when they are not.
+TEST_F(StringConn, LogonTextIsUtf8WhenWellFormed)
+{
+    struct {
+        const char *bytes;
+        int utf8;
+        std::vector<uint16_t> want;
+    } cases[] = {
+        {"plain", 1, {'p', 'l', 'a', 'i', 'n'}},
+        {"Gr\xC3\xBC\xC3\x9F" "e", 1, {'G', 'r', 0xFC, 0xDF, 'e'}},
+        {"\xF0\x9F\x8C\x9C", 1, {0xD83C, 0xDF1C}},
+        {"\xEF\xBF\xBD", 1, {0xFFFD}},                  // written out, not malformed
+        {"Gr\xFC\xDF" "e", 0, {'G', 'r', 0xFC, 0xDF, 'e'}},    // Latin-1 bytes
+        {"\xC0\xAF", 0, {0xC0, 0xAF}},                    // overlong form
+        {"\xED\xA0\x80", 0, {0xED, 0xA0, 0x80}},          // a surrogate
+        {"ab\xE2\x82", 0, {'a', 'b', 0xE2, 0x82}},         // cut sequence
+    };
+    for (const auto &t : cases) {
+        SCOPED_TRACE(t.bytes);
+        EXPECT_EQ(narrow_text_utf8(t.bytes, SQL_NTS, conn), t.utf8);
+        my_string *s = ms_from_narrow_as(t.bytes, SQL_NTS, narrow_text_utf8(t.bytes, SQL_NTS, conn));
+        EXPECT_EQ(units(s), t.want);
+        ms_free(s);
+    }
+    // a connection that says its narrow text is UTF-8 is taken at its word
+    conn->ConvToUtf = 1;
+    EXPECT_EQ(narrow_text_utf8("Gr\xFC\xDF" "e", SQL_NTS, conn), 1);
+    EXPECT_EQ(narrow_text_utf8(nullptr, SQL_NTS, conn), 1);
+}
+
 TEST_F(StringConn, NullAndEmptyAreDistinct)
 {
     EXPECT_EQ(ms_from_narrow(nullptr, SQL_NTS, conn), nullptr);
