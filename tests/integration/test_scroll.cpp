@@ -244,8 +244,9 @@ void walk(session &s, const std::vector<row> &forward, long size, bool extended,
             }
         }
         EXPECT_EQ(status[size], 99) << "written past the rowset";
-        if (expect_rows)
+        if (expect_rows) {
             EXPECT_EQ(s.get(SQL_ATTR_ROW_NUMBER), (SQLULEN)start);
+        }
         SQLLEN n = -1;
         SQLRowCount(s.stmt, &n);
         EXPECT_EQ(n, ROWS);
