@@ -356,14 +356,23 @@ static int charset_configured(const my_connection *c)
  * is what Linux applications hold. A server whose default is already a
  * UTF-8 collation keeps it; utf8mb4 (4-byte characters) exists from 5.5.3,
  * utf8 from 4.1. */
+static int version_at_least(const my_connection *c, int major, int minor, int patch)
+{
+    /* compared part by part: a server may announce any numbers */
+    if (c->version_major != major)
+        return c->version_major > major;
+    if (c->version_minor != minor)
+        return c->version_minor > minor;
+    return c->version_patch >= patch;
+}
+
 static int default_charset(const my_connection *c)
 {
     if (charset_is_utf8(c, c->charset))
         return c->charset;
-    int v = c->version_major * 10000 + c->version_minor * 100 + c->version_patch;
-    if (c->version_major == 0 || v >= 50503)
+    if (c->version_major == 0 || version_at_least(c, 5, 5, 3))
         return UTF8MB4_GENERAL_CI;
-    if (v >= 40100)
+    if (version_at_least(c, 4, 1, 0))
         return UTF8_GENERAL_CI;
     return c->charset;
 }

@@ -596,6 +596,8 @@ TEST_F(logon, CharacterSetOfTheSession)
         {"ReqCharSet utf8 on latin1", "10.11.6-MariaDB", 8, 33, nullptr, 33, 1},
         {"a session setting keeps the server's", "10.11.6-MariaDB", 8, 0, "latin1", 8, 0},
         {"out of range keeps the server's", "10.11.6-MariaDB", 8, 300, nullptr, 8, 0},
+        {"huge version numbers", "2147483647.2147483647.2147483647", 8, 0, nullptr, 45, 1},
+        {"huge minor of 5.5", "5.2147483647.0", 8, 0, nullptr, 45, 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
