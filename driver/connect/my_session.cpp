@@ -11,6 +11,8 @@
 #include "protocol/my_decode.h"
 #include "protocol/my_pkt.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <mutex>
 
@@ -280,6 +282,23 @@ static void add_collation(my_connection *c, my_statement *s, void *)
     }
 }
 
+/* The server a collation table belongs to: the address and port the logon
+ * reached and the version it announced. Empty when the address is unknown
+ * (nothing is cached then). */
+static std::string collation_server(const my_connection *c)
+{
+    if (!c->server_in_use || !c->server_version)
+        return std::string();
+    char *host = ms_to_utf8(c->server_in_use);
+    char *version = ms_to_utf8(c->server_version);
+    std::string key;
+    if (host && version)
+        key = std::string(host) + ":" + std::to_string(c->port_in_use) + "/" + version;
+    free(host);
+    free(version);
+    return key;
+}
+
 void load_collations(my_connection *c)
 {
     if (!c->collations) {
@@ -287,10 +306,37 @@ void load_collations(my_connection *c)
         if (!c->collations)
             return;
     }
-    run_inner_query(c, "select id, character_set_name from information_schema.collations ORDER BY id",
-                    add_collation, nullptr, 0);
+    my_environment *env = handle_env(c);
+    std::string server;
+    try {
+        server = collation_server(c);
+        if (env && !server.empty()) {
+            std::lock_guard<qv_mutex> g(env->attr_lock);
+            for (const collation_cache_entry &e : env->collation_cache)
+                if (e.server == server) {
+                    *c->collations = e.collations;
+                    QV_TRACE(c, LOG_DETAIL, "collations of %s taken from the environment",
+                             server.c_str());
+                    return;
+                }
+        }
+    } catch (...) {
+        server.clear();   /* out of memory: ask the server as if nothing were cached */
+    }
+    c->collations->clear();
+    if (run_inner_query(c, "select id, character_set_name from information_schema.collations ORDER BY id",
+                        add_collation, nullptr, 0) != 0)
+        return;
     /* The table is kept newest first: each row goes on the front. */
     std::reverse(c->collations->begin(), c->collations->end());
+    if (!env || server.empty() || c->collations->empty())
+        return;
+    try {
+        std::lock_guard<qv_mutex> g(env->attr_lock);
+        env->collation_cache.push_back({server, *c->collations});
+    } catch (...) {
+        /* out of memory: the next logon asks again */
+    }
 }
 
 static void check_version_comment(my_connection *c, my_statement *s, void *)

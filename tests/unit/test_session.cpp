@@ -5,6 +5,8 @@
 // MemSQL) and records every command it receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <map>
 #include <mutex>
 #include <optional>
@@ -326,6 +328,42 @@ TEST_F(session_setup_test, CollationTableSizesCharacterColumns)
     EXPECT_EQ(charset_max_bytes(c, 33), 3);
     EXPECT_EQ(charset_max_bytes(c, 8), 1);
     EXPECT_EQ(charset_max_bytes(c, 63), 1);    // not in the table
+}
+
+// A later logon to the same server at the same version takes the collation
+// table the environment kept; another version or another server asks again.
+TEST_F(session_setup_test, CollationsAreAskedForOncePerServerAndVersion)
+{
+    const struct {
+        int port;
+        const char *version;
+        bool asked;
+    } logons[] = {
+        {3306, "10.11.6-MariaDB", true},
+        {3306, "10.11.6-MariaDB", false},
+        {3307, "10.11.6-MariaDB", true},
+        {3306, "11.4.2-MariaDB", true},
+        {3306, "11.4.2-MariaDB", false},
+    };
+    bool first = true;
+    for (const auto &l : logons) {
+        SCOPED_TRACE(std::to_string(l.port) + " " + l.version);
+        if (!first) {
+            c = conn_create(env, 3);   // another connection of the same environment
+            script.commands.clear();
+        }
+        first = false;
+        open();
+        c->port_in_use = l.port;   // the fake server's own port changes every time
+        set_text(&c->server_version, l.version);
+        EXPECT_EQ(session_setup(c), 0);
+        std::vector<std::string> seen = finish();
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), std::string(COLLATIONS)), l.asked ? 1 : 0);
+        ASSERT_NE(c->collations, nullptr);
+        ASSERT_EQ(c->collations->size(), 3u);
+        EXPECT_EQ(c->collations->front().id, 45);
+        EXPECT_EQ(charset_max_bytes(c, 33), 3);
+    }
 }
 
 TEST_F(session_setup_test, MemSqlIsRecognisedByItsVersionComment)
