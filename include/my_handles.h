@@ -310,6 +310,7 @@ struct my_connection {
     int32_t LocalInfile;           /* 1: the application's own LOAD DATA LOCAL INFILE may upload */
     int32_t EnableCleartextPlugin; /* mysql_clear_password also without TLS or a local socket */
     my_string *HostNameInCertificate; /* name the server's certificate must carry; null: SERVER */
+    int32_t NoBinaryDirect;        /* 1: SQLExecDirect sends queries as text (text rows) */
     int32_t Encrypt;               /* 0 no, 1 yes, 2 optional */
     int32_t LogonTimeout;          /* ms */
     int32_t ConnectionTimeout;     /* ms; read time-out */
@@ -330,6 +331,7 @@ struct my_connection {
     int32_t protocol_version;
     my_string *server_version;
     int32_t version_major, version_minor, version_patch;
+    int32_t server_mariadb;        /* the server is MariaDB (version text or capabilities) */
     unsigned char connection_id[4];
     unsigned char scramble[256];
     int32_t scramble_length;
@@ -475,8 +477,12 @@ struct my_statement {
     my_string *cursor_name;
     int32_t found_param_count;
     int32_t is_select;
+    int32_t single_query;          /* the text is one SELECT (or WITH) statement, no
+                                      parameter markers */
     uint32_t statement_id;
     int32_t prepared;
+    int32_t binary_result;         /* the open result's rows are binary: a direct query
+                                      that ran as prepare and execute */
     int32_t executed;
     int32_t described;
     int32_t params_described;

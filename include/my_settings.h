@@ -57,7 +57,7 @@ enum setting_id {
     SET_collation_connection, SET_Text_Prepare, SET_NoCache, SET_ConvToUtf, SET_ConvWToUtf,
     SET_AnsiMode, SET_SQLMode, SET_WindowsUser, SET_NTLMv2, SET_Kerberos, SET_GSSLIB,
     SET_GSSFLAG, SET_Principal, SET_NullDatetimes, SET_TimeAsTime, SET_LocalInfile,
-    SET_EnableCleartextPlugin, SET_HostNameInCertificate,
+    SET_EnableCleartextPlugin, SET_HostNameInCertificate, SET_NoBinaryDirect,
     /* never written out */
     SET_Encrypt, SET_LogonTimeout, SET_ConnectionTimeout, SET_Logging, SET_LogFile,
     SETTING_COUNT
@@ -180,6 +180,8 @@ inline constexpr setting_row setting_table[SETTING_COUNT] = {
                EnableCleartextPlugin, 0, 0, QV_NO_PROMPT),
     QV_TEXT_ROW(SET_HostNameInCertificate, "HostNameInCertificate", "HostNameInCertificate",
                 "HostNameInCertificate=%S;", HostNameInCertificate, 0, 0, QV_NO_PROMPT),
+    QV_NUM_ROW(SET_NoBinaryDirect, "NoBinaryDirect", "NoBinaryDirect", "NoBinaryDirect=yes;",
+               FORM_BOOLEAN, OUT_FLAG, BOOL_STRICT, NoBinaryDirect, 0, 0, QV_NO_PROMPT),
     QV_NUM_ROW(SET_Encrypt, "encrypt", "Encrypt", nullptr, FORM_ENCRYPT, OUT_NEVER,
                BOOL_STRICT, Encrypt, 19, 12, QV_PROMPT(Encrypt)),
     QV_NUM_ROW(SET_LogonTimeout, "LogonTimeout", "LogonTimeout", nullptr, FORM_INTEGER,

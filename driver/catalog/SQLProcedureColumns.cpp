@@ -11,6 +11,7 @@
 
 #include "catalog/my_catalog.h"
 #include "desc/my_desc.h"
+#include "protocol/my_pkt.h"
 #include "protocol/my_proto.h"
 
 namespace {
@@ -219,7 +220,7 @@ int read_parameters(my_statement *stmt, const cat_arg &catalog, const cat_arg &p
 /* PARAMETERS came with MySQL 5.5: older servers describe no routine. */
 int server_has_parameters(const my_connection *c)
 {
-    return c->version_major > 5 || (c->version_major == 5 && c->version_minor >= 5);
+    return server_version_at_least(c, 5, 5, 0);
 }
 
 SQLRETURN procedure_columns(my_statement *stmt, const void *cat, SQLSMALLINT cat_len,

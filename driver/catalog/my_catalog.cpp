@@ -354,7 +354,7 @@ int cat_row::insert(my_statement *stmt) const
 
 int server_has_information_schema(const my_connection *c)
 {
-    return c->version_major > 5 || (c->version_major == 5 && c->version_minor >= 2);
+    return server_version_at_least(c, 5, 2, 0);
 }
 
 /* ================================================================ frame */

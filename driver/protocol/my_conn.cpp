@@ -28,6 +28,8 @@ enum {
     COM_QUERY = 0x03,
     COM_FIELD_LIST = 0x04,
     COM_STMT_PREPARE = 0x16,
+    COM_STMT_EXECUTE = 0x17,
+    COM_STMT_CLOSE = 0x19,
     COM_STMT_FETCH = 0x1C,
 };
 
@@ -419,6 +421,18 @@ static int read_response(void *h, const char *op, int from_next)
     return rc;
 }
 
+/* The start of a statement's response to the command just sent, read as
+ * every execution's response is: queued whole first unless NoCache. */
+static int statement_response(my_statement *s)
+{
+    s->more_results = 0;
+    s->cursor_exists = 0;
+    stmt_drop_row(s);
+    if (pull_data_locally(s) != 0)
+        return -1;
+    return read_response(s, "send_and_execute", 0);
+}
+
 int send_and_execute(void *h, my_packet *p)
 {
     QV_TRACE(h, LOG_DETAIL, "send_and_execute:");
@@ -431,13 +445,8 @@ int send_and_execute(void *h, my_packet *p)
         return -1;
     if (send_packet(h, p) != 0)
         return -1;
-    if (my_statement *s = as_stmt(h)) {
-        s->more_results = 0;
-        s->cursor_exists = 0;
-        stmt_drop_row(s);
-        if (pull_data_locally(s) != 0)
-            return -1;
-    }
+    if (my_statement *s = as_stmt(h))
+        return statement_response(s);
     return read_response(h, "send_and_execute", 0);
 }
 
@@ -551,6 +560,189 @@ int prepare_stmt(my_statement *s, const my_string *text)
     }
     free(reply.data);
     return rc;
+}
+
+/* ============================================ prepare, execute and close */
+
+/* "The statement just prepared": MariaDB takes this id in the commands sent
+ * behind a prepare, before its answer has been read. */
+static const uint32_t LAST_PREPARED = 0xFFFFFFFFu;
+static const char PEC[] = "prepare_execute_close";
+
+int server_executes_last_prepared(const my_connection *c)
+{
+    /* MariaDB from 10.2; MariaDB leaves out the capability MySQL calls
+     * CLIENT_LONG_PASSWORD, which every MySQL since 4.1 announces */
+    int mariadb = c->server_mariadb || !(c->server_caps & CLIENT_LONG_PASSWORD);
+    return mariadb && server_version_at_least(c, 10, 2, 0);
+}
+
+/* Appends a whole packet (header with sequence 0, then the payload) behind
+ * the ones already in p. */
+static int append_command(my_packet *p, const unsigned char *payload, uint32_t n)
+{
+    return packet_put_u24(p, n) || packet_put_u8(p, 0) || packet_put_bytes(p, payload, n);
+}
+
+/* A command of the exchange other than the prepare: its payload as a packet
+ * of its own, sequence 0. Null with HY001 posted. */
+static my_packet *raw_command(my_statement *s, const unsigned char *payload, size_t n)
+{
+    packet_reset_seq(s);
+    my_packet *p = packet_new(s);
+    if (p && packet_put_bytes(p, payload, n) == 0)
+        return p;
+    packet_free(p);
+    post_error(s, ST_HY001, 0, nullptr);
+    return nullptr;
+}
+
+/* The three commands, written together: on a plain link in one write (the
+ * execute and the close ride behind the prepare in its buffer, each with
+ * its own header), on a compressed one as three frames one after the
+ * other. Either way nothing is read before all three are out. 0 or -1
+ * (posted). */
+static int send_prepare_execute_close(my_statement *s, const my_string *text)
+{
+    static const unsigned char execute[10] = {COM_STMT_EXECUTE, 0xFF, 0xFF, 0xFF, 0xFF,
+                                              0x00 /* no cursor */, 1, 0, 0, 0 /* one run */};
+    static const unsigned char close[5] = {COM_STMT_CLOSE, 0xFF, 0xFF, 0xFF, 0xFF};
+    my_connection *c = handle_conn(s);
+    my_packet *p = text_command(s, COM_STMT_PREPARE, text, 0);
+    if (!p)
+        return -1;
+    if (c->compress_active) {
+        int rc = send_command(s, p);
+        if (rc == 0)
+            rc = send_command(s, raw_command(s, execute, sizeof execute));
+        if (rc == 0)
+            rc = send_command(s, raw_command(s, close, sizeof close));
+        return rc;
+    }
+    uint32_t payload = (uint32_t)p->length - 4;
+    if (append_command(p, execute, sizeof execute) != 0 ||
+        append_command(p, close, sizeof close) != 0) {
+        packet_free(p);
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    /* the prepare's own header, as packet_send writes it */
+    p->data[0] = (unsigned char)payload;
+    p->data[1] = (unsigned char)(payload >> 8);
+    p->data[2] = (unsigned char)(payload >> 16);
+    p->data[3] = 0;
+    QV_TRACE(s, LOG_DETAIL, "%s: sending %d bytes", PEC, (int)p->length);
+    int written = net_write(c, p->data, (size_t)p->length);
+    int rc = written == p->length ? 0 : -1;
+    packet_free(p);
+    if (rc != 0) {
+        conn_mark_dead(c);
+        return -1;
+    }
+    s->seq = 1;
+    return 0;
+}
+
+/* Reads and drops the definitions that follow a prepare's OK (parameters,
+ * then columns, each list closed by an EOF unless CLIENT_DEPRECATE_EOF):
+ * the execute's own response describes the result again. */
+static int skip_prepared_definitions(my_statement *s, const prepare_ok &ok)
+{
+    int eof = !(handle_conn(s)->client_caps & CLIENT_DEPRECATE_EOF);
+    int64_t left = 0;
+    for (int n : {ok.params, ok.columns})
+        if (n > 0)
+            left += n + eof;
+    my_packet scratch = {};
+    int rc = 0;
+    for (; left > 0 && rc == 0; left--) {
+        rc = read_into(s, &scratch, PEC, nullptr);
+        /* an error in the middle of a description is no answer a prepare
+         * gives: the conversation lost its place */
+        if (rc == 0 && lead_byte(&scratch) == 0xFF) {
+            QV_TRACE(s, LOG_ERROR, "%s: unexpected packet type %x", PEC, 0xFF);
+            post_error(s, ST_08S01, 0, "unexpected packet type %x", 0xFF);
+            conn_mark_dead(handle_conn(s));
+            rc = -1;
+        }
+    }
+    free(scratch.data);
+    return rc;
+}
+
+/* The prepare failed: the execute of the statement just prepared must
+ * fail too, and the close has no answer. 1 when it did (nothing ran, the
+ * text may go); -1 when the server answered otherwise. */
+static int read_refused_execute(my_statement *s)
+{
+    s->seq = 1;   /* the execute's answer is numbered from its command */
+    my_packet reply = {};
+    int rc = -1;
+    if (read_into(s, &reply, PEC, &AT_START) == 0) {
+        if (lead_byte(&reply) == 0xFF) {
+            trace_error_packet(s, &reply, PEC);
+            rc = 1;
+        } else {
+            /* It ran something the failed prepare did not make: a server
+             * that keeps an earlier statement as "the last prepared". What
+             * it did cannot be told apart from what the application asked
+             * for, so the session ends here (a transaction with it). */
+            QV_TRACE(s, LOG_ERROR, "%s: the execute of a failed prepare answered %x", PEC,
+                     lead_byte(&reply));
+            post_error(s, ST_08S01, 0,
+                       "the server executed a statement after its prepare had failed");
+            conn_mark_dead(handle_conn(s));
+        }
+    }
+    free(reply.data);
+    return rc;
+}
+
+int prepare_execute_close(my_statement *s, const my_string *text)
+{
+    QV_TRACE(s, LOG_DETAIL, "%s: '%S'", PEC, text);
+    wire_exchange x(s);
+    if (check_wire_free(s) != 0)
+        return -1;
+    if (send_prepare_execute_close(s, text) != 0)
+        return -1;
+    s->more_results = 0;
+    s->row_count_valid = 0;
+    my_packet reply = {};
+    prepare_ok ok = {};
+    int rc = read_into(s, &reply, PEC, nullptr);
+    if (rc == 0) {
+        unsigned lead = lead_byte(&reply);
+        if (lead == 0xFF) {
+            trace_error_packet(s, &reply, PEC);
+            rc = 1;
+        } else if (lead != 0x00) {
+            QV_TRACE(s, LOG_ERROR, "%s: unexpected packet type %x", PEC, lead);
+            post_error(s, ST_08S01, 0, "unexpected packet type %x", lead);
+            conn_mark_dead(handle_conn(s));
+            rc = -1;
+        } else if (decode_prepare_ok(s, &reply, &ok) != 0) {
+            conn_mark_dead(handle_conn(s));
+            rc = -1;
+        } else {
+            rc = skip_prepared_definitions(s, ok);
+        }
+    }
+    free(reply.data);
+    if (rc == 1) {
+        QV_TRACE(s, LOG_DETAIL, "%s: not prepared, the text goes instead", PEC);
+        return read_refused_execute(s);
+    }
+    if (rc != 0)
+        return -1;
+    /* The execute was sent without values: with parameters the server
+     * counted (and the driver did not), its answer is what the statement
+     * did, as it is for any execute; the text is not tried after it. */
+    if (ok.params > 0)
+        QV_TRACE(s, LOG_ERROR, "%s: the server counts %d parameters", PEC, ok.params);
+    s->seq = 1;   /* the execute's response is numbered from its command */
+    s->binary_result = 1;
+    return statement_response(s);
 }
 
 int read_next_row(my_statement *s)

@@ -92,6 +92,24 @@ int execute_query(void *handle, const my_string *text);
 int table_field_list(my_statement *s, const my_string *table);
 /* Server-side prepare (or, with Text_Prepare, only the mark). */
 int prepare_stmt(my_statement *s, const my_string *text);
+/* 1 when the server takes an execute and a close of "the statement just
+ * prepared" sent behind the prepare, before its answer (MariaDB 10.2 on). */
+int server_executes_last_prepared(const my_connection *c);
+/* Runs a query that returns rows in binary rows at the cost of one round
+ * trip: COM_STMT_PREPARE of text, COM_STMT_EXECUTE and COM_STMT_CLOSE of
+ * the statement just prepared, written together. The prepare's answer is
+ * read and its definitions dropped; then the execute's response is read as
+ * send_and_execute reads a response (queued unless NoCache; the result's
+ * rows are binary: s->binary_result). The statement is closed on the server
+ * when the call returns.
+ *   0   the statement ran;
+ *  -1   it failed: the server's error on the execute, or a broken link
+ *       (posted). Nothing is to be sent again;
+ *   1   the server did not prepare it: nothing ran and nothing is posted
+ *       (the server's answers are in the trace); the caller sends the text.
+ * The caller checks that the server can do it and that text is one query
+ * without parameter markers, within one packet. */
+int prepare_execute_close(my_statement *s, const my_string *text);
 /* COM_STMT_FETCH for one row of a server cursor (no response read). */
 int read_next_row(my_statement *s);
 /* Reads the whole response of the command just sent into the queue. */

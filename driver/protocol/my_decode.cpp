@@ -106,7 +106,9 @@ static int read_failed(void *h)
 
 /* ------------------------------------------------------------- ERR packet */
 
-int decode_error_packet(void *h, my_packet *p)
+/* The error number, SQLSTATE (HY000 when the packet has none) and text of
+ * an ERR packet; the caller frees the two strings. */
+static int read_error_packet(void *h, my_packet *p, my_string **state_out, my_string **text_out)
 {
     packet_get_u8(p, nullptr);   /* 0xFF */
     int native = 0;
@@ -129,10 +131,29 @@ int decode_error_packet(void *h, my_packet *p)
     my_string *state = has_state ? ms_from_latin1_n(sqlstate, sizeof sqlstate) : nullptr;
     if (!state)
         state = ms_from_latin1("HY000");
+    *state_out = state;
+    *text_out = text;
+    return native;
+}
+
+int decode_error_packet(void *h, my_packet *p)
+{
+    my_string *state, *text;
+    int native = read_error_packet(h, p, &state, &text);
     QV_TRACE(h, LOG_DETAIL, "Error Packet %d '%S' '%S'", native, state, text);
     post_server_message(h, native, state, text, 0, 0);
     ms_free(text);
     return 0;
+}
+
+int trace_error_packet(void *h, my_packet *p, const char *op)
+{
+    my_string *state, *text;
+    int native = read_error_packet(h, p, &state, &text);
+    QV_TRACE(h, LOG_DETAIL, "%s: Error Packet %d '%S' '%S'", op, native, state, text);
+    ms_free(state);
+    ms_free(text);
+    return native;
 }
 
 /* ------------------------------------------------------------- EOF packet */
@@ -607,9 +628,8 @@ static int describe_prepared(my_statement *s, int count, int kind)
     return begin_description(s, kind, 0) ? 0 : -1;
 }
 
-int decode_prep_stmt(my_statement *s, my_packet *p)
+int decode_prepare_ok(my_statement *s, my_packet *p, prepare_ok *out)
 {
-    QV_TRACE(s, LOG_DETAIL, "decode_prep_stmt");
     /* status, statement id, column and parameter counts are required; the
      * filler and the warning count are absent from the oldest servers. */
     if (!packet_need(p, 9) || packet_peek_u8(p) != 0x00)
@@ -635,12 +655,24 @@ int decode_prep_stmt(my_statement *s, my_packet *p)
     QV_TRACE(s, LOG_DETAIL, "number of parameters: %d", params);
     QV_TRACE(s, LOG_DETAIL, "number of warnings: %d", warnings);
 
-    s->statement_id = (uint32_t)id[0] | (uint32_t)id[1] << 8 | (uint32_t)id[2] << 16 |
-                      (uint32_t)id[3] << 24;
+    out->statement_id = (uint32_t)id[0] | (uint32_t)id[1] << 8 | (uint32_t)id[2] << 16 |
+                        (uint32_t)id[3] << 24;
+    out->columns = columns;
+    out->params = params;
     s->status.warnings = warnings;
-    int rc = describe_prepared(s, params, DEF_PARAMS);
+    return 0;
+}
+
+int decode_prep_stmt(my_statement *s, my_packet *p)
+{
+    QV_TRACE(s, LOG_DETAIL, "decode_prep_stmt");
+    prepare_ok ok;
+    if (int rc = decode_prepare_ok(s, p, &ok))
+        return rc;
+    s->statement_id = ok.statement_id;
+    int rc = describe_prepared(s, ok.params, DEF_PARAMS);
     if (rc == 0)
-        rc = describe_prepared(s, columns, DEF_COLUMNS);
+        rc = describe_prepared(s, ok.columns, DEF_COLUMNS);
     if (rc == 0)
         s->prepared = 1;
     return rc;

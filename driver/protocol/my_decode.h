@@ -34,6 +34,9 @@ enum def_kind {
 /* ERR packet: posts the server's SQLSTATE, error number and text on handle.
  * Always 0. */
 int decode_error_packet(void *handle, my_packet *p);
+/* The same packet decoded for the trace only ("<op>: Error Packet ..."):
+ * nothing is posted. Returns the server's error number. */
+int trace_error_packet(void *handle, my_packet *p, const char *op);
 
 /* EOF packet (also the OK-shaped end-of-rows packet sent with
  * CLIENT_DEPRECATE_EOF): stores server status and warnings. quiet: no log. */
@@ -56,6 +59,15 @@ int decode_field_defs(void *handle, int64_t count, int kind, int prepared);
 /* The prepare OK packet p and the parameter and column definitions that
  * follow it on the wire. Sets prepared and statement_id on success. */
 int decode_prep_stmt(my_statement *stmt, my_packet *p);
+/* Only the prepare OK packet itself (traced; the statement's warning count
+ * set): the statement id and the counts of the definitions that follow it.
+ * 0, or -6 with 08S01 posted. */
+struct prepare_ok {
+    uint32_t statement_id;
+    int columns;
+    int params;
+};
+int decode_prepare_ok(my_statement *stmt, my_packet *p, prepare_ok *out);
 
 /* One definition of a field-list response, for column index (from 0):
  * index 0 starts a new IRD, later ones grow it. On failure the IRD is left

@@ -246,6 +246,7 @@ void clear_handshake(my_connection *c)
     c->auth_plugin_name = nullptr;
     c->protocol_version = 0;
     c->version_major = c->version_minor = c->version_patch = 0;
+    c->server_mariadb = 0;
     memset(c->connection_id, 0, sizeof c->connection_id);
     memset(c->scramble, 0, sizeof c->scramble);
     c->scramble_length = 0;
@@ -336,6 +337,7 @@ void decode_server_version(my_connection *c)
     c->version_major = parts[0];
     c->version_minor = parts[1];
     c->version_patch = parts[2];
+    c->server_mariadb = text && strstr(text, "MariaDB") != nullptr;
     QV_TRACE(c, LOG_DETAIL, "decode_server_version: '%s' : %d %d %d", text ? text : "", parts[0],
              parts[1], parts[2]);
     free(text);
@@ -356,23 +358,13 @@ static int charset_configured(const my_connection *c)
  * is what Linux applications hold. A server whose default is already a
  * UTF-8 collation keeps it; utf8mb4 (4-byte characters) exists from 5.5.3,
  * utf8 from 4.1. */
-static int version_at_least(const my_connection *c, int major, int minor, int patch)
-{
-    /* compared part by part: a server may announce any numbers */
-    if (c->version_major != major)
-        return c->version_major > major;
-    if (c->version_minor != minor)
-        return c->version_minor > minor;
-    return c->version_patch >= patch;
-}
-
 static int default_charset(const my_connection *c)
 {
     if (charset_is_utf8(c, c->charset))
         return c->charset;
-    if (c->version_major == 0 || version_at_least(c, 5, 5, 3))
+    if (c->version_major == 0 || server_version_at_least(c, 5, 5, 3))
         return UTF8MB4_GENERAL_CI;
-    if (version_at_least(c, 4, 1, 0))
+    if (server_version_at_least(c, 4, 1, 0))
         return UTF8_GENERAL_CI;
     return c->charset;
 }

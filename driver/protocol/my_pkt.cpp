@@ -83,11 +83,19 @@ int conn_wire_utf8(const my_connection *c)
     return c && charset_is_utf8(c, c->charset);
 }
 
+int server_version_at_least(const my_connection *c, int major, int minor, int patch)
+{
+    if (c->version_major != major)
+        return c->version_major > major;
+    if (c->version_minor != minor)
+        return c->version_minor > minor;
+    return c->version_patch >= patch;
+}
+
 /* Servers older than 3.23 use 4-byte values where newer ones use 8. */
 static int old_server(const my_connection *c)
 {
-    return c && c->version_major > 0 &&
-           (c->version_major < 3 || (c->version_major == 3 && c->version_minor < 23));
+    return c && c->version_major > 0 && !server_version_at_least(c, 3, 23, 0);
 }
 
 /* The statement's counter when the handle is a statement, else its

@@ -97,6 +97,11 @@ static inline unsigned lead_byte(const my_packet *p)
     return p->pos < p->limit ? p->data[p->pos] : 0x100;
 }
 
+/* 1 when the server's version, as the logon decoded it (MariaDB's "5.5.5-"
+ * prefix gone), is at least major.minor.patch. Compared part by part: a
+ * server may announce any numbers. */
+int server_version_at_least(const my_connection *c, int major, int minor, int patch);
+
 /* 1 when a character-set (collation) number names a UTF-8 set, from the
  * server's collation list when loaded, else from the known numbers. */
 int charset_is_utf8(const my_connection *c, int charset_number);

@@ -246,7 +246,7 @@ SQLRETURN transfer_bound_columns(my_statement *s)
 static int binary_rows(const my_statement *s)
 {
     const my_connection *c = handle_conn(s);
-    return s->prepared && !(c && c->Text_Prepare);
+    return s->binary_result || (s->prepared && !(c && c->Text_Prepare));
 }
 
 /* One row of the rowset: read, decode, fill the bound columns. A row that

@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <string>
 #include <vector>
@@ -410,6 +411,7 @@ struct sql_summary {
     int depth;                    /* parenthesis depth of plain text */
     int keyword_pos[KW_COUNT];    /* output position before the keyword, -1 unseen */
     int markers;
+    int semicolons;               /* in plain text, after the trailing ones went */
     infile_matcher infile;        /* LOAD ... LOCAL INFILE statements */
     int infile_statements;
 };
@@ -482,6 +484,8 @@ static void note_text_unit(sql_summary *m, const uint16_t *in, uint32_t i, uint3
         m->depth++;
     else if (c == ')')
         m->depth--;
+    else if (c == ';')
+        m->semicolons++;
 }
 
 /* Leading and trailing blanks go (byte-order marks with them: the scan
@@ -536,6 +540,11 @@ static int verb_is_select(const char *verb)
     return (verb[0] | 0x20) == 's' && (verb[1] | 0x20) == 'e' && (verb[2] | 0x20) == 'l';
 }
 
+static int verb_is_with(const char *verb)
+{
+    return strcasecmp(verb, "with") == 0;
+}
+
 static void trace_summary(my_statement *s, const my_string *out, const sql_summary *m)
 {
     const int *k = m->keyword_pos;
@@ -577,6 +586,9 @@ my_string *my_process_sql(my_statement *s, const my_string *text)
 
     s->found_param_count = m.markers;
     s->is_select = verb_is_select(m.verb);
+    /* trailing semicolons are gone: one left separates statements */
+    s->single_query = (s->is_select || verb_is_with(m.verb)) && m.markers == 0 &&
+                      m.semicolons == 0;
     s->local_infile_statements = m.infile_statements;
     trace_summary(s, out, &m);
     return out;

@@ -69,7 +69,9 @@ int sql_scan_next(sql_scanner *sc, sql_token *t);
 /* ---- text processing --------------------------------------------------- */
 /* Trims text (leading blanks and byte-order marks; trailing blanks, then
  * trailing ';'), drops byte-order marks outside literals and comments,
- * and sets s->found_param_count and s->is_select. Returns a new string the
+ * and sets s->found_param_count, s->is_select and s->single_query (one
+ * SELECT or WITH, no markers, no ';' left outside literals and comments:
+ * the text of several statements). Returns a new string the
  * caller owns (the input stays the caller's), or null with HY001 posted. */
 my_string *my_process_sql(my_statement *s, const my_string *text);
 

@@ -57,6 +57,7 @@ int my_close_stmt(my_statement *s, int unprepare)
     }
     if (s->internal_rs)
         internal_rs_free(s);
+    s->binary_result = 0;
     s->described = 0;
     s->executed = 0;
     s->data_waiting = 0;
@@ -105,17 +106,20 @@ void close_cursor(my_statement *s)
 
 /* ============================================== running parameter rows */
 
-/* What differs between the two executions: how a row's command is built
- * and what the trace calls things. */
+/* What differs between the executions: how a row's command is built, what
+ * the trace calls things, and whether a direct query tries binary rows
+ * first. */
 struct execution {
     int direct;
     my_packet *(*build)(my_statement *s);
+    int binary;
 };
 
 static my_packet *build_direct(my_statement *s) { return create_exec_string(s, s->sql_text); }
 
-static const execution DIRECT = {1, build_direct};
-static const execution PREPARED = {0, create_execute};
+static const execution DIRECT = {1, build_direct, 0};
+static const execution DIRECT_BINARY = {1, build_direct, 1};
+static const execution PREPARED = {0, create_execute, 0};
 
 /* SQL_PARAM_IGNORE and the other operation values that leave a row out. */
 static int skipped_row(const my_statement *s, uint64_t row)
@@ -148,6 +152,17 @@ static int run_one_row(my_statement *s, const execution &e, uint64_t row, SQLRET
 {
     /* in an array, what is said of this set of parameters names it */
     diag_row_scope named(s->apd->array_size >= 2 ? (int64_t)row + 1 : 0);
+    if (e.binary) {
+        /* the text goes only when the server did not prepare it: nothing
+         * it ran, or failed to run, is run again */
+        int ran = prepare_execute_close(s, s->sql_text);
+        if (ran != 1) {
+            if (ran == 0)
+                s->executed = 1;
+            *v = apply_cursor_downgrade(s, ran == 0 ? SQL_SUCCESS : SQL_ERROR);
+            return 0;
+        }
+    }
     my_packet *p = e.build(s);
     if (!p) {
         set_param_status(s, row, SQL_PARAM_ERROR);
@@ -280,6 +295,18 @@ static int claim_connection(my_statement *s)
     return 0;
 }
 
+/* A direct query whose rows may come binary: one SELECT (or WITH) without
+ * markers, run once, on a server that executes the statement it has just
+ * been sent to prepare; text that fits one packet. */
+static int binary_direct(my_statement *s)
+{
+    const my_connection *c = handle_conn(s);
+    return !c->NoBinaryDirect && !c->Text_Prepare && s->single_query &&
+           s->apd->array_size <= 1 && s->sql_text &&
+           s->sql_text->length <= (MAX_PACKET_PAYLOAD - 1) / 3 &&
+           server_executes_last_prepared(c);
+}
+
 SQLRETURN my_exec_direct(my_statement *s, my_string *text)
 {
     s->params_described = 0;
@@ -290,6 +317,7 @@ SQLRETURN my_exec_direct(my_statement *s, my_string *text)
     }
     s->more_results = 0;
     s->prepared = 0;
+    s->binary_result = 0;
     internal_rs_free(s);
     ms_free(s->sql_text);
     s->sql_text = nullptr;
@@ -325,7 +353,7 @@ SQLRETURN exec_direct_rows(my_statement *s)
         if (check_select_limit(s) == 0) {
             if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
                 *processed = 0;
-            rc = run_rows(s, DIRECT);
+            rc = run_rows(s, binary_direct(s) ? DIRECT_BINARY : DIRECT);
         }
     }
     /* a row waiting for data at execution still needs the text */
@@ -342,6 +370,7 @@ SQLRETURN exec_direct_rows(my_statement *s)
 SQLRETURN my_execute(my_statement *s)
 {
     internal_rs_free(s);
+    s->binary_result = 0;
     if (!s->sql_text) {
         QV_TRACE(s, LOG_ERROR, "SQLExecute: No prepared statement");
         post_error(s, ST_HY000, 0, "no prepared statement");

@@ -11,6 +11,7 @@ driver manager finds the private ini files through ODBCSYSINI/ODBCINI.
 Exits 0 when every check passes, 1 otherwise (each failure is printed).
 """
 import decimal
+import os
 import sys
 
 import pyodbc
@@ -105,6 +106,11 @@ def main():
     by_driver = (f"DRIVER={{{env['QV_DRIVER_NAME']}}};SERVER={env['QV_HOST']};PORT={env['QV_PORT']};"
                  f"UID={env['QV_USER']};PWD={env['QV_PASSWORD']};DATABASE={env['QV_DATABASE']};")
     by_dsn = f"DSN={env['QV_DSN']};"
+    # a run may add settings of its own (QV_CONN_EXTRA, e.g. NoBinaryDirect=1)
+    extra = os.environ.get('QV_CONN_EXTRA', '')
+    if extra:
+        by_driver += extra + ';'
+        by_dsn += extra + ';'
     for mode, conn_str, wide in (('narrow', by_dsn, False), ('wide', by_dsn, True),
                                  ('driver', by_driver, True)):
         try:

@@ -498,7 +498,8 @@ struct exec_mode {
 };
 
 const exec_mode MODES[] = {
-    {"ExecDirect", "", false, false},
+    {"ExecDirect", "", false, true},
+    {"ExecDirectText", "NoBinaryDirect=1;", false, false},
     {"TextPrepare", "Text_Prepare=yes;", true, false},
     {"ServerPrepare", "", true, true},
 };

@@ -81,16 +81,29 @@ const server_info &server()
     return s;
 }
 
+// Settings a whole run adds to every connection string (QV_CONN_EXTRA, e.g.
+// "NoBinaryDirect=1"): the same suites run again through another path.
+static std::string with_run_settings(std::string s)
+{
+    const char *e = getenv("QV_CONN_EXTRA");
+    if (!e || !*e)
+        return s;
+    if (!s.empty() && s.back() != ';')
+        s += ';';
+    return s + e + ";";
+}
+
 std::string conn_str(const std::string &extra)
 {
     const server_info &s = server();
-    return "DRIVER={" + s.driver_name + "};SERVER=" + s.host + ";PORT=" + std::to_string(s.port) +
-           ";UID=" + s.user + ";PWD=" + s.password + ";DATABASE=" + s.database + ";" + extra;
+    return with_run_settings("DRIVER={" + s.driver_name + "};SERVER=" + s.host +
+                             ";PORT=" + std::to_string(s.port) + ";UID=" + s.user +
+                             ";PWD=" + s.password + ";DATABASE=" + s.database + ";" + extra);
 }
 
 std::string dsn_conn_str(const std::string &extra)
 {
-    return "DSN=" + server().dsn + ";" + extra;
+    return with_run_settings("DSN=" + server().dsn + ";" + extra);
 }
 
 // ------------------------------------------------------------ handles
