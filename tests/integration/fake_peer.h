@@ -29,6 +29,7 @@ struct tls_identity {
 struct logon_script {
     const tls_identity *tls = nullptr;   // null: no TLS offered
     bytes auth_switch;                   // sent after the response when not empty
+    const fake::greeting_info *greeting = nullptr;   // null: the default one
 };
 
 struct logon_seen {
@@ -49,7 +50,7 @@ inline uint32_t get_u32(const bytes &b)
 // the switch) or the exchange broke.
 inline bool logon(fake::session &s, const logon_script &how, logon_seen *seen)
 {
-    fake::greeting_info g;
+    fake::greeting_info g = how.greeting ? *how.greeting : fake::greeting_info();
     if (how.tls)
         g.capabilities |= fake::CAP_SSL;
     if (!s.send_packet(0, fake::greeting(g)))

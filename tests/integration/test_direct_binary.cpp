@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "integration/fake_peer.h"
 #include "support/qv_support.h"
 
 namespace {
@@ -254,4 +255,103 @@ TEST(DirectBinary, SameAnswersBothWays)
     EXPECT_EQ(seen[0][2].rows, (rows_t{{"3", "1"}}));
     EXPECT_EQ(seen[0][4].rows, (rows_t{{"3"}}));
     EXPECT_EQ(seen[0][7].fetch_failed, "21000 1242;");
+}
+
+// The greeting decides, through a real logon: a MySQL 8 server (its
+// version, CLIENT_LONG_PASSWORD announced) gets the query as text; a
+// MariaDB 10.11 one ("5.5.5-" in front of its version, without that
+// capability) gets prepare, execute and close, and its binary rows are read.
+TEST(DirectBinary, GreetingDecidesTheWay)
+{
+    const struct {
+        const char *name;
+        const char *version;
+        bool mariadb;
+    } cases[] = {
+        {"MySQL 8", "8.0.36", false},
+        {"MariaDB 10.11", "5.5.5-10.11.6-MariaDB-log", true},
+    };
+    for (const auto &t : cases) {
+        SCOPED_TRACE(t.name);
+        fake::greeting_info g;
+        g.server_version = t.version;
+        if (t.mariadb)
+            g.capabilities &= ~fake::CAP_LONG_PASSWORD;
+        std::vector<uint8_t> kinds;   // the commands that carried the query
+        fake::server srv([&](fake::session &s) {
+            peer::logon_script how;
+            how.greeting = &g;
+            peer::logon_seen seen;
+            if (!peer::logon(s, how, &seen))
+                return;
+            bool ours = false;   // the last prepare was of the test's query
+            peer::serve(s, [&](fake::session &s, const fake::bytes &cmd) {
+                std::string text(cmd.begin() + 1, cmd.end());
+                switch (cmd[0]) {
+                case peer::COM_QUERY:
+                    if (peer::query_text(cmd) != "SELECT n FROM t")
+                        return false;
+                    kinds.push_back(cmd[0]);
+                    {
+                        uint8_t seq = 1;
+                        for (const auto &p : {fake::bytes{1}, fake::column_def(fake::column("n", 253)),
+                                              fake::eof_packet(), fake::text_row({std::string("7")}),
+                                              fake::eof_packet()})
+                            s.send_packet(seq++, p);
+                    }
+                    return true;
+                case 0x16:   // COM_STMT_PREPARE: the driver's own queries are refused
+                    ours = text == "SELECT n FROM t";
+                    if (ours) {
+                        kinds.push_back(cmd[0]);
+                        fake::bytes ok{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00,
+                                 0x00, 0x00};
+                        uint8_t seq = 1;
+                        s.send_packet(seq++, ok);
+                        for (const auto &c : fake::binary_columns())
+                            s.send_packet(seq++, fake::column_def(c));
+                        s.send_packet(seq++, fake::eof_packet());
+                    } else {
+                        s.send_packet(1, fake::err_packet(1295, "HY000", "not supported"));
+                    }
+                    return true;
+                case 0x17: {   // COM_STMT_EXECUTE
+                    if (!ours) {
+                        s.send_packet(1, fake::err_packet(1243, "HY000", "Unknown handler"));
+                        return true;
+                    }
+                    kinds.push_back(cmd[0]);
+                    uint8_t seq = 1;
+                    for (const auto &p : fake::binary_result())
+                        s.send_packet(seq++, p);
+                    return true;
+                }
+                case 0x19:   // COM_STMT_CLOSE: no answer
+                    if (ours)
+                        kinds.push_back(cmd[0]);
+                    ours = false;
+                    return true;
+                }
+                return false;
+            });
+        });
+        {
+            qv::connection c;
+            ASSERT_TRUE(SQL_SUCCEEDED(c.connect(peer::conn_str(srv.port()))))
+                << qv::describe(qv::diagnostics(c.dbc));
+            qv::handle stmt = qv::alloc_stmt(c.dbc);
+            ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(stmt, (SQLCHAR *)"SELECT n FROM t", SQL_NTS)))
+                << qv::describe(qv::diagnostics(stmt));
+            ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << qv::describe(qv::diagnostics(stmt));
+            char buf[32] = {};
+            SQLLEN ind = 0;
+            ASSERT_EQ(SQLGetData(stmt, 1, SQL_C_CHAR, buf, sizeof buf, &ind), SQL_SUCCESS);
+            EXPECT_STREQ(buf, t.mariadb ? "1234" : "7");
+        }
+        ASSERT_TRUE(srv.wait_done());
+        if (t.mariadb)
+            EXPECT_EQ(kinds, (std::vector<uint8_t>{0x16, 0x17, 0x19}));
+        else
+            EXPECT_EQ(kinds, (std::vector<uint8_t>{peer::COM_QUERY}));
+    }
 }
