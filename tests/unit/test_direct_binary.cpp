@@ -388,3 +388,39 @@ TEST_F(direct_fixture, HostilePrepareAnswerClosesTheLink)
                                                      COM_STMT_CLOSE}));
     }
 }
+
+// Versions are compared part by part, never as one combined number (which
+// huge parts overflow); what the logon decoded from the handshake's text is
+// what is compared.
+TEST(server_version, ComparedPartByPart)
+{
+    const struct {
+        const char *announced;
+        int major, minor, patch;
+        int at_least;
+    } cases[] = {
+        {"10.2.0-MariaDB", 10, 2, 0, 1},
+        {"5.5.5-10.1.48-MariaDB", 10, 2, 0, 0},
+        {"5.5.5-10.11.6-MariaDB", 10, 2, 0, 1},
+        {"9.99.99", 10, 2, 0, 0},
+        {"11.0.0", 10, 2, 0, 1},
+        {"10.2", 10, 2, 1, 0},
+        {"3.22.99", 3, 23, 0, 0},
+        {"5.5.3", 5, 5, 3, 1},
+        {"4.1.0", 5, 5, 3, 0},
+        {"2147483647.2147483647.2147483647", 10, 2, 0, 1},
+        {"99999999999999999999.0.0", 10, 2, 0, 1},
+        {"10.99999999999999999999.0", 11, 0, 0, 0},
+        {"", 3, 23, 0, 0},
+    };
+    my_environment *env = env_create();
+    my_connection *c = conn_create(env, 3);
+    for (const auto &t : cases) {
+        SCOPED_TRACE(t.announced);
+        ms_free(c->server_version);
+        c->server_version = ms_from_latin1(t.announced);
+        decode_server_version(c);
+        EXPECT_EQ(server_version_at_least(c, t.major, t.minor, t.patch), t.at_least);
+    }
+    env_release(env);
+}
