@@ -11,7 +11,11 @@
 //            = 6     COM_FIELD_LIST off the wire
 //            = 7     as 4, rows read from the wire as they are fetched
 // Bits: 8 CLIENT_DEPRECATE_EOF; 16 compressed frames; 32 a Latin-1
-// connection; 64 prepared statements as text (Text_Prepare).
+// connection; 64 prepared statements as text (Text_Prepare); 128 a MariaDB
+// 10.11 server, and for 4 and 7 one query (SELECT a, b FROM t), which goes
+// as prepare, execute and close: the prepare's answer, then the execute's
+// binary rows (or, after a refused prepare, the execute's error and the
+// text's response).
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -122,6 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         c->charset = 8;
     c->Text_Prepare = (mode & 64) != 0;
     c->NoCache = (mode & 7) == 7;
+    if (mode & 128) {
+        c->version_major = 10;
+        c->version_minor = 11;
+        c->server_mariadb = 1;
+    }
 
     SQLHSTMT h = SQL_NULL_HSTMT;
     if (SQLAllocHandle(SQL_HANDLE_STMT, c, &h) != SQL_SUCCESS)
@@ -130,7 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     switch (mode & 7) {
     case 4:
     case 7:
-        if (SQL_SUCCEEDED(SQLExecDirect(h, (SQLCHAR *)"SELECT a, b FROM t; SELECT 1", SQL_NTS)))
+        if (SQL_SUCCEEDED(SQLExecDirect(h, (SQLCHAR *)(mode & 128 ? "SELECT a, b FROM t"
+                                                                  : "SELECT a, b FROM t; SELECT 1"),
+                                        SQL_NTS)))
             read_results(h);
         break;
     case 5: {

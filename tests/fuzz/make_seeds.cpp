@@ -156,6 +156,22 @@ void response_seeds()
     write_seed("response", "prepared-compressed", byte(5 | 16) + frame(stream(pr, 1), 1) + frame(stream(ex, 1), 1));
     write_seed("response", "prepared-text", byte(5 | 64) + stream(q, 1));
 
+    // a direct query on MariaDB: prepare (no parameters), execute, close
+    std::vector<bytes> pd = pr;
+    pd[0][7] = 0;                          // no parameters
+    pd.erase(pd.begin() + 1, pd.begin() + 3);   // nor their definition and EOF
+    write_seed("response", "direct-binary", byte(4 | 128) + stream(pd, 1) + stream(ex, 1));
+    write_seed("response", "direct-binary-nocache", byte(7 | 128) + stream(pd, 1) + stream(ex, 1));
+    write_seed("response", "direct-binary-compressed",
+               byte(4 | 16 | 128) + frame(stream(pd, 1), 1) + frame(stream(ex, 1), 2));
+    write_seed("response", "direct-refused",
+               byte(4 | 128) +
+                   stream({fake::err_packet(1295, "HY000", "This command is not supported in the "
+                                                           "prepared statement protocol yet")}, 1) +
+                   stream({fake::err_packet(1243, "HY000", "Unknown prepared statement handler "
+                                                           "(4294967295) given to mysqld_stmt_execute")}, 1) +
+                   stream(q, 1));
+
     std::vector<bytes> fl;
     for (const auto &c : mixed_columns())
         fl.push_back(fake::column_def(c));
