@@ -564,9 +564,6 @@ int prepare_stmt(my_statement *s, const my_string *text)
 
 /* ============================================ prepare, execute and close */
 
-/* "The statement just prepared": MariaDB takes this id in the commands sent
- * behind a prepare, before its answer has been read. */
-static const uint32_t LAST_PREPARED = 0xFFFFFFFFu;
 static const char PEC[] = "prepare_execute_close";
 
 int server_executes_last_prepared(const my_connection *c)
@@ -604,6 +601,8 @@ static my_packet *raw_command(my_statement *s, const unsigned char *payload, siz
  * (posted). */
 static int send_prepare_execute_close(my_statement *s, const my_string *text)
 {
+    /* statement id 0xFFFFFFFF: "the statement just prepared", which MariaDB
+     * takes in the commands sent behind a prepare before its answer */
     static const unsigned char execute[10] = {COM_STMT_EXECUTE, 0xFF, 0xFF, 0xFF, 0xFF,
                                               0x00 /* no cursor */, 1, 0, 0, 0 /* one run */};
     static const unsigned char close[5] = {COM_STMT_CLOSE, 0xFF, 0xFF, 0xFF, 0xFF};
