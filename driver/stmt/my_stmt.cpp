@@ -153,8 +153,10 @@ static int run_one_row(my_statement *s, const execution &e, uint64_t row, SQLRET
     /* in an array, what is said of this set of parameters names it */
     diag_row_scope named(s->apd->array_size >= 2 ? (int64_t)row + 1 : 0);
     if (e.binary) {
-        /* the text goes only when the server did not prepare it: nothing
-         * it ran, or failed to run, is run again */
+        /* A query names no file: the server may ask for none. The text
+         * goes only when the server did not prepare it: nothing it ran,
+         * or failed to run, is run again. */
+        s->local_infile_files.clear();
         int ran = prepare_execute_close(s, s->sql_text);
         if (ran != 1) {
             if (ran == 0)
