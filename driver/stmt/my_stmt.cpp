@@ -297,13 +297,15 @@ static int claim_connection(my_statement *s)
     return 0;
 }
 
-/* A direct query whose rows may come binary: one SELECT (or WITH) without
- * markers, run once, on a server that executes the statement it has just
- * been sent to prepare; text that fits one packet. */
+/* A direct query whose rows may come binary: the application's own (the
+ * driver's session and catalog queries keep the text exchange they were
+ * written for), one SELECT (or WITH) without markers, run once, on a server
+ * that executes the statement it has just been sent to prepare; text that
+ * fits one packet. */
 static int binary_direct(my_statement *s)
 {
     const my_connection *c = handle_conn(s);
-    return !c->NoBinaryDirect && !c->Text_Prepare && s->single_query &&
+    return !c->NoBinaryDirect && !c->Text_Prepare && !s->driver_own && s->single_query &&
            s->apd->array_size <= 1 && s->sql_text &&
            s->sql_text->length <= (MAX_PACKET_PAYLOAD - 1) / 3 &&
            server_executes_last_prepared(c);

@@ -63,13 +63,14 @@ struct general_log {
     ~general_log() { qv::server_sql("SET GLOBAL general_log=0; TRUNCATE mysql.general_log;"); }
 };
 
-// What the server logged for one session: each query's text, and a change of
+// What the server logged for one session: each query's text (run as text, or
+// executed as a prepared statement, as direct queries are), and a change of
 // database as "Init DB <name>", up to (not including) the text `until`.
 std::vector<std::string> logged(const std::string &connection_id, const std::string &until)
 {
     std::vector<std::string> out;
     auto rows = qv::server_rows("SELECT command_type, argument FROM mysql.general_log WHERE thread_id = " +
-                                connection_id + " AND command_type IN ('Query', 'Init DB')");
+                                connection_id + " AND command_type IN ('Query', 'Execute', 'Init DB')");
     for (const auto &r : rows) {
         if (r.size() < 2)
             continue;

@@ -231,7 +231,8 @@ TEST(CompleteInfo, AttributeListFromTheConnection)
         "TrustServerCertificate=0\0NTLMv2=0\0Kerberos=0\0NullDatetimes=0\0"
         // then the settings without a place of their own, in table order
         "RCVBUFFER=0\0SOKEEPALIVE=0\0PacketSize=0\0ConvWToUtf=0\0GSSFLAG=0\0TimeAsTime=0\0"
-        "LocalInfile=0\0EnableCleartextPlugin=0\0LogonTimeout=0\0ConnectionTimeout=0\0";
+        "LocalInfile=0\0EnableCleartextPlugin=0\0NoBinaryDirect=0\0LogonTimeout=0\0"
+        "ConnectionTimeout=0\0";
     EXPECT_EQ(list, std::string(expected_list, sizeof expected_list - 1));
     t.c->ConvToUtf = 1;   // then texts are UTF-8
     EXPECT_EQ(prompt_attribute_list(t.c).substr(0, 10), "SERVER=h\xc3\xa9");
