@@ -22,17 +22,6 @@
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
 
-/* Chunk sizes of a statement's queue: the first holds the whole response of
- * most statements; each next one doubles up to QUEUE_CHUNK_MOST, so a large
- * result costs a few hundred allocations and wastes at most the tail of each
- * chunk. A cleared queue keeps its first chunk when it is no larger than
- * QUEUE_KEEP. */
-enum : size_t {
-    QUEUE_FIRST_SIZE = 16 * 1024,
-    QUEUE_CHUNK_MOST = 2 * 1024 * 1024,
-    QUEUE_KEEP = 64 * 1024,
-};
-
 /* ======================================================= response tracker */
 
 const response_tracker AT_START = {RS_START, 0};
@@ -631,9 +620,10 @@ int pull_data_locally(my_statement *s)
     response_tracker t = AT_START;
     packet_sink sink = {queue_reserve, &s->queue};
     int pulled = 0;
+    /* nothing is posted while packets read well */
+    int before = diag_count(s);
     for (;;) {
         s->hdr.timed_out = 0;
-        int before = diag_count(s);
         int64_t total;
         if (packet_read_to(s, &sink, &total) != 0) {
             read_failure(s, "pull_data_locally", &t, before);

@@ -253,7 +253,7 @@ static int plan_bound_columns(my_statement *s)
 static int plan_current(const my_statement *s)
 {
     const bind_plan &p = s->plan;
-    const my_connection *c = handle_conn(s);
+    const my_connection *c = (const my_connection *)s->hdr.owner;
     return p.valid && p.ard == s->ard && p.ird == s->ird && p.ard_stamp == s->ard->stamp &&
            p.ird_stamp == s->ird->stamp && p.limit == described_limit(s) &&
            p.charset == (c ? c->charset : 0);
@@ -279,7 +279,8 @@ static SQLRETURN fill_bound_column(my_statement *s, const my_descriptor *ard, co
         oct = nullptr;
     if (!data && !oct && !ind)
         return SQL_SUCCESS;
-    if (refused_for(s, b.column, rec->concise_type))
+    if (b.column <= s->ird->field_count && s->ird->records[b.column - 1].storage.refused &&
+        refused_for(s, b.column, rec->concise_type))
         return SQL_ERROR;
     SQLRETURN rc = get_bound_value(s, b, data, (SQLLEN)rec->octet_length, ind, oct);
     /* the bound buffer took the value; SQLGetData still reads it whole */
