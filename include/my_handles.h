@@ -453,14 +453,17 @@ struct my_connection {
  * geometrically up to a cap, and a record larger than that gets a chunk of
  * its own. */
 struct queue_chunk {
+    queue_chunk *next;             /* the chunk filled after this one */
     size_t cap;                    /* bytes after the chunk's header */
     size_t fill;                   /* bytes of complete records */
     /* the records follow the header */
 };
 
 struct packet_queue {
-    std::vector<queue_chunk *> chunks;   /* owned, in order of arrival */
-    size_t read_chunk;             /* chunk of the next record not taken */
+    queue_chunk *first;            /* owned list, in order of arrival */
+    queue_chunk *last;             /* the chunk being filled */
+    queue_chunk *before_last;      /* the one whose next is last; null when last is first */
+    queue_chunk *read_chunk;       /* chunk of the next record not taken */
     size_t read;                   /* its offset in that chunk */
     size_t pending;                /* bytes handed out for the record being read */
     int64_t count;                 /* records not taken yet */

@@ -128,6 +128,7 @@ static queue_chunk *chunk_new(size_t cap)
 {
     queue_chunk *k = (queue_chunk *)malloc(sizeof(queue_chunk) + cap);
     if (k) {
+        k->next = nullptr;
         k->cap = cap;
         k->fill = 0;
     }
@@ -138,7 +139,7 @@ static queue_chunk *chunk_new(size_t cap)
  * and at least need. */
 static size_t next_chunk_size(const packet_queue *q, size_t need)
 {
-    size_t size = q->chunks.empty() ? (size_t)QUEUE_FIRST_SIZE : q->chunks.back()->cap * 2;
+    size_t size = q->last ? q->last->cap * 2 : (size_t)QUEUE_FIRST_SIZE;
     if (size > QUEUE_CHUNK_MOST)
         size = QUEUE_CHUNK_MOST;
     return size < need ? need : size;
@@ -148,13 +149,13 @@ static size_t next_chunk_size(const packet_queue *q, size_t need)
  * the queue; the bytes handed out by earlier calls for the same record stay
  * (a packet in several pieces asks again as it grows). A record that does
  * not fit the rest of the last chunk starts a new one: committed records
- * never move. Only a chunk that holds nothing but the record being read is
- * reallocated. */
+ * never move. Only a chunk that holds no committed record is reallocated.
+ * Nothing but the chunk itself is allocated. */
 static unsigned char *queue_reserve(void *ctx, int64_t total)
 {
     packet_queue *q = (packet_queue *)ctx;
     size_t need = 4 + (size_t)total;
-    queue_chunk *last = q->chunks.empty() ? nullptr : q->chunks.back();
+    queue_chunk *last = q->last;
     if (last && last->cap - last->fill >= need) {
         q->pending = (size_t)total;
         return chunk_bytes(last) + last->fill + 4;
@@ -172,21 +173,27 @@ static unsigned char *queue_reserve(void *ctx, int64_t total)
         if (!k)
             return nullptr;
         k->cap = cap;
-        q->chunks.back() = k;
+        if (q->before_last)
+            q->before_last->next = k;
+        else
+            q->first = k;
+        if (q->read_chunk == last)
+            q->read_chunk = k;
+        q->last = k;
         q->pending = (size_t)total;
         return chunk_bytes(k) + 4;
     }
     queue_chunk *k = chunk_new(next_chunk_size(q, need));
     if (!k)
         return nullptr;
-    try {
-        q->chunks.push_back(k);
-    } catch (const std::bad_alloc &) {
-        free(k);
-        return nullptr;
-    }
     if (kept)
         memcpy(chunk_bytes(k), chunk_bytes(last) + last->fill, kept);
+    if (last)
+        last->next = k;
+    else
+        q->first = q->read_chunk = k;
+    q->before_last = last;
+    q->last = k;
     q->pending = (size_t)total;
     return chunk_bytes(k) + 4;
 }
@@ -194,7 +201,7 @@ static unsigned char *queue_reserve(void *ctx, int64_t total)
 /* The record whose bytes queue_reserve handed out is complete. */
 static void queue_commit(packet_queue *q, int64_t total)
 {
-    queue_chunk *k = q->chunks.back();
+    queue_chunk *k = q->last;
     int32_t size = (int32_t)total;
     memcpy(chunk_bytes(k) + k->fill, &size, 4);
     k->fill += 4 + (size_t)total;
@@ -205,7 +212,7 @@ static void queue_commit(packet_queue *q, int64_t total)
 /* The last record committed. */
 static const unsigned char *queue_last_record(const packet_queue *q, int64_t total)
 {
-    const queue_chunk *k = q->chunks.back();
+    const queue_chunk *k = q->last;
     return chunk_bytes(k) + k->fill - 4 - (size_t)total;
 }
 
@@ -227,11 +234,11 @@ static void record_packet(const unsigned char *rec, my_packet *v, void *owner)
  * read to the end. Only called while count > 0. */
 static const unsigned char *queue_next_record(packet_queue *q)
 {
-    while (q->read == q->chunks[q->read_chunk]->fill) {
-        q->read_chunk++;
+    while (q->read == q->read_chunk->fill) {
+        q->read_chunk = q->read_chunk->next;
         q->read = 0;
     }
-    return chunk_bytes(q->chunks[q->read_chunk]) + q->read;
+    return chunk_bytes(q->read_chunk) + q->read;
 }
 
 /* Takes the next record as a view: no copy, no allocation. */
@@ -261,7 +268,8 @@ int index_rows(my_statement *s)
     if (q->count == 0)
         return 2;
     /* walks the records without taking them */
-    size_t chunk = q->read_chunk, at = q->read;
+    const queue_chunk *chunk = q->read_chunk;
+    size_t at = q->read;
     try {
         s->rows.at.reserve((size_t)q->count);
     } catch (const std::bad_alloc &) {
@@ -269,11 +277,11 @@ int index_rows(my_statement *s)
         return -1;
     }
     for (int64_t left = q->count; left > 0; left--) {
-        while (at == q->chunks[chunk]->fill) {
-            chunk++;
+        while (at == chunk->fill) {
+            chunk = chunk->next;
             at = 0;
         }
-        const unsigned char *rec = chunk_bytes(q->chunks[chunk]) + at;
+        const unsigned char *rec = chunk_bytes(chunk) + at;
         my_packet v;
         record_packet(rec, &v, s);
         if (lead_byte(&v) == 0xFF)
@@ -301,13 +309,24 @@ my_packet *index_row(my_statement *s, int64_t i)
 /* Frees every chunk but a small first one (keep), empties what is left. */
 static void queue_release(packet_queue *q, bool keep)
 {
-    size_t from = keep && !q->chunks.empty() && q->chunks[0]->cap <= QUEUE_KEEP ? 1 : 0;
-    for (size_t i = from; i < q->chunks.size(); i++)
-        free(q->chunks[i]);
-    q->chunks.resize(from);
-    if (from)
-        q->chunks[0]->fill = 0;
-    q->read_chunk = q->read = q->pending = 0;
+    queue_chunk *k = q->first;
+    if (keep && k && k->cap <= QUEUE_KEEP) {
+        queue_chunk *rest = k->next;
+        k->next = nullptr;
+        k->fill = 0;
+        q->last = k;
+        k = rest;
+    } else {
+        q->first = q->last = nullptr;
+    }
+    while (k) {
+        queue_chunk *next = k->next;
+        free(k);
+        k = next;
+    }
+    q->before_last = nullptr;
+    q->read_chunk = q->first;
+    q->read = q->pending = 0;
     q->count = 0;
 }
 

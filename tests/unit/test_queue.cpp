@@ -49,6 +49,13 @@ struct queue_fixture : ::testing::Test {
     void TearDown() override { env_release(env); }
 
     const packet_queue &q() const { return stmt->queue; }
+    std::vector<const queue_chunk *> chunks() const
+    {
+        std::vector<const queue_chunk *> all;
+        for (const queue_chunk *k = q().first; k; k = k->next)
+            all.push_back(k);
+        return all;
+    }
     void append(const bytes &p) { ASSERT_EQ(queue_append(stmt, p.data(), p.size(), 1), 0); }
     // Takes every queued record and compares it with what was appended.
     void expect_records(const std::vector<bytes> &want)
@@ -91,7 +98,7 @@ TEST_F(queue_fixture, RecordsNeverStraddleChunks)
             append(appended.back());
         }
         std::vector<size_t> per_chunk;
-        for (const queue_chunk *k : q().chunks) {
+        for (const queue_chunk *k : chunks()) {
             size_t n = 0;
             for (size_t at = 0; at < k->fill;) {
                 int32_t size;
@@ -105,7 +112,7 @@ TEST_F(queue_fixture, RecordsNeverStraddleChunks)
         }
         EXPECT_EQ(per_chunk, c.chunk_records);
         if (std::string(c.name) == "exact fill") {
-            EXPECT_EQ(q().chunks[0]->fill, q().chunks[0]->cap);
+            EXPECT_EQ(chunks()[0]->fill, chunks()[0]->cap);
         }
         expect_records(appended);
     }
@@ -123,10 +130,10 @@ TEST_F(queue_fixture, HeldRowsStayInPlaceAsMoreArrive)
     const int N = 60000;   // about 7 MiB: every chunk size up to the cap
     for (int i = 0; i < N; i++)
         append(payload(100 + i % 50, (unsigned)i));
-    EXPECT_GT(q().chunks.size(), 5u);
+    EXPECT_GT(chunks().size(), 5u);
     EXPECT_EQ(view->data, held);
     EXPECT_EQ(bytes(held + 4, held + 4 + 100), first);
-    for (const queue_chunk *k : q().chunks)
+    for (const queue_chunk *k : chunks())
         EXPECT_LE(k->cap, QUEUE_CHUNK_MOST);
 }
 
@@ -138,7 +145,7 @@ TEST_F(queue_fixture, IndexReachesRowsInEveryChunk)
         append(fake::text_row({v}));
     }
     append(fake::eof_packet(0, 2));
-    ASSERT_GT(q().chunks.size(), 3u);
+    ASSERT_GT(chunks().size(), 3u);
     ASSERT_EQ(index_rows(stmt), 0) << all_diags(stmt);
     ASSERT_EQ(stmt->rows.at.size(), (size_t)N);
     // the index does not consume the queue
@@ -160,26 +167,26 @@ TEST_F(queue_fixture, ClearedQueueKeepsOneSmallChunk)
             rows.push_back(payload(200, (unsigned)(i + round)));
             append(rows.back());
         }
-        ASSERT_GT(q().chunks.size(), 1u);
+        ASSERT_GT(chunks().size(), 1u);
         queue_clear(stmt);
-        ASSERT_EQ(q().chunks.size(), 1u);
-        EXPECT_EQ(q().chunks[0]->cap, (size_t)QUEUE_FIRST_SIZE);
-        EXPECT_EQ(q().chunks[0]->fill, 0u);
+        ASSERT_EQ(chunks().size(), 1u);
+        EXPECT_EQ(chunks()[0]->cap, (size_t)QUEUE_FIRST_SIZE);
+        EXPECT_EQ(chunks()[0]->fill, 0u);
         EXPECT_EQ(q().count, 0);
         // the kept chunk takes the next response
         rows.assign({payload(30, 1), payload(40, 2)});
         for (const bytes &r : rows)
             append(r);
-        EXPECT_EQ(q().chunks.size(), 1u);
+        EXPECT_EQ(chunks().size(), 1u);
         expect_records(rows);
     }
     // a first chunk grown past the keep size goes too
     queue_clear(stmt);
     append(payload(QUEUE_KEEP * 2, 9));
     queue_clear(stmt);
-    EXPECT_TRUE(q().chunks.empty());
+    EXPECT_TRUE(chunks().empty());
     release_data_list(stmt);
-    EXPECT_TRUE(q().chunks.empty());
+    EXPECT_TRUE(chunks().empty());
 }
 
 // A response pulled off the wire: a row in continuation packets grows in a
