@@ -82,9 +82,9 @@ static int64_t le(const unsigned char *b, int n)
 }
 
 /* An integer of width bytes: sign- or zero-extended into the 32-bit holder. */
-static int read_int32(my_statement *s, my_packet *p, field *f, int column, int width)
+static inline int read_int32(my_statement *s, my_packet *p, field *f, int column, int width)
 {
-    unsigned char b[4];
+    unsigned char b[4] = {0, 0, 0, 0};
     if (get_fixed(s, p, column, b, width) != 0)
         return -1;
     int64_t v = le(b, width);
@@ -96,7 +96,7 @@ static int read_int32(my_statement *s, my_packet *p, field *f, int column, int w
     return 0;
 }
 
-static int read_int64(my_statement *s, my_packet *p, field *f, int column)
+static inline int read_int64(my_statement *s, my_packet *p, field *f, int column)
 {
     unsigned char b[8];
     if (get_fixed(s, p, column, b, 8) != 0)
@@ -107,7 +107,7 @@ static int read_int64(my_statement *s, my_packet *p, field *f, int column)
     return 0;
 }
 
-static int read_floating(my_statement *s, my_packet *p, field *f, int column, int width)
+static inline int read_floating(my_statement *s, my_packet *p, field *f, int column, int width)
 {
     if (width == 4) {
         if (get_fixed(s, p, column, &f->storage.v.f, 4) != 0)

@@ -578,14 +578,6 @@ bool narrow_as_held(const my_statement *s, const field *f)
     return held_utf8 == (conn && conn->ConvToUtf);
 }
 
-inline void put_lengths(SQLLEN *ind, SQLLEN *oct, SQLLEN n)
-{
-    if (ind)
-        *ind = n;
-    if (oct)
-        *oct = n;
-}
-
 } // namespace
 
 int bound_direct_copy(const my_statement *s, const field *f, int c_type, int *held_type)
@@ -648,69 +640,8 @@ SQLRETURN get_bound_value(my_statement *s, const bound_column &b, void *target,
     const data_storage &ds = f->storage;
     if (ds.data_done)
         return SQL_NO_DATA;
-    if (b.direct && !ds.refused) {
-        if (ds.isnull && ind) {
-            *ind = SQL_NULL_DATA;
-            if (oct)
-                *oct = 0;
-            return SQL_SUCCESS;
-        }
-        if (ds.data_type == b.held_type && !ds.isnull) {
-            switch (b.direct) {
-            case BC_I32:
-                if (ds.is_unsigned)
-                    break;
-                if (target)
-                    memcpy(target, &ds.v.i32, 4);
-                put_lengths(ind, oct, 4);
-                return SQL_SUCCESS;
-            case BC_I32_TO_I64:
-                if (ds.is_unsigned)
-                    break;
-                if (target) {
-                    int64_t v = ds.v.i32;
-                    memcpy(target, &v, 8);
-                }
-                put_lengths(ind, oct, 8);
-                return SQL_SUCCESS;
-            case BC_I64:
-                if (ds.is_unsigned)
-                    break;
-                if (target)
-                    memcpy(target, &ds.v.i64, 8);
-                put_lengths(ind, oct, 8);
-                return SQL_SUCCESS;
-            case BC_F64:
-                if (target)
-                    memcpy(target, &ds.v.d, 8);
-                put_lengths(ind, oct, 8);
-                return SQL_SUCCESS;
-            case BC_TIMESTAMP:
-                if (target)
-                    memcpy(target, &ds.v.timestamp, sizeof ds.v.timestamp);
-                put_lengths(ind, oct, (SQLLEN)sizeof ds.v.timestamp);
-                return SQL_SUCCESS;
-            case BC_DATE:
-                if (target)
-                    memcpy(target, &ds.v.date, sizeof ds.v.date);
-                put_lengths(ind, oct, (SQLLEN)sizeof ds.v.date);
-                return SQL_SUCCESS;
-            case BC_TEXT: {
-                /* whole values that fit; a cut one takes the converter's path */
-                const unsigned char *bytes = ds.bytes ? ds.bytes
-                                             : ds.data_type == SQL_CHAR ? ds.buffer : nullptr;
-                SQLLEN len = ds.alloc_length;
-                if (!target || !bytes || len >= buffer_length || ds.value_offset != 0 ||
-                    (ds.bytes_row && ds.bytes_row != s->current_row))
-                    break;
-                memcpy(target, bytes, (size_t)len);
-                ((char *)target)[len] = 0;
-                put_lengths(ind, oct, len);
-                return SQL_SUCCESS;
-            }
-            }
-        }
-    }
+    if (b.direct && bound_direct_copy_value(s, b, ds, target, buffer_length, ind, oct))
+        return SQL_SUCCESS;
     return convert_value(s, b.column, f, b.c_type, b.convert, target, buffer_length, ind, oct);
 }
 

@@ -23,6 +23,8 @@
 #ifndef QV_MY_DATA_H
 #define QV_MY_DATA_H
 
+#include <string.h>
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -65,6 +67,88 @@ int bound_direct_copy(const my_statement *s, const field *f, int c_type, int *he
 /* The converter my_get_data chooses for a resolved C type; null when the
  * type has none. */
 converter column_converter(const my_statement *s, int c_type);
+static inline void bound_lengths(SQLLEN *ind, SQLLEN *oct, SQLLEN n)
+{
+    if (ind)
+        *ind = n;
+    if (oct)
+        *oct = n;
+}
+
+/* The direct copy of bound column b (b.direct set) from its held value ds:
+ * 1 when done, 0 when the value is not in the form the plan expected (or
+ * does not fit), and the converter must take it. Inline: it runs for every
+ * bound column of every row. */
+static inline int bound_direct_copy_value(const my_statement *s, const bound_column &b,
+                                          const data_storage &ds, void *target,
+                                          SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct)
+{
+    if (!ds.refused) {
+        if (ds.isnull && ind) {
+            *ind = SQL_NULL_DATA;
+            if (oct)
+                *oct = 0;
+            return 1;
+        }
+        if (ds.data_type == b.held_type && !ds.isnull) {
+            switch (b.direct) {
+            case BC_I32:
+                if (ds.is_unsigned)
+                    break;
+                if (target)
+                    memcpy(target, &ds.v.i32, 4);
+                bound_lengths(ind, oct, 4);
+                return 1;
+            case BC_I32_TO_I64:
+                if (ds.is_unsigned)
+                    break;
+                if (target) {
+                    int64_t v = ds.v.i32;
+                    memcpy(target, &v, 8);
+                }
+                bound_lengths(ind, oct, 8);
+                return 1;
+            case BC_I64:
+                if (ds.is_unsigned)
+                    break;
+                if (target)
+                    memcpy(target, &ds.v.i64, 8);
+                bound_lengths(ind, oct, 8);
+                return 1;
+            case BC_F64:
+                if (target)
+                    memcpy(target, &ds.v.d, 8);
+                bound_lengths(ind, oct, 8);
+                return 1;
+            case BC_TIMESTAMP:
+                if (target)
+                    memcpy(target, &ds.v.timestamp, sizeof ds.v.timestamp);
+                bound_lengths(ind, oct, (SQLLEN)sizeof ds.v.timestamp);
+                return 1;
+            case BC_DATE:
+                if (target)
+                    memcpy(target, &ds.v.date, sizeof ds.v.date);
+                bound_lengths(ind, oct, (SQLLEN)sizeof ds.v.date);
+                return 1;
+            case BC_TEXT: {
+                /* whole values that fit; a cut one takes the converter's path */
+                const unsigned char *bytes = ds.bytes ? ds.bytes
+                                             : ds.data_type == SQL_CHAR ? ds.buffer : nullptr;
+                SQLLEN len = ds.alloc_length;
+                if (!target || !bytes || len >= buffer_length || ds.value_offset != 0 ||
+                    (ds.bytes_row && ds.bytes_row != s->current_row))
+                    break;
+                memcpy(target, bytes, (size_t)len);
+                ((char *)target)[len] = 0;
+                bound_lengths(ind, oct, len);
+                return 1;
+            }
+            }
+        }
+    }
+    return 0;
+}
+
 /* Fills bound column b from the current row: the direct copy when the held
  * value has the form the plan expects and fits, else b's converter with
  * my_get_data's checks and diagnostics. Same results as my_get_data. */

@@ -282,6 +282,9 @@ static SQLRETURN fill_bound_column(my_statement *s, const my_descriptor *ard, co
     if (b.column <= s->ird->field_count && s->ird->records[b.column - 1].storage.refused &&
         refused_for(s, b.column, rec->concise_type))
         return SQL_ERROR;
+    if (b.direct && bound_direct_copy_value(s, b, s->ird->records[b.column - 1].storage, data,
+                                            (SQLLEN)rec->octet_length, ind, oct))
+        return SQL_SUCCESS;   /* a value moved as it is leaves the holder as it was */
     SQLRETURN rc = get_bound_value(s, b, data, (SQLLEN)rec->octet_length, ind, oct);
     /* the bound buffer took the value; SQLGetData still reads it whole */
     if (b.column <= s->ird->field_count) {
