@@ -345,54 +345,11 @@ inline int next_cell(my_packet *row, const unsigned char **cell, uint32_t *len)
     return packet_get_lenenc_view(row, cell, len);
 }
 
-} // namespace
-
-int read_text_row(my_statement *s)
+/* Column index of the text row into its holder: read_text_column without
+ * the checks of the column number and of the row's end. */
+inline int read_cell(my_statement *s, my_packet *row, int index)
 {
-    my_descriptor *ird = s->ird;
-    my_packet *row = s->current_row;
-    int n = desc_column_count(ird);
-    int result = 0;
-    for (int index = 0; index < n; index++) {
-        field *f = &ird->records[index];
-        storage_begin(&f->storage);
-        held_kind kind = held_kind_of(f->concise_type);
-        if (kind == HK_NONE) {
-            QV_TRACE(s, LOG_ERROR, "read_text_column: column %d has type %d", index + 1,
-                     f->concise_type);
-            post_error_col(s, ST_HY003, 0, index + 1, nullptr);
-            clear_values_from(s, index);
-            return -1;
-        }
-        const unsigned char *cell = nullptr;
-        uint32_t len = 0;
-        int rc = row ? next_cell(row, &cell, &len) : -6;
-        if (rc < 0)
-            return malformed_row(s, index, "row data ends before its columns do");
-        if (rc == 1) {
-            f->storage.isnull = 1;
-            f->storage.data_type = held_null_type(kind);
-        } else if ((rc = decode_cell(s, index, kind, cell, len)) != 0) {
-            if (rc < 0)
-                return rc;
-            result = 1;
-        }
-    }
-    /* every byte of a row belongs to a column: more means the row and its
-     * description disagree */
-    if (n > 0 && row->pos < row->limit)
-        return malformed_row(s, n - 1, "row data goes on after its last column");
-    return result;
-}
-
-int read_text_column(my_statement *s, int index)
-{
-    my_descriptor *ird = s->ird;
-    if (!ird || index < 0 || index >= ird->field_count) {
-        post_error(s, ST_HY000, 0, "no description for column %d", index + 1);
-        return -1;
-    }
-    field *f = &ird->records[index];
+    field *f = &s->ird->records[index];
     storage_begin(&f->storage);
     held_kind kind = held_kind_of(f->concise_type);
     if (kind == HK_NONE) {
@@ -402,23 +359,55 @@ int read_text_column(my_statement *s, int index)
         clear_values_from(s, index);
         return -1;
     }
-    my_packet *row = s->current_row;
     const unsigned char *cell = nullptr;
     uint32_t len = 0;
-    int rc = row ? packet_get_lenenc_view(row, &cell, &len) : -6;
+    int rc = row ? next_cell(row, &cell, &len) : -6;
     if (rc < 0)
         return malformed_row(s, index, "row data ends before its columns do");
     if (rc == 1) {
         f->storage.isnull = 1;
         f->storage.data_type = held_null_type(kind);
-    } else if ((rc = decode_cell(s, index, kind, cell, len)) != 0) {
-        return rc;
+        return 0;
     }
-    /* every byte of a row belongs to a column: more means the row and its
-     * description disagree */
-    if (index == desc_column_count(ird) - 1 && packet_remaining(row) > 0)
-        return malformed_row(s, index, "row data goes on after its last column");
+    return decode_cell(s, index, kind, cell, len);
+}
+
+/* Every byte of a row belongs to a column: more means the row and its
+ * description disagree. */
+int check_row_end(my_statement *s, const my_packet *row, int last)
+{
+    if (packet_remaining(row) > 0)
+        return malformed_row(s, last, "row data goes on after its last column");
     return 0;
+}
+
+} // namespace
+
+int read_text_row(my_statement *s)
+{
+    my_packet *row = s->current_row;
+    int n = desc_column_count(s->ird);
+    int result = 0;
+    for (int index = 0; index < n; index++) {
+        int rc = read_cell(s, row, index);
+        if (rc < 0)
+            return rc;
+        result |= rc;
+    }
+    return n > 0 && check_row_end(s, row, n - 1) != 0 ? -1 : result;
+}
+
+int read_text_column(my_statement *s, int index)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird || index < 0 || index >= ird->field_count) {
+        post_error(s, ST_HY000, 0, "no description for column %d", index + 1);
+        return -1;
+    }
+    int rc = read_cell(s, s->current_row, index);
+    if (rc != 0)
+        return rc;
+    return index == desc_column_count(ird) - 1 ? check_row_end(s, s->current_row, index) : 0;
 }
 
 /* ------------------------------------------------------------- dispatch */
