@@ -243,7 +243,42 @@ struct my_descriptor {
     my_statement *owner_statement;
     field bookmark_record;
     field *records;                /* records 1..field_count at records[0..] */
+    /* Changes whenever the records, their number or their types may have
+     * changed (desc_touch): what a statement chose from them is chosen
+     * again. Unique across descriptors, so a descriptor freed and another
+     * made at its address never match. */
+    uint64_t stamp;
     qv_mutex entry_lock;
+};
+
+/* Marks a descriptor changed (my_descriptor::stamp). */
+inline void desc_touch(my_descriptor *d)
+{
+    static std::atomic<uint64_t> stamps{0};
+    d->stamp = stamps.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+/* How one bound column is filled, chosen once when the binding, the ARD or
+ * the IRD changed (results/my_fetch.cpp), so that each row only moves
+ * values. */
+struct conv_ctx;
+struct bound_column {
+    int32_t column;                /* 1-based */
+    int32_t c_type;                /* the target type, SQL_C_DEFAULT and SQL_ARD_TYPE resolved */
+    short (*convert)(conv_ctx &c); /* its converter (results/my_convert.h) */
+    int32_t direct;                /* a copy the held value takes as it is (BC_*), or 0 */
+    int32_t held_type;             /* the representation that copy takes */
+    int64_t element_size;          /* bytes between values in a column-wise array */
+};
+
+struct bind_plan {
+    std::vector<bound_column> columns;
+    const my_descriptor *ard, *ird;
+    uint64_t ard_stamp, ird_stamp;
+    int32_t limit;                 /* records of the IRD the plan saw */
+    int32_t bookmarks;             /* use_bookmarks when chosen */
+    int32_t charset;               /* the connection's character set when chosen */
+    int32_t valid;
 };
 
 /* --------------------------------------------------------------------- */
@@ -412,24 +447,36 @@ struct my_connection {
 
 /* --------------------------------------------------------------------- */
 /* The packets of a response waiting on a statement, filled by the command
- * layer straight from the connection's receive buffer. One growing buffer
- * holds them as records [int32 size][size bytes: 4-byte header, payload],
- * read in order: pulling a large result costs no allocation per packet, and
- * rows are decoded where they lie. */
-struct packet_queue {
-    unsigned char *buf;            /* owned; null until the first packet */
-    size_t cap;                    /* allocated bytes of buf */
+ * layer straight from the connection's receive buffer. Records [int32
+ * size][size bytes: 4-byte header, payload] lie in chunks that are never
+ * moved once a record is in them, read in order: pulling a large result
+ * costs no allocation per packet and no copy of what is held, and rows are
+ * decoded where they lie. A record never straddles two chunks; chunks grow
+ * geometrically up to a cap, and a record larger than that gets a chunk of
+ * its own. */
+struct queue_chunk {
+    queue_chunk *next;             /* the chunk filled after this one */
+    size_t cap;                    /* bytes after the chunk's header */
     size_t fill;                   /* bytes of complete records */
-    size_t read;                   /* offset of the next record not taken */
+    /* the records follow the header */
+};
+
+struct packet_queue {
+    queue_chunk *first;            /* owned list, in order of arrival */
+    queue_chunk *last;             /* the chunk being filled */
+    queue_chunk *before_last;      /* the one whose next is last; null when last is first */
+    queue_chunk *read_chunk;       /* chunk of the next record not taken */
+    size_t read;                   /* its offset in that chunk */
+    size_t pending;                /* bytes handed out for the record being read */
     int64_t count;                 /* records not taken yet */
 };
 
 /* A static cursor over a result held in the statement's queue: where each
- * row lies (positions the queue hands out, in row order) and where the
- * cursor stands. Built once when the result opens; the rows stay where the
- * queue put them. */
+ * row lies (the address of its record in the queue, in row order) and where
+ * the cursor stands. Built once when the result opens; the rows stay where
+ * the queue put them. */
 struct row_index {
-    std::vector<size_t> at;        /* one position per row of the open result */
+    std::vector<const unsigned char *> at;   /* one record per row of the open result */
     int32_t active;                /* the open result is read through the index */
     int64_t rowset_start;          /* first row of the rowset (1-based); 0 before the
                                       start, rows + 1 after the end */
@@ -530,6 +577,7 @@ struct my_statement {
     int64_t row_number;            /* SQL_ATTR_ROW_NUMBER: the current row, 0 for none */
     int64_t rows_read;             /* rows of the open result read forward so far */
     row_index rows;
+    bind_plan plan;                /* how the bound columns are filled */
     struct internal_rs *internal_rs;
 
     qv_mutex entry_lock;

@@ -46,6 +46,7 @@ void field_reset(field *f)
 
 int desc_set_records(my_descriptor *d, int n)
 {
+    desc_touch(d);
     for (int i = 0; i < d->field_count; i++)
         field_reset(&d->records[i]);
     free(d->records);
@@ -70,6 +71,7 @@ int desc_grow(my_descriptor *d, int n)
         return -1;
     if (d->field_count >= n)
         return 0;
+    desc_touch(d);
     field *grown = (field *)realloc(d->records, (size_t)n * sizeof(field));
     if (!grown)
         return -1;   /* the old array is still valid and still counted */
@@ -86,6 +88,7 @@ int desc_truncate(my_descriptor *d, int n)
         return -1;
     if (d->field_count < n)
         return 0;
+    desc_touch(d);
     for (int i = n; i < d->field_count; i++)
         field_reset(&d->records[i]);
     if (n == 0) {
@@ -381,6 +384,7 @@ int fill_field_from_column(my_statement *stmt, my_descriptor *d, int index,
                            int charset_number, uint32_t length, int mysql_type,
                            int flags, int decimals)
 {
+    desc_touch(d);
     if (index < 0 || index >= d->field_count) {
         my_string *names[] = {catalog, schema, table, org_table, name, org_name};
         for (my_string *n : names)
@@ -518,6 +522,7 @@ static int align_type_fields(my_descriptor *d, field *f, int mode)
 
 SQLRETURN my_update_desc_type(my_descriptor *d, field *f, int mode)
 {
+    desc_touch(d);
     if (align_type_fields(d, f, mode) != 0)
         return SQL_ERROR;
     free_type_texts(f);

@@ -169,6 +169,7 @@ SQLRETURN entry_exception(const void *h, const char *fname) noexcept;
     my_descriptor *var = as_desc(handle);                                             \
     if (!var) return SQL_INVALID_HANDLE;                                              \
     entry_frame qv_frame_(var, &var->entry_lock, fname);                              \
+    desc_touch(var);                                                                  \
     clear_diagnostics(var);                                                           \
     QV_TRACE(var, LOG_ENTRY, __VA_ARGS__);
 

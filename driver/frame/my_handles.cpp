@@ -289,6 +289,7 @@ my_descriptor *desc_create(my_connection *conn, int implicit, int app, my_statem
     d->owner_statement = owner;
     d->bind_type = (int32_t)conn->stmt_defaults.bind_type;
     d->array_size = 1;
+    desc_touch(d);
     bookmark_template(&d->bookmark_record);
     if (!implicit) {
         std::lock_guard<qv_mutex> g(conn->list_lock);
@@ -498,10 +499,15 @@ int64_t monotonic_ms(void)
     return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+/* The clock is read when a call first needs it (a read with a time-out),
+ * not at every entry: a fetch from rows held in memory never waits, and
+ * reading the clock once per row would be a measurable share of it. */
+enum { CLOCK_NOT_READ = -1 };
+
 void call_enter(void)
 {
     if (call_clock.depth++ == 0)
-        call_clock.started_ms = monotonic_ms();
+        call_clock.started_ms = CLOCK_NOT_READ;
 }
 
 void call_leave(void)
@@ -519,7 +525,12 @@ void call_restart(void)
         call_clock.started_ms = monotonic_ms();
 }
 
-int64_t call_started_ms(void) { return call_clock.started_ms; }
+int64_t call_started_ms(void)
+{
+    if (call_clock.started_ms == CLOCK_NOT_READ)
+        call_clock.started_ms = monotonic_ms();
+    return call_clock.started_ms;
+}
 int64_t call_forced_deadline_ms(void) { return call_clock.forced_deadline_ms; }
 
 call_deadline::call_deadline(int64_t deadline_ms) : saved(call_clock.forced_deadline_ms)

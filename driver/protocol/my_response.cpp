@@ -22,11 +22,6 @@
 #include "protocol/my_decode.h"
 #include "protocol/my_proto.h"
 
-enum {
-    QUEUE_FIRST_SIZE = 16 * 1024,   /* holds the whole response of most statements */
-    QUEUE_KEEP = 64 * 1024,         /* a cleared queue keeps a buffer up to this size */
-};
-
 /* ======================================================= response tracker */
 
 const response_tracker AT_START = {RS_START, 0};
@@ -123,38 +118,110 @@ static int track_packet(void *h, response_tracker *t, my_packet *p)
 
 /* ================================================================= queue */
 
+static unsigned char *chunk_bytes(queue_chunk *k) { return (unsigned char *)(k + 1); }
+static const unsigned char *chunk_bytes(const queue_chunk *k)
+{
+    return (const unsigned char *)(k + 1);
+}
+
+static queue_chunk *chunk_new(size_t cap)
+{
+    queue_chunk *k = (queue_chunk *)malloc(sizeof(queue_chunk) + cap);
+    if (k) {
+        k->next = nullptr;
+        k->cap = cap;
+        k->fill = 0;
+    }
+    return k;
+}
+
+/* The size of the chunk after the last one: double the last, up to the cap,
+ * and at least need. */
+static size_t next_chunk_size(const packet_queue *q, size_t need)
+{
+    size_t size = q->last ? q->last->cap * 2 : (size_t)QUEUE_FIRST_SIZE;
+    if (size > QUEUE_CHUNK_MOST)
+        size = QUEUE_CHUNK_MOST;
+    return size < need ? need : size;
+}
+
+/* Room for a record of total bytes (its size field excluded) at the end of
+ * the queue; the bytes handed out by earlier calls for the same record stay
+ * (a packet in several pieces asks again as it grows). A record that does
+ * not fit the rest of the last chunk starts a new one: committed records
+ * never move. Only a chunk that holds no committed record is reallocated.
+ * Nothing but the chunk itself is allocated. */
 static unsigned char *queue_reserve(void *ctx, int64_t total)
 {
     packet_queue *q = (packet_queue *)ctx;
-    size_t need = q->fill + 4 + (size_t)total;
-    if (need > q->cap) {
-        size_t cap = q->cap ? q->cap : (size_t)QUEUE_FIRST_SIZE;
-        while (cap < need)
-            cap *= 2;
-        unsigned char *b = (unsigned char *)realloc(q->buf, cap);
-        if (!b)
-            return nullptr;
-        q->buf = b;
-        q->cap = cap;
+    size_t need = 4 + (size_t)total;
+    queue_chunk *last = q->last;
+    if (last && last->cap - last->fill >= need) {
+        q->pending = (size_t)total;
+        return chunk_bytes(last) + last->fill + 4;
     }
-    return q->buf + q->fill + 4;
+    size_t kept = q->pending ? 4 + q->pending : 0;   /* the record's bytes so far */
+    if (last && last->fill == 0) {
+        /* a chunk with no record in it, or only the one that outgrew it:
+         * grow it geometrically, but never far beyond what has arrived */
+        size_t cap = last->cap * 2;
+        if (cap < need)
+            cap = need;
+        if (cap > need + 4 * (size_t)MAX_PACKET_PAYLOAD)
+            cap = need;
+        queue_chunk *k = (queue_chunk *)realloc(last, sizeof(queue_chunk) + cap);
+        if (!k)
+            return nullptr;
+        k->cap = cap;
+        if (q->before_last)
+            q->before_last->next = k;
+        else
+            q->first = k;
+        if (q->read_chunk == last)
+            q->read_chunk = k;
+        q->last = k;
+        q->pending = (size_t)total;
+        return chunk_bytes(k) + 4;
+    }
+    queue_chunk *k = chunk_new(next_chunk_size(q, need));
+    if (!k)
+        return nullptr;
+    if (kept)
+        memcpy(chunk_bytes(k), chunk_bytes(last) + last->fill, kept);
+    if (last)
+        last->next = k;
+    else
+        q->first = q->read_chunk = k;
+    q->before_last = last;
+    q->last = k;
+    q->pending = (size_t)total;
+    return chunk_bytes(k) + 4;
 }
 
 /* The record whose bytes queue_reserve handed out is complete. */
 static void queue_commit(packet_queue *q, int64_t total)
 {
+    queue_chunk *k = q->last;
     int32_t size = (int32_t)total;
-    memcpy(q->buf + q->fill, &size, 4);
-    q->fill += 4 + (size_t)total;
+    memcpy(chunk_bytes(k) + k->fill, &size, 4);
+    k->fill += 4 + (size_t)total;
+    q->pending = 0;
     q->count++;
 }
 
-/* The record at offset at, as an incoming packet in place. */
-static void queue_packet_at(const packet_queue *q, size_t at, my_packet *v, void *owner)
+/* The last record committed. */
+static const unsigned char *queue_last_record(const packet_queue *q, int64_t total)
+{
+    const queue_chunk *k = q->last;
+    return chunk_bytes(k) + k->fill - 4 - (size_t)total;
+}
+
+/* The record at rec, as an incoming packet in place. */
+static void record_packet(const unsigned char *rec, my_packet *v, void *owner)
 {
     int32_t size;
-    memcpy(&size, q->buf + at, 4);
-    v->data = q->buf + at + 4;
+    memcpy(&size, rec, 4);
+    v->data = (unsigned char *)rec + 4;
     v->limit = v->length = size;
     v->pos = 4;
     v->seq = v->data[3];
@@ -163,10 +230,21 @@ static void queue_packet_at(const packet_queue *q, size_t at, my_packet *v, void
     v->capacity = 0;
 }
 
+/* The next record not taken; the read position moves past chunks it has
+ * read to the end. Only called while count > 0. */
+static const unsigned char *queue_next_record(packet_queue *q)
+{
+    while (q->read == q->read_chunk->fill) {
+        q->read_chunk = q->read_chunk->next;
+        q->read = 0;
+    }
+    return chunk_bytes(q->read_chunk) + q->read;
+}
+
 /* Takes the next record as a view: no copy, no allocation. */
 static void queue_take(packet_queue *q, my_packet *v, void *owner)
 {
-    queue_packet_at(q, q->read, v, owner);
+    record_packet(queue_next_record(q), v, owner);
     q->read += 4 + (size_t)v->limit;
     q->count--;
 }
@@ -186,22 +264,31 @@ void index_clear(my_statement *s)
 int index_rows(my_statement *s)
 {
     index_clear(s);
-    const packet_queue *q = &s->queue;
+    packet_queue *q = &s->queue;
+    if (q->count == 0)
+        return 2;
+    /* walks the records without taking them */
+    const queue_chunk *chunk = q->read_chunk;
     size_t at = q->read;
+    try {
+        s->rows.at.reserve((size_t)q->count);
+    } catch (const std::bad_alloc &) {
+        post_error(s, ST_HY001, 0, nullptr);
+        return -1;
+    }
     for (int64_t left = q->count; left > 0; left--) {
+        while (at == chunk->fill) {
+            chunk = chunk->next;
+            at = 0;
+        }
+        const unsigned char *rec = chunk_bytes(chunk) + at;
         my_packet v;
-        queue_packet_at(q, at, &v, s);
+        record_packet(rec, &v, s);
         if (lead_byte(&v) == 0xFF)
             return 1;
         if (end_of_rows(s, &v))
             return 0;
-        try {
-            s->rows.at.push_back(at);
-        } catch (const std::bad_alloc &) {
-            s->rows.at.clear();
-            post_error(s, ST_HY001, 0, nullptr);
-            return -1;
-        }
+        s->rows.at.push_back(rec);   /* reserved: cannot throw */
         at += 4 + (size_t)v.limit;
     }
     s->rows.at.clear();
@@ -214,29 +301,46 @@ my_packet *index_row(my_statement *s, int64_t i)
     my_packet *v = own_packet(s, &s->row_view);
     if (!v)
         return nullptr;
-    queue_packet_at(&s->queue, s->rows.at[(size_t)i], v, s);
+    record_packet(s->rows.at[(size_t)i], v, s);
     s->current_row = v;
     return v;
 }
 
-/* Empties the queue for the next response; a small buffer stays. */
+/* Frees every chunk but a small first one (keep), empties what is left. */
+static void queue_release(packet_queue *q, bool keep)
+{
+    queue_chunk *k = q->first;
+    if (keep && k && k->cap <= QUEUE_KEEP) {
+        queue_chunk *rest = k->next;
+        k->next = nullptr;
+        k->fill = 0;
+        q->last = k;
+        k = rest;
+    } else {
+        q->first = q->last = nullptr;
+    }
+    while (k) {
+        queue_chunk *next = k->next;
+        free(k);
+        k = next;
+    }
+    q->before_last = nullptr;
+    q->read_chunk = q->first;
+    q->read = q->pending = 0;
+    q->count = 0;
+}
+
+/* Empties the queue for the next response; a small chunk stays. */
 void queue_clear(my_statement *s)
 {
-    packet_queue *q = &s->queue;
-    if (q->cap > QUEUE_KEEP) {
-        free(q->buf);
-        q->buf = nullptr;
-        q->cap = 0;
-    }
-    q->fill = q->read = 0;
-    q->count = 0;
+    queue_release(&s->queue, true);
     index_clear(s);
     stmt_drop_row(s);   /* a view into the queue dies here */
 }
 
 int queue_append(my_statement *s, const void *payload, size_t n, unsigned seq)
 {
-    if (n > (size_t)INT32_MAX - 4)
+    if (n > (size_t)INT32_MAX - 8)
         return -1;
     unsigned char *b = queue_reserve(&s->queue, 4 + (int64_t)n);
     if (!b)
@@ -263,8 +367,7 @@ void stmt_drop_row(my_statement *s)
 void release_data_list(my_statement *s)
 {
     QV_TRACE(s, LOG_DETAIL, "release_data_list");
-    free(s->queue.buf);
-    s->queue = packet_queue{};
+    queue_release(&s->queue, false);
     index_clear(s);
     stmt_drop_row(s);
     if (s->row_view) {
@@ -536,19 +639,19 @@ int pull_data_locally(my_statement *s)
     response_tracker t = AT_START;
     packet_sink sink = {queue_reserve, &s->queue};
     int pulled = 0;
+    /* nothing is posted while packets read well */
+    int before = diag_count(s);
     for (;;) {
         s->hdr.timed_out = 0;
-        int before = diag_count(s);
         int64_t total;
         if (packet_read_to(s, &sink, &total) != 0) {
             read_failure(s, "pull_data_locally", &t, before);
             return -1;
         }
-        size_t at = s->queue.fill;
         queue_commit(&s->queue, total);
         pulled++;
         my_packet view;
-        queue_packet_at(&s->queue, at, &view, s);
+        record_packet(queue_last_record(&s->queue, total), &view, s);
         int r = track_packet(s, &t, &view);
         if (r < 0) {
             conn_mark_dead(c);

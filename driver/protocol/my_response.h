@@ -6,6 +6,7 @@
 #ifndef QV_MY_RESPONSE_H
 #define QV_MY_RESPONSE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "my_handles.h"
@@ -40,5 +41,16 @@ my_packet *take_packet(my_statement *s, const char *op, const response_tracker *
 int drain_wire(void *h, response_tracker *t);
 /* Empties the statement's queue for the next response. */
 void queue_clear(my_statement *s);
+
+/* Chunk sizes of a statement's queue: the first holds the whole response of
+ * most statements; each next one doubles up to QUEUE_CHUNK_MOST, so a large
+ * result costs a few hundred allocations and wastes at most the tail of each
+ * chunk. A cleared queue keeps its first chunk when it is no larger than
+ * QUEUE_KEEP. */
+enum : size_t {
+    QUEUE_FIRST_SIZE = 16 * 1024,
+    QUEUE_CHUNK_MOST = 2 * 1024 * 1024,
+    QUEUE_KEEP = 64 * 1024,
+};
 
 #endif

@@ -55,6 +55,7 @@ static SQLRETURN bind_column(my_statement *s, int column, SQLSMALLINT target_typ
         type = column_default_c_type(s, partner);
     }
     clear_diagnostics(ard);
+    desc_touch(ard);
     rec->octet_length = buffer_length;
     rec->length = buffer_length;
     rec->concise_type = type;
@@ -86,6 +87,7 @@ static SQLRETURN unbind_column(my_statement *s, int column)
 {
     QV_TRACE(s, LOG_DETAIL, "unbinding binding columns %d", column);
     my_descriptor *ard = s->ard;
+    desc_touch(ard);
     if (column == 0) {
         unbind(&ard->bookmark_record);
         return SQL_SUCCESS;

@@ -64,11 +64,12 @@ static int get_bytes(my_statement *s, my_packet *p, int column, const unsigned c
     return 0;
 }
 
-static int get_fixed(my_statement *s, my_packet *p, int column, void *out, int32_t n)
+static inline int get_fixed(my_statement *s, my_packet *p, int column, void *out, int32_t n)
 {
     if (!packet_need(p, n))
         return malformed(s, column);
-    packet_get_bytes(p, out, (size_t)n);
+    memcpy(out, p->data + p->pos, (size_t)n);
+    p->pos += n;
     return 0;
 }
 
@@ -81,9 +82,9 @@ static int64_t le(const unsigned char *b, int n)
 }
 
 /* An integer of width bytes: sign- or zero-extended into the 32-bit holder. */
-static int read_int32(my_statement *s, my_packet *p, field *f, int column, int width)
+static inline int read_int32(my_statement *s, my_packet *p, field *f, int column, int width)
 {
-    unsigned char b[4];
+    unsigned char b[4] = {0, 0, 0, 0};
     if (get_fixed(s, p, column, b, width) != 0)
         return -1;
     int64_t v = le(b, width);
@@ -95,7 +96,7 @@ static int read_int32(my_statement *s, my_packet *p, field *f, int column, int w
     return 0;
 }
 
-static int read_int64(my_statement *s, my_packet *p, field *f, int column)
+static inline int read_int64(my_statement *s, my_packet *p, field *f, int column)
 {
     unsigned char b[8];
     if (get_fixed(s, p, column, b, 8) != 0)
@@ -106,16 +107,15 @@ static int read_int64(my_statement *s, my_packet *p, field *f, int column)
     return 0;
 }
 
-static int read_floating(my_statement *s, my_packet *p, field *f, int column, int width)
+static inline int read_floating(my_statement *s, my_packet *p, field *f, int column, int width)
 {
-    unsigned char b[8];
-    if (get_fixed(s, p, column, b, width) != 0)
-        return -1;
     if (width == 4) {
-        memcpy(&f->storage.v.f, b, 4);
+        if (get_fixed(s, p, column, &f->storage.v.f, 4) != 0)
+            return -1;
         f->storage.data_type = SQL_FLOAT;
     } else {
-        memcpy(&f->storage.v.d, b, 8);
+        if (get_fixed(s, p, column, &f->storage.v.d, 8) != 0)
+            return -1;
         f->storage.data_type = SQL_DOUBLE;
     }
     return 0;
@@ -291,15 +291,13 @@ int decode_binary_column(my_statement *s, int index, int is_null)
     field *f = &s->ird->records[index];
     data_storage *d = &f->storage;
     int column = index + 1;
-    QV_TRACE(s, LOG_DETAIL, "binary reading column %d", index);
-    QV_TRACE(s, LOG_DETAIL, "field->mysql_type = %d", f->mysql_type);
-    QV_TRACE(s, LOG_DETAIL, "field->concise_type = %d", f->concise_type);
-    QV_TRACE(s, LOG_DETAIL, "is_null = %d", is_null);
     storage_begin(d);   /* the reusable buffer stays for the next row */
     int rc = is_null ? set_null(s, f, column) : read_value(s, s->current_row, f, column);
-    QV_TRACE(s, LOG_DETAIL, "field->data_storage.data_type = %d", d->data_type);
-    QV_TRACE(s, LOG_DETAIL, "field->data_storage.isnull = %d", d->isnull);
-    QV_TRACE(s, LOG_DETAIL, "field->data_storage.alloc_length = %d", d->alloc_length);
+    QV_TRACE(s, LOG_DETAIL,
+             "binary column %d: mysql_type %d, concise_type %d, is_null %d: held as %d, "
+             "isnull %d, length %d",
+             column, f->mysql_type, f->concise_type, is_null, d->data_type, d->isnull,
+             d->alloc_length);
     return rc;
 }
 

@@ -25,18 +25,6 @@
 
 /* ---------------------------------------------------------------- holders */
 
-void storage_begin(data_storage *ds)
-{
-    ds->isnull = 0;
-    ds->alloc_length = 0;
-    ds->value_offset = 0;
-    ds->data_done = 0;
-    ds->wide_offset = 0;
-    ds->bytes = nullptr;
-    ds->bytes_row = nullptr;
-    ds->refused = 0;
-}
-
 void storage_view(data_storage *ds, int data_type, const unsigned char *bytes, uint32_t len,
                   const my_packet *row)
 {
@@ -338,14 +326,30 @@ int decode_cell(my_statement *s, int index, held_kind kind, const unsigned char 
 
 } // namespace
 
-int read_text_column(my_statement *s, int index)
+namespace {
+
+/* The next cell of a text row: packet_get_lenenc_view with the one-byte
+ * length every short value has read in place. */
+inline int next_cell(my_packet *row, const unsigned char **cell, uint32_t *len)
 {
-    my_descriptor *ird = s->ird;
-    if (!ird || index < 0 || index >= ird->field_count) {
-        post_error(s, ST_HY000, 0, "no description for column %d", index + 1);
-        return -1;
+    int32_t pos = row->pos;
+    if (pos < row->limit) {
+        unsigned lead = row->data[pos];
+        if (lead < LENENC_NULL && (int32_t)lead < row->limit - pos) {
+            *cell = row->data + pos + 1;
+            *len = lead;
+            row->pos = pos + 1 + (int32_t)lead;
+            return 0;
+        }
     }
-    field *f = &ird->records[index];
+    return packet_get_lenenc_view(row, cell, len);
+}
+
+/* Column index of the text row into its holder: read_text_column without
+ * the checks of the column number and of the row's end. */
+inline int read_cell(my_statement *s, my_packet *row, int index)
+{
+    field *f = &s->ird->records[index];
     storage_begin(&f->storage);
     held_kind kind = held_kind_of(f->concise_type);
     if (kind == HK_NONE) {
@@ -355,23 +359,55 @@ int read_text_column(my_statement *s, int index)
         clear_values_from(s, index);
         return -1;
     }
-    my_packet *row = s->current_row;
     const unsigned char *cell = nullptr;
     uint32_t len = 0;
-    int rc = row ? packet_get_lenenc_view(row, &cell, &len) : -6;
+    int rc = row ? next_cell(row, &cell, &len) : -6;
     if (rc < 0)
         return malformed_row(s, index, "row data ends before its columns do");
     if (rc == 1) {
         f->storage.isnull = 1;
         f->storage.data_type = held_null_type(kind);
-    } else if ((rc = decode_cell(s, index, kind, cell, len)) != 0) {
-        return rc;
+        return 0;
     }
-    /* every byte of a row belongs to a column: more means the row and its
-     * description disagree */
-    if (index == desc_column_count(ird) - 1 && packet_remaining(row) > 0)
-        return malformed_row(s, index, "row data goes on after its last column");
+    return decode_cell(s, index, kind, cell, len);
+}
+
+/* Every byte of a row belongs to a column: more means the row and its
+ * description disagree. */
+int check_row_end(my_statement *s, const my_packet *row, int last)
+{
+    if (packet_remaining(row) > 0)
+        return malformed_row(s, last, "row data goes on after its last column");
     return 0;
+}
+
+} // namespace
+
+int read_text_row(my_statement *s)
+{
+    my_packet *row = s->current_row;
+    int n = desc_column_count(s->ird);
+    int result = 0;
+    for (int index = 0; index < n; index++) {
+        int rc = read_cell(s, row, index);
+        if (rc < 0)
+            return rc;
+        result |= rc;
+    }
+    return n > 0 && check_row_end(s, row, n - 1) != 0 ? -1 : result;
+}
+
+int read_text_column(my_statement *s, int index)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird || index < 0 || index >= ird->field_count) {
+        post_error(s, ST_HY000, 0, "no description for column %d", index + 1);
+        return -1;
+    }
+    int rc = read_cell(s, s->current_row, index);
+    if (rc != 0)
+        return rc;
+    return index == desc_column_count(ird) - 1 ? check_row_end(s, s->current_row, index) : 0;
 }
 
 /* ------------------------------------------------------------- dispatch */
@@ -471,28 +507,18 @@ int storage_serves(const data_storage &ds, int c_type)
            (c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR || c_type == SQL_C_BINARY);
 }
 
-SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target,
-                      SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct)
+converter column_converter(const my_statement *s, int c_type)
 {
-    my_descriptor *ird = s->ird;
-    if (!ird || column < 0 || column > ird->field_count) {
-        post_error_col(s, ST_07009, 0, column, nullptr);
-        return SQL_ERROR;
-    }
-    field *f = column == 0 ? &ird->bookmark_record : &ird->records[column - 1];
-    data_storage &ds = f->storage;
-    if (ds.data_done)
-        return SQL_NO_DATA;
+    return find_converter(s, c_type);
+}
 
-    int c_type = resolve_target(s, column, f, target_type);
-    if (!c_type)
-        return SQL_ERROR;
-    converter conv = find_converter(s, c_type);
-    if (!conv) {
-        QV_TRACE(s, LOG_ERROR, "column %d: no conversion to C type %d", column, c_type);
-        post_error_col(s, ST_07006, 0, column, nullptr);
-        return SQL_ERROR;
-    }
+namespace {
+
+/* my_get_data once the target type and its converter are known. */
+SQLRETURN convert_value(my_statement *s, int column, field *f, int c_type, converter conv,
+                        void *target, SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct)
+{
+    data_storage &ds = f->storage;
     if (buffer_length < 0 && is_variable(conv)) {
         post_error_col(s, ST_HY090, 0, column, nullptr);
         return SQL_ERROR;
@@ -526,4 +552,109 @@ SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target
     if (!c.keep_open)
         ds.data_done = 1;
     return rc;
+}
+
+/* Whether a character column's bytes are already in the encoding of the
+ * application's narrow buffers (column_utf8 in the converters decides the
+ * same per value). */
+bool narrow_as_held(const my_statement *s, const field *f)
+{
+    const my_connection *conn = handle_conn(s);
+    int cs = f->charset_number;
+    if ((cs == 0 || cs == 63) && conn)
+        cs = conn->charset;
+    bool held_utf8 = charset_is_utf8(conn, cs) != 0;
+    return held_utf8 == (conn && conn->ConvToUtf);
+}
+
+} // namespace
+
+int bound_direct_copy(const my_statement *s, const field *f, int c_type, int *held_type)
+{
+    if (f->concise_type == 0)
+        return BC_NONE;
+    held_kind k = held_kind_of(f->concise_type);
+    switch (c_type) {
+    case SQL_C_SLONG:
+    case SQL_C_LONG:
+        if (k != HK_INT || f->is_unsigned)
+            return BC_NONE;
+        *held_type = SQL_INTEGER;
+        return BC_I32;
+    case SQL_C_SBIGINT:
+        if (k == HK_INT && !f->is_unsigned) {
+            *held_type = SQL_INTEGER;
+            return BC_I32_TO_I64;
+        }
+        if (k != HK_BIGINT || f->is_unsigned)
+            return BC_NONE;
+        *held_type = SQL_BIGINT;
+        return BC_I64;
+    case SQL_C_DOUBLE:
+        if (k != HK_DOUBLE)
+            return BC_NONE;
+        *held_type = SQL_DOUBLE;
+        return BC_F64;
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_TIMESTAMP:
+        if (k != HK_TIMESTAMP)
+            return BC_NONE;
+        *held_type = SQL_TYPE_TIMESTAMP;
+        return BC_TIMESTAMP;
+    case SQL_C_TYPE_DATE:
+    case SQL_C_DATE:
+        if (k != HK_DATE)
+            return BC_NONE;
+        *held_type = SQL_TYPE_DATE;
+        return BC_DATE;
+    case SQL_C_CHAR:
+        if (k == HK_DECIMAL) {   /* the server's text: digits, sign and point */
+            *held_type = SQL_NUMERIC;
+            return BC_TEXT;
+        }
+        if (k != HK_CHAR || !narrow_as_held(s, f))
+            return BC_NONE;
+        *held_type = SQL_CHAR;
+        return BC_TEXT;
+    }
+    return BC_NONE;
+}
+
+SQLRETURN get_bound_value(my_statement *s, const bound_column &b, void *target,
+                          SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct)
+{
+    if (!b.convert)   /* no converter: my_get_data says why */
+        return my_get_data(s, b.column, b.c_type, target, buffer_length, ind, oct);
+    field *f = &s->ird->records[b.column - 1];
+    const data_storage &ds = f->storage;
+    if (ds.data_done)
+        return SQL_NO_DATA;
+    if (b.direct && bound_direct_copy_value(s, b, ds, target, buffer_length, ind, oct))
+        return SQL_SUCCESS;
+    return convert_value(s, b.column, f, b.c_type, b.convert, target, buffer_length, ind, oct);
+}
+
+SQLRETURN my_get_data(my_statement *s, int column, int target_type, void *target,
+                      SQLLEN buffer_length, SQLLEN *ind, SQLLEN *oct)
+{
+    my_descriptor *ird = s->ird;
+    if (!ird || column < 0 || column > ird->field_count) {
+        post_error_col(s, ST_07009, 0, column, nullptr);
+        return SQL_ERROR;
+    }
+    field *f = column == 0 ? &ird->bookmark_record : &ird->records[column - 1];
+    data_storage &ds = f->storage;
+    if (ds.data_done)
+        return SQL_NO_DATA;
+
+    int c_type = resolve_target(s, column, f, target_type);
+    if (!c_type)
+        return SQL_ERROR;
+    converter conv = find_converter(s, c_type);
+    if (!conv) {
+        QV_TRACE(s, LOG_ERROR, "column %d: no conversion to C type %d", column, c_type);
+        post_error_col(s, ST_07006, 0, column, nullptr);
+        return SQL_ERROR;
+    }
+    return convert_value(s, column, f, c_type, conv, target, buffer_length, ind, oct);
 }

@@ -46,18 +46,10 @@ static SQLRETURN row_error(my_statement *s, my_packet *p)
 /* The text row in s->current_row into the value holders. */
 static SQLRETURN decode_text_row(my_statement *s)
 {
-    int n = desc_column_count(s->ird);
-    SQLRETURN result = SQL_SUCCESS;
-    for (int i = 0; i < n; i++) {
-        /* 1: a value that did not decode (reported; the other columns are
-         * still read and the row is delivered); -1: the row is unusable */
-        int rc = read_text_column(s, i);
-        if (rc < 0)
-            return SQL_ERROR;
-        if (rc > 0)
-            result = SQL_SUCCESS_WITH_INFO;
-    }
-    return result;
+    /* 1: a value that did not decode (reported; the other columns are
+     * still read and the row is delivered); -1: the row is unusable */
+    int rc = read_text_row(s);
+    return rc < 0 ? SQL_ERROR : rc > 0 ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
 SQLRETURN my_fetch_row(my_statement *s)
@@ -201,6 +193,109 @@ static int refused_for(const my_statement *s, int n, int c_type)
     return !storage_serves(s->ird->records[n - 1].storage, c_type);
 }
 
+/* The records of the IRD a row fills. */
+static int described_limit(const my_statement *s)
+{
+    return s->described ? s->ird->described_count : s->ird->field_count;
+}
+
+/* Chooses how each bound column is filled: its target type, converter and
+ * direct copy, once for as long as the binding, the ARD, the IRD and the
+ * connection's character set stay as they are. The bookmark column keeps
+ * the general path. -1 when memory runs out (HY001 posted). */
+static int plan_bound_columns(my_statement *s)
+{
+    bind_plan &p = s->plan;
+    my_descriptor *ard = s->ard, *ird = s->ird;
+    const my_connection *c = handle_conn(s);
+    p.valid = 0;
+    p.columns.clear();
+    int limit = described_limit(s);
+    for (int n = 1; n <= ard->field_count && n <= limit; n++) {
+        const field *rec = &ard->records[n - 1];
+        if (!rec->data_ptr && !rec->indicator_ptr && !rec->octet_length_ptr)
+            continue;
+        const field *col = n <= ird->field_count ? &ird->records[n - 1] : nullptr;
+        bound_column b = {};
+        b.column = n;
+        b.c_type = rec->concise_type;
+        if (b.c_type == SQL_C_DEFAULT && col)
+            b.c_type = column_default_c_type(s, col);
+        /* no such column, SQL_ARD_TYPE, or a type without a converter:
+         * my_get_data says why */
+        if (col && b.c_type != SQL_ARD_TYPE && b.c_type != SQL_C_DEFAULT)
+            b.convert = column_converter(s, b.c_type);
+        if (b.convert && !(rec->octet_length < 0 && (b.c_type == SQL_C_CHAR ||
+                                                      b.c_type == SQL_C_WCHAR ||
+                                                      b.c_type == SQL_C_BINARY)))
+            b.direct = bound_direct_copy(s, col, b.c_type, &b.held_type);
+        b.element_size = bound_element_size(ard, rec, rec->octet_length);
+        try {
+            p.columns.push_back(b);
+        } catch (const std::bad_alloc &) {
+            p.columns.clear();
+            post_error(s, ST_HY001, 0, nullptr);
+            return -1;
+        }
+    }
+    p.ard = ard;
+    p.ird = ird;
+    p.ard_stamp = ard->stamp;
+    p.ird_stamp = ird->stamp;
+    p.limit = limit;
+    p.charset = c ? c->charset : 0;
+    p.valid = 1;
+    return 0;
+}
+
+/* Whether the plan still describes the binding: checked once per row, in
+ * a few comparisons, never per column. */
+static int plan_current(const my_statement *s)
+{
+    const bind_plan &p = s->plan;
+    const my_connection *c = (const my_connection *)s->hdr.owner;
+    return p.valid && p.ard == s->ard && p.ird == s->ird && p.ard_stamp == s->ard->stamp &&
+           p.ird_stamp == s->ird->stamp && p.limit == described_limit(s) &&
+           p.charset == (c ? c->charset : 0);
+}
+
+/* One bound column of rowset row s->row_offset. */
+static SQLRETURN fill_bound_column(my_statement *s, const my_descriptor *ard, const field *rec,
+                                   const bound_column &b, int64_t offset)
+{
+    int64_t row = s->row_offset;
+    /* Row-wise binding steps by the row structure for every pointer;
+     * column-wise by the value's size, and by SQLLEN for the lengths. */
+    int64_t data_step = ard->bind_type > 0 ? ard->bind_type : b.element_size;
+    int64_t len_step = ard->bind_type > 0 ? ard->bind_type : (int64_t)sizeof(SQLLEN);
+    void *data = rec->data_ptr ? (char *)rec->data_ptr + row * data_step + offset : nullptr;
+    SQLLEN *ind = rec->indicator_ptr
+                      ? (SQLLEN *)((char *)rec->indicator_ptr + row * len_step + offset)
+                      : nullptr;
+    SQLLEN *oct = rec->octet_length_ptr
+                      ? (SQLLEN *)((char *)rec->octet_length_ptr + row * len_step + offset)
+                      : nullptr;
+    if (oct == ind)
+        oct = nullptr;
+    if (!data && !oct && !ind)
+        return SQL_SUCCESS;
+    if (b.column <= s->ird->field_count && s->ird->records[b.column - 1].storage.refused &&
+        refused_for(s, b.column, rec->concise_type))
+        return SQL_ERROR;
+    if (b.direct && bound_direct_copy_value(s, b, s->ird->records[b.column - 1].storage, data,
+                                            (SQLLEN)rec->octet_length, ind, oct))
+        return SQL_SUCCESS;   /* a value moved as it is leaves the holder as it was */
+    SQLRETURN rc = get_bound_value(s, b, data, (SQLLEN)rec->octet_length, ind, oct);
+    /* the bound buffer took the value; SQLGetData still reads it whole */
+    if (b.column <= s->ird->field_count) {
+        data_storage &ds = s->ird->records[b.column - 1].storage;
+        ds.data_done = 0;
+        ds.value_offset = 0;
+        ds.wide_offset = 0;
+    }
+    return rc;
+}
+
 /* Every bound column is filled, whatever happened to the others: each
  * failure has its own diagnostic, and the result is the worst of them. */
 SQLRETURN transfer_bound_columns(my_statement *s)
@@ -208,31 +303,24 @@ SQLRETURN transfer_bound_columns(my_statement *s)
     my_descriptor *ard = s->ard;
     if (ard->field_count == 0)
         return SQL_SUCCESS;
-    int limit = s->described ? s->ird->described_count : s->ird->field_count;
+    if (!plan_current(s) && plan_bound_columns(s) != 0)
+        return SQL_ERROR;
     SQLRETURN result = SQL_SUCCESS;
-    for (int n = s->use_bookmarks ? 0 : 1; n <= ard->field_count && n <= limit; n++) {
-        field *rec = n == 0 ? &ard->bookmark_record : &ard->records[n - 1];
-        if (!rec->data_ptr && !rec->indicator_ptr && !rec->octet_length_ptr)
-            continue;
-        int64_t size = bound_element_size(ard, rec, rec->octet_length);
+    if (s->use_bookmarks) {
+        field *rec = &ard->bookmark_record;
         void *data;
         SQLLEN *oct, *ind;
-        get_pointers_from_cols(s, rec, ard, &data, &oct, &ind, size);
-        if (!data && !oct && !ind)
-            continue;
-        if (refused_for(s, n, rec->concise_type)) {
-            result = SQL_ERROR;
-            continue;
-        }
-        SQLRETURN rc = my_get_data(s, n, rec->concise_type, data, (SQLLEN)rec->octet_length, ind,
-                                   oct);
-        /* the bound buffer took the value; SQLGetData still reads it whole */
-        if (n > 0 && n <= s->ird->field_count) {
-            data_storage &ds = s->ird->records[n - 1].storage;
-            ds.data_done = 0;
-            ds.value_offset = 0;
-            ds.wide_offset = 0;
-        }
+        get_pointers_from_cols(s, rec, ard, &data, &oct, &ind,
+                               bound_element_size(ard, rec, rec->octet_length));
+        if (data || oct || ind)
+            result = my_get_data(s, 0, rec->concise_type, data, (SQLLEN)rec->octet_length, ind,
+                                 oct);
+        if (result == SQL_NO_DATA)
+            result = SQL_SUCCESS;
+    }
+    int64_t offset = ard->bind_offset_ptr ? *(const SQLLEN *)ard->bind_offset_ptr : 0;
+    for (const bound_column &b : s->plan.columns) {
+        SQLRETURN rc = fill_bound_column(s, ard, &ard->records[b.column - 1], b, offset);
         if (rc == SQL_ERROR)
             result = SQL_ERROR;
         else if (rc == SQL_SUCCESS_WITH_INFO && result == SQL_SUCCESS)

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 namespace {
 
 using fake::bytes;
+using unit_support::all_diags;
 
 const std::string PREFIX = "[Quorvane][MySQL Driver][MySQL]";
 
@@ -442,6 +444,112 @@ TEST_F(fetch_fixture, BindColGrowsShrinksAndChecksTypes)
     ASSERT_EQ(SQLFreeStmt(stmt, SQL_UNBIND), SQL_SUCCESS);
     EXPECT_EQ(stmt->ard->field_count, 0);
     EXPECT_EQ(stmt->ard->bookmark_record.data_ptr, nullptr);
+}
+
+// How each bound column is filled is chosen once, not per row; every
+// change of the binding between fetches must still take effect at the next
+// row: a rebind, a descriptor field, an unbind, another ARD and back.
+TEST_F(fetch_fixture, BindingChangesBetweenFetchesTakeEffect)
+{
+    numbered(7);
+    SQLINTEGER id = -1;
+    char text[16] = {};
+    double real = -1;
+    char name[8] = {};
+    SQLLEN id_ind = 0, name_ind = 0;
+    SQLHDESC ard = nullptr;
+    ASSERT_EQ(SQLGetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
+    SQLHDESC mine = nullptr;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, conn, &mine), SQL_SUCCESS);
+    SQLINTEGER mine_id = -1;
+    SQLLEN mine_ind = 0;
+
+    struct step {
+        const char *what;
+        std::function<void()> change;
+        std::function<void(int row)> check;
+    };
+    const step steps[] = {
+        {"bound as SQL_C_SLONG",
+         [&] {
+             ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_SLONG, &id, 0, &id_ind), SQL_SUCCESS);
+             ASSERT_EQ(SQLBindCol(stmt, 2, SQL_C_CHAR, name, sizeof name, &name_ind), SQL_SUCCESS);
+         },
+         [&](int row) {
+             EXPECT_EQ(id, row);
+             EXPECT_EQ(id_ind, 4);
+         }},
+        {"rebound as SQL_C_CHAR",
+         [&] { ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_CHAR, text, sizeof text, &id_ind), SQL_SUCCESS); },
+         [&](int row) {
+             EXPECT_EQ(std::string(text), std::to_string(row));
+             EXPECT_EQ(id_ind, 1);
+             EXPECT_EQ(id, row - 1);   // the old buffer is no longer written
+         }},
+        {"descriptor fields: SQL_C_DOUBLE into another buffer",
+         [&] {
+             // a new type unbinds the record: its pointers are set again
+             ASSERT_EQ(SQLSetDescField(ard, 1, SQL_DESC_CONCISE_TYPE, (SQLPOINTER)SQL_C_DOUBLE, 0),
+                       SQL_SUCCESS);
+             ASSERT_EQ(SQLSetDescField(ard, 1, SQL_DESC_INDICATOR_PTR, &id_ind, 0), SQL_SUCCESS);
+             ASSERT_EQ(SQLSetDescField(ard, 1, SQL_DESC_DATA_PTR, &real, 0), SQL_SUCCESS);
+         },
+         [&](int row) {
+             EXPECT_EQ(real, (double)row);
+             EXPECT_EQ(id_ind, 8);
+         }},
+        {"a shorter buffer length cuts the text",
+         [&] {
+             ASSERT_EQ(SQLSetDescField(ard, 2, SQL_DESC_OCTET_LENGTH, (SQLPOINTER)2, 0),
+                       SQL_SUCCESS);
+             ASSERT_EQ(SQLSetDescField(ard, 2, SQL_DESC_INDICATOR_PTR, &name_ind, 0), SQL_SUCCESS);
+             ASSERT_EQ(SQLSetDescField(ard, 2, SQL_DESC_DATA_PTR, name, 0), SQL_SUCCESS);
+         },
+         [&](int row) {
+             EXPECT_EQ(std::string(name), "n");
+             EXPECT_EQ(name_ind, 2);
+             EXPECT_EQ(real, (double)row);
+             EXPECT_EQ(state(stmt), "01004");
+         }},
+        {"column 1 unbound",
+         [&] {
+             ASSERT_EQ(SQLBindCol(stmt, 1, SQL_C_DOUBLE, nullptr, 0, nullptr), SQL_SUCCESS);
+             ASSERT_EQ(SQLBindCol(stmt, 2, SQL_C_CHAR, name, sizeof name, &name_ind), SQL_SUCCESS);
+         },
+         [&](int row) {
+             EXPECT_EQ(real, (double)(row - 1));
+             EXPECT_EQ(std::string(name), "n" + std::to_string(row));
+         }},
+        {"an application descriptor of its own",
+         [&] {
+             ASSERT_EQ(SQLSetDescRec(mine, 1, SQL_C_SLONG, 0, sizeof mine_id, 0, 0, &mine_id,
+                                     &mine_ind, &mine_ind),
+                       SQL_SUCCESS);
+             ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, mine, 0), SQL_SUCCESS);
+         },
+         [&](int row) {
+             EXPECT_EQ(mine_id, row);
+             EXPECT_EQ(mine_ind, 4);
+             EXPECT_EQ(std::string(name), "n" + std::to_string(row - 1));
+         }},
+        {"back to the statement's own",
+         [&] { ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_APP_ROW_DESC, SQL_NULL_HDESC, 0), SQL_SUCCESS); },
+         [&](int row) {
+             EXPECT_EQ(mine_id, row - 1);
+             EXPECT_EQ(std::string(name), "n" + std::to_string(row));
+         }},
+    };
+    int row = 0;
+    for (const step &st : steps) {
+        SCOPED_TRACE(st.what);
+        st.change();
+        row++;
+        SQLRETURN rc = SQLFetch(stmt);
+        EXPECT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << rc << all_diags(stmt);
+        st.check(row);
+    }
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+    SQLFreeHandle(SQL_HANDLE_DESC, mine);
 }
 
 // SQL_C_DEFAULT binds integer columns by their sign: the extremes of
