@@ -208,9 +208,11 @@ static SQLRETURN rows_result(const my_statement *s, SQLRETURN last)
 
 static SQLRETURN finish_rows(my_statement *s, SQLRETURN last)
 {
-    if (s->total_row_count > 0) {
+    /* the count is the array's, whether or not its last set failed */
+    if (s->total_row_count >= 0) {
         QV_TRACE(s, LOG_DETAIL, "SQLExecute: total row count = %d", (int)s->total_row_count);
         s->row_count = s->total_row_count;
+        s->row_count_valid = 1;
     }
     QV_TRACE(s, LOG_DETAIL, "SQLExecute: ok_count=%d, info_count=%d, error_count=%d",
              (int)s->ok_count, (int)s->info_count, (int)s->error_count);
@@ -385,7 +387,7 @@ static int flush_window(my_statement *s, row_window &w, SQLRETURN *last)
             }
         }
     }
-    int failed = i < n;
+    int failed = i < n || sent != 0 || c->link_broken;
     for (; i < n; i++) {
         diag_row_scope named((int64_t)w.rows[i] + 1);
         if (sent == 0 || i > 0)
