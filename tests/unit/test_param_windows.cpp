@@ -193,3 +193,39 @@ TEST_F(windows, RowThatCannotBeConvertedIsNotSent)
         EXPECT_EQ(v, want[i]);
     }
 }
+
+// The server answers the first set of a window and then stalls: the read
+// for the second times out (HYT00 on its set). The statement cannot be
+// interrupted here (no server to send KILL QUERY to), so the link is
+// closed, and the set whose answer never came is an error of its own.
+TEST_F(windows, TimeOutWithAnswersOwed)
+{
+    fake::server srv([&](fake::session &s) {
+        command(s);
+        s.send_raw(prepare_reply());
+        for (int k = 0; k < 3; k++)
+            command(s);
+        s.send_raw(response({fake::ok_packet(1, 0, 2)}));
+        s.sleep_ms(4000);
+    });
+    connect(srv);
+    int32_t values[3] = {1, 2, 3};
+    array_of(3);
+    ASSERT_EQ(SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)1, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLPrepare(stmt, (SQLCHAR *)"UPDATE t SET a = ?", SQL_NTS), SQL_SUCCESS)
+        << fake_session::all_diags(stmt);
+    ASSERT_EQ(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0, values,
+                               0, nullptr),
+              SQL_SUCCESS);
+    int64_t started = unit_support::now_ms();
+    EXPECT_EQ(SQLExecute(stmt), SQL_ERROR);
+    EXPECT_LT(unit_support::now_ms() - started, 3000) << "the owed answers are not waited for";
+    EXPECT_EQ(status, (std::vector<SQLUSMALLINT>{SQL_PARAM_SUCCESS, SQL_PARAM_ERROR,
+                                                 SQL_PARAM_ERROR}));
+    EXPECT_EQ(processed, 3u);
+    auto got = records();
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.front(), (std::pair<std::string, SQLLEN>{"HYT00", 2}));
+    EXPECT_EQ(got.back(), (std::pair<std::string, SQLLEN>{"08S01", 3}));
+    EXPECT_EQ(conn->link_broken, 1);
+}
