@@ -376,9 +376,12 @@ static int wire_put_value(my_statement *s, my_packet *p, int k, const wire_value
     switch (w->kind) {
     case V_FIXED: return packet_put_bytes(p, w->fixed, (size_t)w->fixed_len);
     case V_CHARS: {
-        my_connection *c = handle_conn(s);
         if (packet_put_lenenc(p, (uint64_t)w->chars_length) != 0)
             return -1;
+        /* narrow text that needs no recoding goes as it is */
+        if (!w->chars.wide && !w->chars.utf8)
+            return packet_put_bytes(p, w->chars.bytes, (size_t)w->chars.length);
+        my_connection *c = handle_conn(s);
         text_out o;
         tout_init(&o, p, c, ESC_NONE);
         tout_chars(&o, &w->chars);
