@@ -1,8 +1,9 @@
 // Parameter arrays of a statement prepared on the server go out in windows of
 // many rows, one write each, and their answers are read afterwards: every set
-// must still get its own status, records and count, in every connection mode,
-// across window edges, around ignored sets, sets that cannot be converted and
-// sets that give their data at execution.
+// must still get its own status, records and count, in every connection mode
+// (compressed, streamed, encrypted), across window edges, around ignored
+// sets, sets that cannot be converted and sets that give their data at
+// execution.
 #include <gtest/gtest.h>
 
 #include <sqlext.h>
@@ -19,9 +20,13 @@ struct session {
     qv::connection conn;
     qv::handle stmt;
 
+    // mode: connection-string keywords, or "TLS" for an encrypted link
     explicit session(const std::string &mode)
     {
-        SQLRETURN rc = conn.connect(qv::conn_str(mode));
+        std::string extra = mode == "TLS"
+                                ? "Encrypt=yes;CertificateFile=" + qv::server().ssl_ca + ";"
+                                : mode;
+        SQLRETURN rc = conn.connect(qv::conn_str(extra));
         EXPECT_TRUE(SQL_SUCCEEDED(rc)) << qv::describe(qv::diagnostics(conn.dbc));
         stmt = qv::alloc_stmt(conn.dbc);
     }
@@ -226,10 +231,11 @@ TEST_P(window_modes, DataAtExecutionInTheMiddle)
 }
 
 INSTANTIATE_TEST_SUITE_P(ParamWindows, window_modes,
-                         ::testing::Values("", "Compress=1;", "NoCache=1;"),
+                         ::testing::Values("", "Compress=1;", "NoCache=1;", "TLS"),
                          [](const ::testing::TestParamInfo<const char *> &i) {
                              std::string m = i.param;
-                             return m.empty()                    ? std::string("Default")
+                             return m.empty()                      ? std::string("Default")
                                     : m.rfind("Compress", 0) == 0 ? std::string("Compress")
-                                                                  : std::string("NoCache");
+                                    : m.rfind("NoCache", 0) == 0  ? std::string("NoCache")
+                                                                   : std::string("Tls");
                          });
