@@ -567,6 +567,17 @@ struct my_statement {
     unsigned char dae_tail[4];
     int32_t dae_tail_len;
 
+    /* Parameter arrays go out in windows of rows: the commands of a window
+     * are built back to back into one buffer, kept from window to window
+     * and from call to call (freed with the statement). */
+    struct owned_packet {
+        my_packet *p = nullptr;
+        owned_packet() = default;
+        owned_packet(const owned_packet &) = delete;
+        owned_packet &operator=(const owned_packet &) = delete;
+        ~owned_packet();
+    } exec_window;
+
     /* results */
     packet_queue queue;
     my_packet *current_row;        /* the row being decoded: row_view or row_wire (any

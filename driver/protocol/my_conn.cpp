@@ -421,18 +421,6 @@ static int read_response(void *h, const char *op, int from_next)
     return rc;
 }
 
-/* The start of a statement's response to the command just sent, read as
- * every execution's response is: queued whole first unless NoCache. */
-static int statement_response(my_statement *s)
-{
-    s->more_results = 0;
-    s->cursor_exists = 0;
-    stmt_drop_row(s);
-    if (pull_data_locally(s) != 0)
-        return -1;
-    return read_response(s, "send_and_execute", 0);
-}
-
 int send_and_execute(void *h, my_packet *p)
 {
     QV_TRACE(h, LOG_DETAIL, "send_and_execute:");
@@ -445,9 +433,66 @@ int send_and_execute(void *h, my_packet *p)
         return -1;
     if (send_packet(h, p) != 0)
         return -1;
-    if (my_statement *s = as_stmt(h))
-        return statement_response(s);
+    return read_answer(h);
+}
+
+int read_answer(void *h)
+{
+    wire_exchange x(h);
+    if (my_statement *s = as_stmt(h)) {
+        s->more_results = 0;
+        s->cursor_exists = 0;
+        stmt_drop_row(s);
+        if (pull_data_locally(s) != 0)
+            return -1;
+    }
     return read_response(h, "send_and_execute", 0);
+}
+
+int send_commands(void *h, my_packet *buf, const uint32_t *starts, size_t n)
+{
+    wire_exchange x(h);
+    if (check_wire_free(h) != 0)
+        return -1;
+    if (n == 1)
+        return send_packet(h, buf);   /* one command, perhaps in 16 MB pieces */
+    my_connection *c = handle_conn(h);
+    for (size_t i = 0; i < n; i++) {
+        uint32_t end = i + 1 < n ? starts[i + 1] : (uint32_t)buf->length;
+        uint32_t payload = end - starts[i] - 4;
+        unsigned char *hdr = buf->data + starts[i];
+        hdr[0] = (unsigned char)payload;
+        hdr[1] = (unsigned char)(payload >> 8);
+        hdr[2] = (unsigned char)(payload >> 16);
+        hdr[3] = 0;
+    }
+    if (c->compress_active) {
+        /* each command framed as it would be alone: its frames count from 0 */
+        for (size_t i = 0; i < n; i++) {
+            uint32_t end = i + 1 < n ? starts[i + 1] : (uint32_t)buf->length;
+            my_packet one = *buf;
+            one.data = buf->data + starts[i];
+            one.length = (int32_t)(end - starts[i]);
+            one.seq = 0;
+            if (send_packet(h, &one) != 0)
+                return -1;
+        }
+        return 0;
+    }
+    int written = net_write(c, buf->data, (size_t)buf->length);
+    if (written != buf->length) {
+        QV_TRACE(h, LOG_ERROR, "packet_send: failed sending packeti %d %d", written, buf->length);
+        post_error(h, ST_08S01, 0, "short write");
+        conn_mark_dead(c);
+        return -1;
+    }
+    QV_TRACE(h, LOG_DETAIL, "send_commands: %d commands, %d bytes", (int)n, buf->length);
+    /* each response starts with sequence 1 */
+    if (my_statement *s = as_stmt(h))
+        s->seq = 1;
+    else
+        c->seq = 1;
+    return 0;
 }
 
 int next_result_set(void *h)
@@ -741,7 +786,7 @@ int prepare_execute_close(my_statement *s, const my_string *text)
         QV_TRACE(s, LOG_ERROR, "%s: the server counts %d parameters", PEC, ok.params);
     s->seq = 1;   /* the execute's response is numbered from its command */
     s->binary_result = 1;
-    return statement_response(s);
+    return read_answer(s);
 }
 
 int read_next_row(my_statement *s)

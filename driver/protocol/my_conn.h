@@ -85,6 +85,17 @@ int send_only(void *handle, my_packet *p);
 int send_and_execute(void *handle, my_packet *p);
 /* The next response of a multi-result command. 0 or -1. */
 int next_result_set(void *handle);
+/* Several commands in one write, their responses read afterwards in order
+ * with read_answer. buf holds n one-packet commands back to back, command
+ * i from starts[i] (its 4-byte header, filled in here with sequence 0) to
+ * the next start or the end; with n == 1 it is sent as send_and_execute
+ * sends one (a command over 16 MB goes in pieces). With compression each
+ * command is framed on its own. 0, or -1 (posted; the link is closed). */
+int send_commands(void *handle, my_packet *buf, const uint32_t *starts, size_t n);
+/* Reads the response of a command sent before, as send_and_execute does
+ * after its send. The handle's sequence counter must be the one the
+ * response starts with. */
+int read_answer(void *handle);
 /* COM_QUERY text through send_and_execute: the driver's own statements. A
  * result set such a statement produces is read and discarded. */
 int execute_query(void *handle, const my_string *text);

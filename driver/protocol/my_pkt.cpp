@@ -146,6 +146,8 @@ void packet_free(my_packet *p)
 
 void packet_rewind(my_packet *p) { p->pos = 4; }
 
+my_statement::owned_packet::~owned_packet() { packet_free(p); }
+
 /* ---------------------------------------------------------------- writers */
 
 /* Capacity grows to above need_total in whole 1024-byte steps, at least

@@ -500,7 +500,7 @@ int drain_wire(void *h, response_tracker *t)
  * and the interruption fails. */
 enum { RECOVERY_SHARE_PERCENT = 18, RECOVERY_MOST_MS = 3000 };
 
-static int64_t recovery_deadline(const void *h)
+int64_t recovery_deadline(const void *h)
 {
     int64_t budget = (int64_t)read_timeout_ms(h) * RECOVERY_SHARE_PERCENT / 100;
     if (budget > RECOVERY_MOST_MS)

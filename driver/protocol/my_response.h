@@ -41,6 +41,9 @@ my_packet *take_packet(my_statement *s, const char *op, const response_tracker *
 int drain_wire(void *h, response_tracker *t);
 /* Empties the statement's queue for the next response. */
 void queue_clear(my_statement *s);
+/* The instant by which bringing a timed-out conversation back in step must
+ * be done: a short share of h's time-out, from now. */
+int64_t recovery_deadline(const void *h);
 
 /* Chunk sizes of a statement's queue: the first holds the whole response of
  * most statements; each next one doubles up to QUEUE_CHUNK_MOST, so a large

@@ -213,6 +213,7 @@ struct wire_value {
     int kind;
     unsigned char fixed[16];
     int fixed_len;
+    int64_t chars_length;   /* wire bytes of chars, counted once */
     param_chars chars;
     param_bytes bytes;
 };
@@ -332,6 +333,9 @@ static int wire_convert(const param_ref *r, const type_rule *t, wire_value *w)
 
 static int wire_prepare(my_statement *s, int index, int count, wire_value *w)
 {
+    w->type = w->flags = 0;
+    w->null_bit = w->kind = w->fixed_len = 0;
+    w->bytes.owned = nullptr;
     param_ref r;
     if (param_locate(s, index, 1, &r) != 0)
         return -1;
@@ -357,10 +361,12 @@ static int wire_prepare(my_statement *s, int index, int count, wire_value *w)
     return wire_convert(&r, t, w);
 }
 
-static void wire_release(std::vector<wire_value> &w)
+static void wire_release(std::vector<wire_value> &w, int n)
 {
-    for (wire_value &v : w)
-        free(v.bytes.owned);
+    for (int k = 0; k < n; k++) {
+        free(w[(size_t)k].bytes.owned);
+        w[(size_t)k].bytes.owned = nullptr;
+    }
 }
 
 static int wire_put_value(my_statement *s, my_packet *p, int k, const wire_value *w)
@@ -370,9 +376,12 @@ static int wire_put_value(my_statement *s, my_packet *p, int k, const wire_value
     switch (w->kind) {
     case V_FIXED: return packet_put_bytes(p, w->fixed, (size_t)w->fixed_len);
     case V_CHARS: {
-        my_connection *c = handle_conn(s);
-        if (packet_put_lenenc(p, (uint64_t)chars_wire_length(c, &w->chars)) != 0)
+        if (packet_put_lenenc(p, (uint64_t)w->chars_length) != 0)
             return -1;
+        /* narrow text that needs no recoding goes as it is */
+        if (!w->chars.wide && !w->chars.utf8)
+            return packet_put_bytes(p, w->chars.bytes, (size_t)w->chars.length);
+        my_connection *c = handle_conn(s);
         text_out o;
         tout_init(&o, p, c, ESC_NONE);
         tout_chars(&o, &w->chars);
@@ -386,23 +395,60 @@ static int wire_put_value(my_statement *s, my_packet *p, int k, const wire_value
     return 0;
 }
 
-static int wire_write(my_statement *s, my_packet *p, const std::vector<wire_value> &w)
+/* Bytes of a length-encoded length. */
+static int64_t lenenc_size(uint64_t v)
 {
-    int n = (int)w.size();
-    std::vector<unsigned char> bitmap((size_t)(n + 7) / 8, 0);
-    for (int k = 0; k < n; k++)
-        if (w[k].null_bit)
-            bitmap[(size_t)k / 8] |= (unsigned char)(1u << (k % 8));
-    if (packet_put_bytes(p, bitmap.data(), bitmap.size()) != 0 || packet_put_u8(p, 1) != 0)
-        return -1;
+    return v <= 250 ? 1 : v <= 0xFFFE ? 3 : v <= 0xFFFFFE ? 4 : 9;
+}
+
+/* The block's bytes on the wire: null bitmap, the new-parameters byte, the
+ * types and the values. */
+static int64_t wire_size(const my_statement *s, const std::vector<wire_value> &w, int n)
+{
+    int64_t size = (n + 7) / 8 + 1 + 2 * (int64_t)n;
     for (int k = 0; k < n; k++) {
-        QV_TRACE(s, LOG_DETAIL, "my_append_params, add param type %d of %d, type = %d", k + 1, n,
-                 (int)w[k].type);
-        if (packet_put_u8(p, w[k].type) != 0 || packet_put_u8(p, w[k].flags) != 0)
-            return -1;
+        const wire_value &v = w[(size_t)k];
+        if (v.null_bit)
+            continue;
+        if (v.kind == V_FIXED)
+            size += v.fixed_len;
+        else if (v.kind == V_CHARS)
+            size += lenenc_size((uint64_t)v.chars_length) + v.chars_length;
+        else if (v.kind == V_BYTES)
+            size += lenenc_size((uint64_t)v.bytes.length) + v.bytes.length;
+    }
+    (void)s;
+    return size;
+}
+
+static int wire_write(my_statement *s, my_packet *p, const std::vector<wire_value> &w, int n)
+{
+    /* bitmap, new-parameters byte and types in one write */
+    unsigned char head[512];
+    size_t bitmap = (size_t)(n + 7) / 8;
+    size_t head_len = bitmap + 1 + 2 * (size_t)n;
+    std::vector<unsigned char> large;
+    unsigned char *h = head;
+    if (head_len > sizeof head) {
+        large.assign(head_len, 0);
+        h = large.data();
+    } else {
+        memset(h, 0, bitmap);
     }
     for (int k = 0; k < n; k++)
-        if (!w[k].null_bit && wire_put_value(s, p, k, &w[k]) != 0)
+        if (w[(size_t)k].null_bit)
+            h[(size_t)k / 8] |= (unsigned char)(1u << (k % 8));
+    h[bitmap] = 1;
+    for (int k = 0; k < n; k++) {
+        QV_TRACE(s, LOG_DETAIL, "my_append_params, add param type %d of %d, type = %d", k + 1, n,
+                 (int)w[(size_t)k].type);
+        h[bitmap + 1 + 2 * (size_t)k] = (unsigned char)w[(size_t)k].type;
+        h[bitmap + 2 + 2 * (size_t)k] = (unsigned char)w[(size_t)k].flags;
+    }
+    if (packet_put_bytes(p, h, head_len) != 0)
+        return -1;
+    for (int k = 0; k < n; k++)
+        if (!w[(size_t)k].null_bit && wire_put_value(s, p, k, &w[(size_t)k]) != 0)
             return -1;
     return 0;
 }
@@ -417,27 +463,56 @@ static int wire_param_count(const my_statement *s)
     return s->found_param_count;
 }
 
-int my_append_params(my_statement *s, my_packet *p)
+param_block::param_block() : values(), count(0), bytes(0) {}
+
+param_block::~param_block() { wire_release(values, count); }
+
+int param_block_convert(my_statement *s, param_block *b)
 {
+    wire_release(b->values, b->count);
+    b->count = 0;
+    b->bytes = 0;
     int n = wire_param_count(s);
     QV_TRACE(s, LOG_DETAIL, "my_append_params, stmt_field_count=%d", n);
     if (n <= 0)
         return 0;
-    std::vector<wire_value> w;
-    try {
-        w.resize((size_t)n);
-    } catch (const std::bad_alloc &) {
-        post_error(s, ST_HY001, 0, nullptr);
-        return -1;
+    if (b->values.size() < (size_t)n) {
+        try {
+            b->values.resize((size_t)n);
+        } catch (const std::bad_alloc &) {
+            post_error(s, ST_HY001, 0, nullptr);
+            return -1;
+        }
     }
-    int rc = 0;
-    for (int k = 0; k < n && rc == 0; k++)
-        rc = wire_prepare(s, k, n, &w[(size_t)k]);
+    b->count = n;
+    my_connection *c = handle_conn(s);
+    for (int k = 0; k < n; k++) {
+        wire_value &w = b->values[(size_t)k];
+        if (wire_prepare(s, k, n, &w) != 0)
+            return -1;
+        if (w.kind == V_CHARS && !w.null_bit)
+            w.chars_length = chars_wire_length(c, &w.chars);
+    }
+    b->bytes = wire_size(s, b->values, n);
+    return 0;
+}
+
+int param_block_write(my_statement *s, my_packet *p, const param_block *b)
+{
+    if (b->count <= 0)
+        return 0;
     int before = diag_count(s);
-    if (rc == 0 && wire_write(s, p, w) != 0)
-        rc = write_failed(s, before);
-    wire_release(w);
-    return rc;
+    if (wire_write(s, p, b->values, b->count) != 0)
+        return write_failed(s, before);
+    return 0;
+}
+
+int my_append_params(my_statement *s, my_packet *p)
+{
+    param_block b;
+    if (param_block_convert(s, &b) != 0)
+        return -1;
+    return param_block_write(s, p, &b);
 }
 
 /* ============================================================ literals */

@@ -13,6 +13,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "my_handles.h"
 #include "protocol/my_pkt.h"
 
@@ -31,6 +33,28 @@ int my_append_param_as_string(my_statement *s, my_packet *p, int number);
  * before the first byte is written. 0, or -1 with a diagnostic posted. */
 int my_append_params(my_statement *s, my_packet *p);
 
+/* The same block in two steps, so that its size is known before it is
+ * written (parameter arrays gather many rows' commands into one write).
+ * The values' storage is kept from row to row: converting the next row
+ * allocates nothing once the block has grown to the statement's parameter
+ * count. A converted value may point into the application's buffers and
+ * into the block itself; write it before they change. */
+struct wire_value;
+struct param_block {
+    param_block();
+    ~param_block();
+    param_block(const param_block &) = delete;
+    param_block &operator=(const param_block &) = delete;
+    std::vector<wire_value> values;
+    int count;       /* parameters converted */
+    int64_t bytes;   /* the block's size on the wire */
+};
+/* Converts every parameter of the current row. 0, or -1 with a diagnostic
+ * posted (the row cannot be sent). */
+int param_block_convert(my_statement *s, param_block *b);
+/* Writes a converted block. 0, or -1 (posted). */
+int param_block_write(my_statement *s, my_packet *p, const param_block *b);
+
 /* Checks the bindings before an execution (op DAE_OP_DIRECT or
  * DAE_OP_EXECUTE): 0; SQL_NEED_DATA when a parameter of the current row asks
  * for data at execution (the sequence is then set up and earlier pieces are
@@ -42,6 +66,8 @@ int my_check_params(my_statement *s, int op);
 /* 1 when parameter index (0-based) of the current row asks for data at
  * execution. */
 int param_wants_dae(my_statement *s, int index);
+/* 1 when any parameter of the current row asks for data at execution. */
+int row_wants_dae(my_statement *s);
 /* The next parameter after index `after` (-1: from the start) of the current
  * row that asks for data at execution, or -1. */
 int dae_next_param(my_statement *s, int after);

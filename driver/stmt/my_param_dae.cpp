@@ -24,6 +24,16 @@ int param_wants_dae(my_statement *s, int index)
     return param_locate(s, index, 0, &r) == 0 && r.is_dae;
 }
 
+int row_wants_dae(my_statement *s)
+{
+    int limit = s->apd->field_count < s->found_param_count ? s->apd->field_count
+                                                           : s->found_param_count;
+    for (int i = 0; i < limit; i++)
+        if (s->apd->records[i].indicator_ptr && param_wants_dae(s, i))
+            return 1;
+    return 0;
+}
+
 static void trace_param(my_statement *s, int i)
 {
     const field *f = &s->apd->records[i];

@@ -594,6 +594,40 @@ my_string *my_process_sql(my_statement *s, const my_string *text)
     return out;
 }
 
+/* ===================================================== statement kind */
+
+int sql_answers_count_only(const my_connection *c, const my_string *text)
+{
+    static const char *const words[] = {"insert", "update", "delete", "replace"};
+    if (!text)
+        return 0;
+    sql_scanner sc;
+    sql_token t;
+    char word[8];
+    int n = 0;
+    sql_scan_init(&sc, text->data, text->length, sql_scan_flags(c));
+    while (sql_scan_next(&sc, &t)) {
+        if (t.kind == SQL_TOKEN_COMMENT || t.kind == SQL_TOKEN_BOM)
+            continue;
+        uint16_t u = text->data[t.start];
+        if (t.kind == SQL_TOKEN_TEXT && ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z'))) {
+            if (n == (int)sizeof word - 1)
+                return 0;
+            word[n++] = (char)ascii_lower(u);
+            continue;
+        }
+        if (n > 0 && t.kind == SQL_TOKEN_TEXT && (is_digit(u) || u == '_' || u == '$'))
+            return 0;   /* a longer word */
+        if (n > 0 || t.kind != SQL_TOKEN_TEXT || !is_blank(u))
+            break;
+    }
+    word[n] = 0;
+    for (const char *w : words)
+        if (strcmp(word, w) == 0)
+            return 1;
+    return 0;
+}
+
 /* ======================================================= command builders */
 
 /* The statement has no diagnostic beyond the first `before`: the failure was
@@ -714,6 +748,26 @@ my_packet *create_execute(my_statement *s)
         return nullptr;
     }
     return p;
+}
+
+enum { EXECUTE_HEAD = 10 };   /* command, statement id, flags, iteration count */
+
+int64_t execute_size(const param_block *b) { return EXECUTE_HEAD + b->bytes; }
+
+int put_execute(my_statement *s, my_packet *p, const param_block *b)
+{
+    int before = diag_count(s);
+    unsigned char head[EXECUTE_HEAD] = {COM_STMT_EXECUTE};
+    uint32_t id = s->statement_id;
+    for (int i = 0; i < 4; i++)
+        head[1 + i] = (unsigned char)(id >> (8 * i));
+    head[5] = 0;   /* flags: no cursor */
+    head[6] = 1;   /* iteration count */
+    if (packet_put_bytes(p, head, sizeof head) != 0 || param_block_write(s, p, b) != 0) {
+        post_build_failure(s, before);
+        return -1;
+    }
+    return 0;
 }
 
 static my_packet *statement_command(my_statement *s, unsigned command)

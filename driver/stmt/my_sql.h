@@ -106,11 +106,22 @@ my_packet *create_exec_string(my_statement *s, const my_string *text);
  * passes my_append_param_as_string; tests pass their own to see the bytes. */
 typedef int (*param_literal_fn)(my_statement *s, my_packet *p, int number);
 my_packet *build_exec_string(my_statement *s, const my_string *text, param_literal_fn put_param);
+/* 1 when the statement's first word is INSERT, UPDATE, DELETE or REPLACE
+ * (comments and blanks before it passed over): statements the server
+ * answers with an update count or an error. */
+int sql_answers_count_only(const my_connection *c, const my_string *text);
 /* The text execution of the prepared s->sql_text (Text_Prepare). */
 my_packet *create_text_execute(my_statement *s);
 /* COM_STMT_EXECUTE of s->statement_id with the parameter block, or the text
  * execution when the connection has Text_Prepare. */
 my_packet *create_execute(my_statement *s);
+/* The payload of COM_STMT_EXECUTE with a row's converted parameter block,
+ * appended to p (a command of a parameter array, gathered with others).
+ * 0, or -1 with a diagnostic posted. */
+struct param_block;
+int put_execute(my_statement *s, my_packet *p, const param_block *b);
+/* Its size in bytes. */
+int64_t execute_size(const param_block *b);
 /* COM_STMT_CLOSE / COM_STMT_RESET of s->statement_id. */
 my_packet *create_close(my_statement *s);
 my_packet *create_reset(my_statement *s);

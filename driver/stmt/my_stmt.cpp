@@ -4,12 +4,16 @@
  */
 #include "stmt/my_stmt.h"
 
+#include <memory>
 #include <mutex>
+#include <new>
+#include <vector>
 
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 #include "protocol/my_proto.h"
+#include "protocol/my_response.h"
 #include "results/my_data.h"
 #include "results/my_fetch.h"
 #include "results/my_internalrs.h"
@@ -189,6 +193,25 @@ static int run_one_row(my_statement *s, const execution &e, uint64_t row, SQLRET
     return 0;
 }
 
+/* One row's outcome into the counts, the total row count and its status. */
+static void count_row(my_statement *s, uint64_t row, SQLRETURN v)
+{
+    if (v == SQL_ERROR)
+        s->error_count++;
+    else if (v == SQL_SUCCESS)
+        s->ok_count++;
+    else if (v == SQL_SUCCESS_WITH_INFO)
+        s->info_count++;
+    if (s->row_count_valid) {
+        s->total_row_count = (s->total_row_count < 0 ? 0 : s->total_row_count) + s->row_count;
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute: row count = %d", (int)s->row_count);
+    }
+    set_param_status(s, row,
+                     v == SQL_SUCCESS ? SQL_PARAM_SUCCESS
+                     : v == SQL_SUCCESS_WITH_INFO ? SQL_PARAM_SUCCESS_WITH_INFO
+                                                  : SQL_PARAM_ERROR);
+}
+
 /* The call's result from the rows' results: any row that worked makes it a
  * success, with info when another row failed or warned. */
 static SQLRETURN rows_result(const my_statement *s, SQLRETURN last)
@@ -198,6 +221,19 @@ static SQLRETURN rows_result(const my_statement *s, SQLRETURN last)
     if (s->error_count > 0)
         return SQL_ERROR;
     return last;
+}
+
+static SQLRETURN finish_rows(my_statement *s, SQLRETURN last)
+{
+    /* the count is the array's, whether or not its last set failed */
+    if (s->total_row_count >= 0) {
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute: total row count = %d", (int)s->total_row_count);
+        s->row_count = s->total_row_count;
+        s->row_count_valid = 1;
+    }
+    QV_TRACE(s, LOG_DETAIL, "SQLExecute: ok_count=%d, info_count=%d, error_count=%d",
+             (int)s->ok_count, (int)s->info_count, (int)s->error_count);
+    return rows_result(s, last);
 }
 
 /* Every parameter row in turn, each as a command of its own (a parameter
@@ -244,29 +280,247 @@ static SQLRETURN run_rows(my_statement *s, const execution &e)
             set_param_status(s, row, SQL_PARAM_ERROR);
             return stop_rows(s, row + 1, rows);
         }
-        if (v == SQL_ERROR)
-            s->error_count++;
-        else if (v == SQL_SUCCESS)
-            s->ok_count++;
-        else if (v == SQL_SUCCESS_WITH_INFO)
-            s->info_count++;
-        if (s->row_count_valid) {
-            s->total_row_count = (s->total_row_count < 0 ? 0 : s->total_row_count) + s->row_count;
-            QV_TRACE(s, LOG_DETAIL, "SQLExecute: row count = %d", (int)s->row_count);
-        }
-        set_param_status(s, row,
-                         v == SQL_SUCCESS ? SQL_PARAM_SUCCESS
-                         : v == SQL_SUCCESS_WITH_INFO ? SQL_PARAM_SUCCESS_WITH_INFO
-                                                      : SQL_PARAM_ERROR);
+        count_row(s, row, v);
         last = v;
     }
-    if (s->total_row_count > 0) {
-        QV_TRACE(s, LOG_DETAIL, "SQLExecute: total row count = %d", (int)s->total_row_count);
-        s->row_count = s->total_row_count;
+    return finish_rows(s, last);
+}
+
+/* ============================================ parameter arrays in windows */
+
+/* A parameter array of a statement prepared on the server goes out in
+ * windows of rows: the COM_STMT_EXECUTE commands of a window in one write,
+ * then their answers read in row order. The server runs each command on its
+ * own, exactly as if they had come one at a time, so every row keeps its
+ * own status, update count and records.
+ *
+ * Neither side may end up waiting for the other: the server writes answers
+ * while the driver is still writing the window, and the driver reads none
+ * of them before the window is out. A window therefore holds no more bytes
+ * than the socket buffers between driver and server take in (the write
+ * completes even while the server is held up writing answers nobody reads
+ * yet), and no more rows than the way back holds answers for (an update
+ * count is a few dozen bytes). A row larger than a window goes alone. Only
+ * statements answered by an update count or an error go in windows; one
+ * whose answer may be rows (a SELECT, a CALL, anything with result columns)
+ * runs row by row, as does the text protocol. */
+enum {
+    WINDOW_BYTES = 64 * 1024,
+    WINDOW_ROWS = 1024,   /* answers of up to 64 bytes in 64 KiB */
+};
+
+static int runs_in_windows(my_statement *s)
+{
+    my_connection *c = handle_conn(s);
+    return c && !c->Text_Prepare && s->apd->array_size >= 2 && !s->is_select &&
+           s->implicit_ird->field_count == 0 && sql_answers_count_only(c, s->sql_text);
+}
+
+struct row_window {
+    my_packet *buf;                 /* the commands, back to back */
+    std::vector<uint32_t> starts;   /* where each command starts in buf */
+    std::vector<uint64_t> rows;     /* the parameter row of each command */
+    uint64_t considered;            /* rows before this one have their status */
+    int stop;                       /* the array ends with this window */
+};
+
+static void note_processed(my_statement *s, uint64_t rows)
+{
+    if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
+        *processed = rows;
+}
+
+/* A row the driver could not run, marked as a failed lone execution is. */
+static void row_failed(my_statement *s, uint64_t row, SQLRETURN *last)
+{
+    s->row_count_valid = 0;
+    count_row(s, row, SQL_ERROR);
+    *last = SQL_ERROR;
+}
+
+/* The answer of the window's next row, taken as a lone execution's answer
+ * is. */
+static void take_answer(my_statement *s, row_window &w, uint64_t row, int several,
+                        SQLRETURN *last)
+{
+    s->param_row = (int32_t)row;
+    diag_row_scope named((int64_t)row + 1);
+    if (several)
+        s->seq = 1;   /* each command's answer counts from 1 */
+    int rc = read_answer(s);
+    if (rc == 0)
+        s->executed = 1;
+    SQLRETURN v = apply_cursor_downgrade(s, rc == 0 ? SQL_SUCCESS : SQL_ERROR);
+    if (s->data_waiting || s->more_results) {
+        /* rows after all: the answers behind them still belong to the
+         * window's other rows */
+        QV_TRACE(s, LOG_ERROR, "SQLExecute: Array of data statements not supported");
+        post_error(s, ST_HY000, 0, "Array of data statements not supported");
+        discard_response(s);
+        s->row_count_valid = 0;
+        v = SQL_ERROR;
+        w.stop = 1;
     }
-    QV_TRACE(s, LOG_DETAIL, "SQLExecute: ok_count=%d, info_count=%d, error_count=%d",
-             (int)s->ok_count, (int)s->info_count, (int)s->error_count);
-    return rows_result(s, last);
+    count_row(s, row, v);
+    *last = v;
+}
+
+/* Sends the window and reads its answers. 0, or -1 when the link failed or
+ * a time-out left answers that could not be read in time: every row of the
+ * window then has its status (a row whose answer was not read is an error:
+ * the server may or may not have run it). */
+static int flush_window(my_statement *s, row_window &w, SQLRETURN *last)
+{
+    size_t n = w.rows.size();
+    if (n == 0)
+        return 0;
+    my_connection *c = handle_conn(s);
+    int sent;
+    {
+        diag_row_scope named((int64_t)w.rows[0] + 1);
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute: sending request");
+        sent = send_commands(s, w.buf, w.starts.data(), n);
+    }
+    size_t i = 0;
+    if (sent == 0) {
+        /* after a time-out the answers still owed are read in a short
+         * time; a second time-out closes the link */
+        std::unique_ptr<call_deadline> owed;
+        for (; i < n; i++) {
+            take_answer(s, w, w.rows[i], n > 1, last);
+            if (c->link_broken) {
+                i++;
+                break;
+            }
+            if (s->hdr.timed_out) {
+                w.stop = 1;
+                if (owed && i + 1 < n) {
+                    conn_mark_dead(c);
+                    i++;
+                    break;
+                }
+                if (!owed)
+                    owed.reset(new (std::nothrow) call_deadline(recovery_deadline(s)));
+            }
+        }
+    }
+    int failed = i < n || sent != 0 || c->link_broken;
+    for (; i < n; i++) {
+        diag_row_scope named((int64_t)w.rows[i] + 1);
+        if (sent == 0 || i > 0)
+            post_error(s, ST_08S01, 0,
+                       "the connection failed before the answer for this set of parameters "
+                       "was read; the server may have run it");
+        row_failed(s, w.rows[i], last);
+    }
+    w.rows.clear();
+    w.starts.clear();
+    w.buf->length = 4;
+    note_processed(s, w.considered);
+    if (failed)
+        w.stop = 1;
+    return failed ? -1 : 0;
+}
+
+/* The rows from `from` on in windows. */
+static SQLRETURN run_rows_in_windows(my_statement *s)
+{
+    static const unsigned char no_header[4] = {0, 0, 0, 0};
+    uint64_t rows = s->apd->array_size;
+    uint64_t first = (uint64_t)s->param_row;
+    if (!s->exec_window.p && !(s->exec_window.p = packet_new(s))) {
+        post_error(s, ST_HY001, 0, nullptr);
+        return stop_rows(s, first, rows);
+    }
+    row_window w;
+    w.buf = s->exec_window.p;
+    w.buf->owner = s;
+    w.buf->length = 4;
+    w.considered = first;
+    w.stop = 0;
+    try {
+        w.starts.reserve(WINDOW_ROWS);
+        w.rows.reserve(WINDOW_ROWS);
+    } catch (const std::bad_alloc &) {
+        post_error(s, ST_HY001, 0, nullptr);
+        return stop_rows(s, first, rows);
+    }
+    param_block block;
+    SQLRETURN last = SQL_SUCCESS;
+    uint64_t row = first;
+    for (; row < rows && !w.stop; row++) {
+        s->param_row = (int32_t)row;
+        QV_TRACE(s, LOG_DETAIL, "SQLExecute: execute %d of %d", (int)row, (int)rows);
+        if (skipped_row(s, row)) {
+            set_param_status(s, row, SQL_PARAM_UNUSED);
+            w.considered = row + 1;
+            continue;
+        }
+        /* A row that asks for data at execution ends the window before it:
+         * the call returns for its data, and SQLParamData resumes here. */
+        if (row > first && row_wants_dae(s)) {
+            if (flush_window(s, w, &last) != 0 || w.stop)
+                break;
+            s->param_row = (int32_t)row;
+            int checked = my_check_params(s, DAE_OP_EXECUTE);
+            if (checked == SQL_ERROR)
+                return stop_rows(s, row, rows);
+            if (checked != 0)
+                return (SQLRETURN)checked;
+        }
+        int64_t size;
+        {
+            diag_row_scope named((int64_t)row + 1);
+            if (param_block_convert(s, &block) != 0) {
+                /* this row is not sent; the others go */
+                QV_TRACE(s, LOG_ERROR, "SQLExecute: create_prepared_command failed");
+                row_failed(s, row, &last);
+                w.considered = row + 1;
+                continue;
+            }
+            size = 4 + execute_size(&block);
+        }
+        if (!w.rows.empty() &&
+            (w.buf->length + size > WINDOW_BYTES || w.rows.size() >= WINDOW_ROWS)) {
+            if (flush_window(s, w, &last) != 0 || w.stop)
+                break;
+            s->param_row = (int32_t)row;
+        }
+        uint32_t start = w.rows.empty() ? 0 : (uint32_t)w.buf->length;
+        if (start == 0)
+            w.buf->seq = 0;
+        int put;
+        {
+            diag_row_scope named((int64_t)row + 1);
+            put = (start && packet_put_bytes(w.buf, no_header, 4) != 0) ||
+                  put_execute(s, w.buf, &block) != 0;
+        }
+        w.considered = row + 1;
+        if (put) {
+            row_failed(s, row, &last);
+            if (start == 0 && w.buf->seq != 0) {
+                /* part of a large row went out: the rest cannot follow */
+                conn_mark_dead(handle_conn(s));
+                w.stop = 1;
+            }
+            w.buf->length = start ? (int32_t)start : 4;
+            continue;
+        }
+        w.starts.push_back(start);
+        w.rows.push_back(row);
+        if (size >= WINDOW_BYTES && flush_window(s, w, &last) != 0)
+            break;
+    }
+    if (!w.stop)
+        flush_window(s, w, &last);
+    note_processed(s, w.considered);
+    if (w.stop) {
+        for (uint64_t r = w.considered; r < rows; r++)
+            set_param_status(s, r, SQL_PARAM_UNUSED);
+        finish_rows(s, last);
+        return SQL_ERROR;
+    }
+    return finish_rows(s, last);
 }
 
 static void start_rows(my_statement *s)
@@ -406,6 +660,8 @@ SQLRETURN execute_rows(my_statement *s)
     if (SQLULEN *processed = (SQLULEN *)s->ipd->rows_processed_ptr)
         *processed = 0;
     QV_TRACE(s, LOG_DETAIL, "SQLExecute: statement prepared");
+    if (runs_in_windows(s))
+        return run_rows_in_windows(s);
     return run_rows(s, PREPARED);
 }
 
