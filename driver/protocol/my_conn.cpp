@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
@@ -431,6 +432,12 @@ int send_and_execute(void *h, my_packet *p)
         return -1;
     if (send_packet(h, p) != 0)
         return -1;
+    return receive_response(h);
+}
+
+int receive_response(void *h)
+{
+    wire_exchange x(h);
     if (my_statement *s = as_stmt(h)) {
         s->more_results = 0;
         s->cursor_exists = 0;
@@ -454,14 +461,19 @@ int next_result_set(void *h)
 
 /* ================================================================ commands */
 
-int execute_query(void *h, const my_string *text)
+my_packet *query_command(void *h, const my_string *text)
 {
     QV_TRACE(h, LOG_DETAIL, "execute_query: hand=%p", h);
     QV_TRACE(h, LOG_DETAIL, "sql: '%S'", text);
+    return text_command(h, COM_QUERY, text, 0);
+}
+
+int execute_query(void *h, const my_string *text)
+{
     wire_exchange x(h);
     if (check_wire_free(h) != 0)
         return -1;
-    my_packet *p = text_command(h, COM_QUERY, text, 0);
+    my_packet *p = query_command(h, text);
     if (!p)
         return -1;
     int rc = send_and_execute(h, p);
@@ -600,6 +612,56 @@ int send_for_ok(my_statement *s, my_packet *p, const char *op)
         }
     }
     free(reply.data);
+    return rc;
+}
+
+/* ====================================================== pipelined commands */
+
+static int link_open(const my_connection *c) { return c->sock >= 0 && !c->link_broken; }
+
+int run_pipelined(void *h, pipelined_command *cmds, size_t n)
+{
+    my_connection *c = handle_conn(h);
+    wire_exchange x(h);
+    for (size_t i = 0; i < n; i++)
+        cmds[i].rc = -1;
+    std::vector<my_packet *> out;
+    int sent = 0;
+    if (check_wire_free(h) == 0) {
+        try {
+            for (size_t i = 0; i < n; i++)
+                if (cmds[i].packet)
+                    out.push_back(cmds[i].packet);
+            sent = 1;
+        } catch (...) {
+            post_error(h, ST_HY001, 0, nullptr);
+        }
+    }
+    if (sent && !out.empty()) {
+        QV_TRACE(h, LOG_DETAIL, "run_pipelined: %d commands in one write", (int)out.size());
+        if (packet_send_all(h, out.data(), out.size()) != 0) {
+            conn_mark_dead(c);
+            sent = 0;
+        }
+    }
+    int rc = 0;
+    for (size_t i = 0; i < n; i++) {
+        pipelined_command &k = cmds[i];
+        int built = k.packet != nullptr;
+        /* the answer's packets go on from the command's own numbers, which
+         * the commands sent after it moved on */
+        unsigned answer_seq = built ? k.packet->seq : 0;
+        packet_free(k.packet);
+        k.packet = nullptr;
+        /* a command that could not be built was not sent (its builder
+         * posted why); once the link broke no answer can be read */
+        if (sent && built && link_open(c)) {
+            packet_set_seq(k.handle, answer_seq);
+            k.rc = k.answer ? k.answer(k.handle, k.ctx) : receive_response(k.handle);
+        }
+        if (k.rc != 0)
+            rc = -1;
+    }
     return rc;
 }
 

@@ -190,11 +190,14 @@ TEST(SessionSetup, DatabaseFromTheServer)
 }
 
 // A session statement the server refuses: SQL_SUCCESS_WITH_INFO with the
-// server's error, the rest of the sequence skipped, the connection usable.
+// server's error, the connection usable. The statements sent with it in the
+// same round trip still ran: the isolation level is in force.
 TEST(SessionSetup, RefusedSessionStatementIsAWarning)
 {
     general_log log;
     qv::connection c;
+    QV_ASSERT_SUCCEEDED(SQLSetConnectAttr(c.dbc, SQL_ATTR_TXN_ISOLATION, (SQLPOINTER)SQL_TXN_SERIALIZABLE, 0),
+                        c.dbc);
     SQLRETURN rc = c.connect(qv::conn_str("SQLMode='NO_SUCH_MODE';"));
     ASSERT_EQ(rc, SQL_SUCCESS_WITH_INFO) << qv::describe(qv::diagnostics(c.dbc));
     auto d = qv::diagnostics(c.dbc);
@@ -204,8 +207,11 @@ TEST(SessionSetup, RefusedSessionStatementIsAWarning)
     EXPECT_NE(d[0].text.find("NO_SUCH_MODE"), std::string::npos) << d[0].text;
     EXPECT_EQ(session_log(c.dbc),
               std::vector<std::string>({"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
-                                        "SET sql_mode = 'NO_SUCH_MODE'"}));
+                                        "SET sql_mode = 'NO_SUCH_MODE'",
+                                        "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE", COLLATIONS,
+                                        "select @@version_comment"}));
     EXPECT_EQ(scalar(c.dbc, "select 6*7"), "42");
+    EXPECT_EQ(scalar(c.dbc, "select @@tx_isolation"), "SERIALIZABLE");
 }
 
 // ------------------------------------------------------------ transactions
