@@ -191,7 +191,7 @@ TEST(SessionSetup, DatabaseFromTheServer)
 
 // A session statement the server refuses: SQL_SUCCESS_WITH_INFO with the
 // server's error, the connection usable. The statements sent with it in the
-// same round trip still ran: the isolation level is in force.
+// same round trip still ran.
 TEST(SessionSetup, RefusedSessionStatementIsAWarning)
 {
     general_log log;
@@ -211,7 +211,16 @@ TEST(SessionSetup, RefusedSessionStatementIsAWarning)
                                         "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE", COLLATIONS,
                                         "select @@version_comment"}));
     EXPECT_EQ(scalar(c.dbc, "select 6*7"), "42");
-    EXPECT_EQ(scalar(c.dbc, "select @@tx_isolation"), "SERIALIZABLE");
+
+    // a refusal early in the batch: the sql_mode after it is in force
+    qv::connection c2;
+    rc = c2.connect(qv::conn_str("character_set_client=no_such_set;SQLMode='NO_ZERO_DATE';"));
+    ASSERT_EQ(rc, SQL_SUCCESS_WITH_INFO) << qv::describe(qv::diagnostics(c2.dbc));
+    d = qv::diagnostics(c2.dbc);
+    ASSERT_EQ(d.size(), 1u) << qv::describe(d);
+    EXPECT_EQ(d[0].sqlstate, "42000");
+    EXPECT_NE(d[0].text.find("no_such_set"), std::string::npos) << d[0].text;
+    EXPECT_EQ(scalar(c2.dbc, "select @@sql_mode"), "NO_ZERO_DATE");
 }
 
 // ------------------------------------------------------------ transactions
