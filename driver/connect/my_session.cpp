@@ -468,6 +468,22 @@ void detect_server_kind(my_connection *c)
         c->memsql = before;
 }
 
+/* A server whose handshake names it MariaDB is not MemSQL: what its version
+ * comment would say is known without asking. */
+static int names_mariadb(const my_string *version)
+{
+    static const char NAME[] = "MariaDB";
+    const uint32_t n = sizeof NAME - 1;
+    for (uint32_t i = 0; version && i + n <= version->length; i++) {
+        uint32_t k = 0;
+        while (k < n && version->data[i + k] == (uint16_t)NAME[k])
+            k++;
+        if (k == n)
+            return 1;
+    }
+    return 0;
+}
+
 static int same_database(const my_string *wanted, const my_string *current)
 {
     return current && ms_compare(wanted, current) == 0;
@@ -503,10 +519,15 @@ int session_setup(my_connection *c)
     if (cached_collations(c, &server) == 0)
         b.query(&collations, COLLATIONS_QUERY, &collations_rc);
     inner_query comment = {check_version_comment, nullptr, 0, nullptr};
-    int comment_rc = -1;
+    int comment_rc = 0;
     int memsql_before = c->memsql;
     c->memsql = 0;
-    b.query(&comment, VERSION_COMMENT_QUERY, &comment_rc);
+    if (names_mariadb(c->server_version)) {
+        QV_TRACE(c, LOG_DETAIL, "Server is MariaDB by its handshake");
+    } else {
+        comment_rc = -1;
+        b.query(&comment, VERSION_COMMENT_QUERY, &comment_rc);
+    }
     failed |= b.run();
     if (autocommit_rc == 0)
         c->autocommit = autocommit;

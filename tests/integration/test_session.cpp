@@ -106,7 +106,8 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 TEST(SessionSetup, StatementsInTheServerLog)
 {
     general_log log;
-    const std::vector<std::string> tail = {COLLATIONS, "select @@version_comment"};
+    // a MariaDB server is known not to be MemSQL: its version comment is not asked for
+    const std::vector<std::string> tail = {COLLATIONS};
     const std::string rr = "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ";
     struct log_case {
         const char *name;
@@ -180,8 +181,7 @@ TEST(SessionSetup, DatabaseFromTheServer)
     EXPECT_EQ(session_log(c.dbc),
               std::vector<std::string>({"SET AUTOCOMMIT=1", "select database()",
                                         "SET character_set_results = utf8mb4",
-                                        "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ", COLLATIONS,
-                                        "select @@version_comment"}));
+                                        "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ", COLLATIONS}));
     char buf[64] = "x";
     SQLINTEGER len = -1;
     EXPECT_EQ(SQLGetConnectAttr(c.dbc, SQL_ATTR_CURRENT_CATALOG, buf, sizeof buf, &len), SQL_SUCCESS);
@@ -208,8 +208,7 @@ TEST(SessionSetup, RefusedSessionStatementIsAWarning)
     EXPECT_EQ(session_log(c.dbc),
               std::vector<std::string>({"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                         "SET sql_mode = 'NO_SUCH_MODE'",
-                                        "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE", COLLATIONS,
-                                        "select @@version_comment"}));
+                                        "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE", COLLATIONS}));
     EXPECT_EQ(scalar(c.dbc, "select 6*7"), "42");
 
     // a refusal early in the batch: the sql_mode after it is in force

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <map>
 #include <mutex>
@@ -427,30 +428,37 @@ TEST_F(session_setup_test, CollationsAreAskedForOncePerServerAndVersion)
     }
 }
 
+// The version comment tells MemSQL; a server whose handshake version names
+// MariaDB is not asked (it cannot be MemSQL).
 TEST_F(session_setup_test, MemSqlIsRecognisedByItsVersionComment)
 {
     const struct {
+        const char *version;
         std::optional<std::string> comment;
         int memsql;
     } cases[] = {
-        {std::string("MemSQL source distribution"), 1},
-        {std::string("MemSQL!"), 1},
-        {std::string("MemSQL"), 0},   // six characters are not enough
-        {std::string("memsql server"), 0},
-        {std::nullopt, 0},
+        {"5.7.32", std::string("MemSQL source distribution"), 1},
+        {"5.7.32", std::string("MemSQL!"), 1},
+        {"5.7.32", std::string("MemSQL"), 0},   // six characters are not enough
+        {"5.7.32", std::string("memsql server"), 0},
+        {"8.0.36", std::nullopt, 0},
+        {"10.11.6-MariaDB-log", std::string("MemSQL source distribution"), 0},
     };
     for (const auto &k : cases) {
-        SCOPED_TRACE(k.comment ? *k.comment : "NULL");
+        SCOPED_TRACE(std::string(k.version) + " " + (k.comment ? *k.comment : "NULL"));
         TearDown();
         env = env_create();
         c = conn_create(env, 3);
         script.commands.clear();
         script.results["select @@version_comment"] = {{k.comment}};
         open();
+        set_text(&c->server_version, k.version);
         c->memsql = 1;   // a previous answer does not survive a successful query
         EXPECT_EQ(session_setup(c), 0);
         EXPECT_EQ(c->memsql, k.memsql);
-        finish();
+        std::vector<std::string> seen = finish();
+        bool asked = std::count(seen.begin(), seen.end(), std::string("select @@version_comment")) == 1;
+        EXPECT_EQ(asked, strstr(k.version, "MariaDB") == nullptr);
     }
 }
 
