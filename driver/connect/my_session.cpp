@@ -259,9 +259,10 @@ struct session_batch {
     void add(const pipelined_command &k, int counts_as_session, int *result)
     {
         try {
-            cmds.reserve(cmds.size() + 1);
-            results.reserve(results.size() + 1);
-            counts.reserve(counts.size() + 1);
+            size_t room = cmds.size() + 8;   /* a logon adds seven at most */
+            cmds.reserve(room);
+            results.reserve(room);
+            counts.reserve(room);
         } catch (...) {
             packet_free(k.packet);
             post_error(c, ST_HY001, 0, nullptr);

@@ -115,7 +115,11 @@ struct pipelined_command {
  * server ran those commands too); a command not built, a failed write or a
  * broken link leave rc at -1. 0 when every answer succeeded, else -1. The
  * commands are written before any answer is read, so together they must fit
- * the socket buffers of both sides (a few kilobytes always do). */
+ * the socket buffers of both sides (a few kilobytes always do). A server
+ * that answers one of them by asking for a file takes the commands written
+ * behind it for the upload: the request is answered as any other command's
+ * (refused unless allowed, the upload ended), and those commands are written
+ * again. */
 int run_pipelined(void *h, pipelined_command *cmds, size_t n);
 /* COM_FIELD_LIST: the columns of table into the IRD. */
 int table_field_list(my_statement *s, const my_string *table);

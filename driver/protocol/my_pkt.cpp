@@ -537,8 +537,10 @@ int packet_send_all(void *handle, my_packet *const *packets, size_t n)
             /* only whole commands: a command that already sent a part of
              * itself would be cut in two by the ones before it */
             if (!p || p->seq != 0 || handle_conn(p->owner ? p->owner : handle) != c ||
-                seal_packet(p->owner ? p->owner : handle, p) != 0)
+                seal_packet(p->owner ? p->owner : handle, p) != 0) {
+                post_error(handle, ST_HY000, 0, "a command sent with others must be whole");
                 return -4;
+            }
             if (c->compress_active) {
                 c->comp_seq = 0;   /* each command numbers its frames from 0 */
                 if (compressed_append(c, p->data, (size_t)p->length, &out) != 0)
