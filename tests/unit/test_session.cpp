@@ -135,6 +135,14 @@ struct session_setup_test : ::testing::Test {
         srv.reset();
         env_release(env);
     }
+    // A new environment and connection for the next case of a table.
+    void fresh()
+    {
+        TearDown();
+        env = env_create();
+        c = conn_create(env, 3);
+        script.commands.clear();
+    }
     // Opens the session as a logon would leave it: socket open, server
     // facts known, connected.
     void open(int major = 10, uint32_t caps = fake::CAP_PROTOCOL_41 | fake::CAP_TRANSACTIONS)
@@ -221,10 +229,7 @@ TEST_F(session_setup_test, StatementsFollowTheSettings)
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
-        TearDown();
-        env = env_create();
-        c = conn_create(env, 3);
-        script.commands.clear();
+        fresh();
         std::vector<std::string> want = {"SET AUTOCOMMIT=1", "select database()"};
         want = want + k.statements;
         want.push_back(k.isolation_sql);
@@ -261,10 +266,7 @@ TEST_F(session_setup_test, ResultsTakeTheSessionCharacterSet)
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.charset);
-        TearDown();
-        env = env_create();
-        c = conn_create(env, 3);
-        script.commands.clear();
+        fresh();
         open();
         c->charset = k.charset;
         EXPECT_EQ(session_setup(c), 0) << first_diag();
@@ -357,10 +359,7 @@ TEST_F(session_setup_test, RefusedStatementsAndWhatTheyFail)
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
-        TearDown();
-        env = env_create();
-        c = conn_create(env, 3);
-        script.commands.clear();
+        fresh();
         script.refused = k.refused;
         script.bursts = {all.size()};
         open();
@@ -446,10 +445,7 @@ TEST_F(session_setup_test, MemSqlIsRecognisedByItsVersionComment)
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(std::string(k.version) + " " + (k.comment ? *k.comment : "NULL"));
-        TearDown();
-        env = env_create();
-        c = conn_create(env, 3);
-        script.commands.clear();
+        fresh();
         script.results["select @@version_comment"] = {{k.comment}};
         open();
         set_text(&c->server_version, k.version);
