@@ -9,6 +9,11 @@
 //   --raw names qvraw, the floor: the same work spoken straight over a
 //   socket, and the server it reaches.
 //
+// Workloads: idle (connected, nothing else: the base of peak memory),
+// fetch_bound, fetch_bound_nocache, fetch_array, fetch_getdata, fetch_blob,
+// roundtrip, fetch_prepared, insert_prepared, insert_array,
+// insert_array_errors, prepared_select, connect; none named: all but idle.
+//
 // Output: one line per workload with rows/s, wall seconds, client CPU
 // seconds and peak resident memory (getrusage), the same figures of the
 // yardstick and of the floor, and the driver's ratios to both. The driver's
@@ -22,11 +27,16 @@
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/tcp.h>   /* struct tcp_info with the byte counts */
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -112,6 +122,30 @@ measure run_self(const std::function<void()> &fn)
     getrusage(RUSAGE_SELF, &ru);
     m.rss_kb = ru.ru_maxrss;
     return m;
+}
+
+/* Bytes this process has received on its TCP sockets so far (the kernel's
+ * count of each connection, whatever reads them: the driver's socket among
+ * them). Read around an execution, it gives the bytes of its result. */
+long long tcp_bytes_received()
+{
+    long long total = 0;
+    DIR *d = opendir("/proc/self/fd");
+    if (!d)
+        return -1;
+    while (struct dirent *e = readdir(d)) {
+        int fd = atoi(e->d_name);
+        if (fd <= 2 || fd == dirfd(d))
+            continue;
+        struct tcp_info ti;
+        socklen_t len = sizeof ti;
+        memset(&ti, 0, sizeof ti);
+        if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0 &&
+            len >= offsetof(struct tcp_info, tcpi_bytes_received) + sizeof ti.tcpi_bytes_received)
+            total += (long long)ti.tcpi_bytes_received;
+    }
+    closedir(d);
+    return total;
 }
 
 /* Runs argv with the file at in_path (or /dev/null) on standard input and
@@ -299,9 +333,13 @@ measure floor_rows(const sums &want)
 
 /* -------------------------------------------------------- the workloads */
 
-void fetch_bound(const sums &want, const measure &yard)
+/* Bound columns, one row per SQLFetch: the default cached mode, or with
+ * NoCache=1 (name fetch_bound_nocache). Also reports the bytes received for
+ * the result, which the peak memory of the cached mode is compared with. */
+void fetch_bound(const char *name, const sums &want, const measure &yard)
 {
     sums got;
+    long long received = 0;
     measure m = run_self([&] {
         stmt s;
         SQLINTEGER i;
@@ -316,15 +354,27 @@ void fetch_bound(const sums &want, const measure &yard)
         s.ok(SQLBindCol(s.h, 4, SQL_C_DOUBLE, &d, 0, &ind[3]), "bind");
         s.ok(SQLBindCol(s.h, 5, SQL_C_TYPE_TIMESTAMP, &ts, 0, &ind[4]), "bind");
         s.ok(SQLBindCol(s.h, 6, SQL_C_CHAR, mtext, sizeof mtext, &ind[5]), "bind");
+        long long before = tcp_bytes_received();
         s.exec(ROWS_QUERY);
         SQLRETURN rc;
         while ((rc = SQLFetch(s.h)) == SQL_SUCCESS)
             add_row(got, i, b, ind[2], d, ts, mtext);
         if (rc != SQL_NO_DATA)
             s.ok(rc, "fetch");
+        received = tcp_bytes_received() - before;
     });
-    verify("fetch_bound", got, want);
-    report("fetch_bound", got.rows, m, &yard, g_rows_floor);
+    verify(name, got, want);
+    report(name, got.rows, m, &yard, g_rows_floor);
+    if (received > 0)
+        printf("%-16s received %lld bytes for the result\n", name, received);
+}
+
+/* A connected process that does nothing else: the base its peak memory
+ * starts from (a workload's growth is its peak less this one). */
+void idle()
+{
+    measure m = run_self([] {});
+    report("idle", 0, m, nullptr);
 }
 
 void fetch_array(const sums &want, const measure &yard)
@@ -797,10 +847,13 @@ int main(int argc, char **argv)
                            nullptr, SQL_DRIVER_NOPROMPT),
           "connect", SQL_HANDLE_DBC, g_dbc);
 
+    if (wanted(workloads, "idle") && !workloads.empty())
+        idle();   /* alone in its process (bench/run.sh): nothing else has run */
     const std::vector<std::string> batch = {"--batch", "--quick", "-N", "--skip-ssl"};
     sums want;
     bool need_rows = false;
-    for (const char *w : {"fetch_bound", "fetch_array", "fetch_getdata", "fetch_prepared"})
+    for (const char *w : {"fetch_bound", "fetch_bound_nocache", "fetch_array", "fetch_getdata",
+                          "fetch_prepared"})
         need_rows |= wanted(workloads, w);
     measure rows_yard;
     if (need_rows) {
@@ -813,7 +866,19 @@ int main(int argc, char **argv)
         g_rows_floor = &rows_floor;
     }
     if (wanted(workloads, "fetch_bound"))
-        fetch_bound(want, rows_yard);
+        fetch_bound("fetch_bound", want, rows_yard);
+    if (wanted(workloads, "fetch_bound_nocache")) {
+        SQLHDBC cached = g_dbc;
+        check(SQLAllocHandle(SQL_HANDLE_DBC, g_env, &g_dbc), "alloc dbc", SQL_HANDLE_ENV, g_env);
+        std::string nocache = g_connstr + ";NoCache=1";
+        check(SQLDriverConnect(g_dbc, nullptr, (SQLCHAR *)nocache.c_str(), SQL_NTS, nullptr, 0,
+                               nullptr, SQL_DRIVER_NOPROMPT),
+              "connect with NoCache=1", SQL_HANDLE_DBC, g_dbc);
+        fetch_bound("fetch_bound_nocache", want, rows_yard);
+        SQLDisconnect(g_dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, g_dbc);
+        g_dbc = cached;
+    }
     if (wanted(workloads, "fetch_array"))
         fetch_array(want, rows_yard);
     if (wanted(workloads, "fetch_getdata"))

@@ -3,7 +3,8 @@
 # MariaDB seeded with the benchmark data, next to the `mariadb` client as the
 # yardstick and qvraw (the protocol spoken straight over a socket) as the
 # floor. Each workload runs in a process of its own, so its peak memory is
-# its own; QV_BENCH_ROUNDS rounds (default 3), then the medians.
+# its own; QV_BENCH_ROUNDS rounds (default 3), then the medians as markdown
+# for RESULTS.md, with the figures the performance goals name.
 # Usage: bench/run.sh [workload...]   (default: all)
 set -u -o pipefail
 QV_PROG=bench
@@ -27,12 +28,14 @@ port=$(<"$dir/port")
 qv_server_sql "$dir" "$QV_TEST_DATABASE" <<<"SELECT COUNT(*), SUM(LENGTH(v)) FROM fetch_rows; SELECT SUM(LENGTH(data)) FROM blob_rows;" >/dev/null
 
 workloads=("$@")
-[ ${#workloads[@]} -gt 0 ] || workloads=(fetch_bound fetch_array fetch_getdata fetch_blob roundtrip
-    fetch_prepared insert_prepared insert_array prepared_select connect)
+# idle: a process that only connects, the base of the others' peak memory
+[ ${#workloads[@]} -gt 0 ] || workloads=(idle fetch_bound fetch_bound_nocache fetch_array fetch_getdata
+    fetch_blob roundtrip fetch_prepared insert_prepared insert_array prepared_select connect)
 rounds=${QV_BENCH_ROUNDS:-3}
 log=$QV_ROOT/build/bench-results.txt
 : >"$log"
 conn="DRIVER={$QV_DRIVER_NAME};SERVER=127.0.0.1;PORT=$port;UID=$QV_TEST_USER;PWD=$QV_TEST_PASSWORD;DATABASE=$QV_TEST_DATABASE"
+started=$SECONDS
 for ((round = 1; round <= rounds; round++)); do
     qv_log "round $round of $rounds"
     for w in "${workloads[@]}"; do
@@ -42,5 +45,7 @@ for ((round = 1; round <= rounds; round++)); do
             -- "$w" | tee -a "$log" || qv_die "workload $w failed"
     done
 done
+qv_log "$rounds rounds of ${#workloads[@]} workloads took $((SECONDS - started)) s"
 qv_log "medians of $rounds rounds (all lines in $log):"
-python3 "$QV_ROOT/bench/medians.py" "$log"
+# QV_BENCH_BASELINE: an earlier run's lines, to compare the per-call figures with
+python3 "$QV_ROOT/bench/medians.py" "$log" ${QV_BENCH_BASELINE:+--baseline "$QV_BENCH_BASELINE"}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame/my_handle.h"
+#include "protocol/my_conn.h"
 #include "results/my_data.h"
 #include "results/my_fetch.h"
 #include "stmt/my_stmt.h"
@@ -33,6 +34,48 @@ int run_inner_query(my_connection *c, const char *sql, inner_row_fn fn, void *ct
     my_close_stmt(s, 1);
     stmt_release(s, 0);
     return rc;
+}
+
+my_packet *inner_query_start(my_connection *c, inner_query *q, const char *sql)
+{
+    q->s = stmt_create(c);
+    if (!q->s) {
+        post_error(c, ST_HY001, 0, nullptr);
+        return nullptr;
+    }
+    q->s->driver_own = 1;
+    q->s->max_rows = 0;   /* the whole answer, whatever the statements' default */
+    my_string *text = compose_text("%s", sql);
+    my_packet *p = text ? query_command(q->s, text) : nullptr;
+    if (!text)
+        post_error(q->s, ST_HY001, 0, nullptr);
+    ms_free(text);
+    return p;
+}
+
+int inner_query_answer(void *handle, void *ctx)
+{
+    inner_query *q = (inner_query *)ctx;
+    my_statement *s = as_stmt(handle);
+    int rc = read_answer(s);
+    if (rc == 0) {
+        s->executed = 1;
+        for (int n = 0; q->max_rows <= 0 || n < q->max_rows; n++) {
+            if (!SQL_SUCCEEDED(my_fetch(s, SQL_FETCH_NEXT, 0)))
+                break;
+            q->fn(handle_conn(s), s, q->ctx);
+        }
+    }
+    /* the rest of the answer is read here, before the next one is */
+    my_close_stmt(s, 1);
+    return rc;
+}
+
+void inner_query_end(inner_query *q)
+{
+    if (q->s)
+        stmt_release(q->s, 0);
+    q->s = nullptr;
 }
 
 my_string *inner_column_text(my_statement *s, int column, uint32_t max_chars)

@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include "my_handles.h"
+#include "protocol/my_pkt.h"
 
 /* Called once per row; reads the columns it wants from s. */
 typedef void (*inner_row_fn)(my_connection *c, my_statement *s, void *ctx);
@@ -21,6 +22,21 @@ typedef void (*inner_row_fn)(my_connection *c, my_statement *s, void *ctx);
  * created or the query failed. */
 int run_inner_query(my_connection *c, const char *sql, inner_row_fn fn, void *ctx,
                     int max_rows);
+
+/* The same, for a query sent with others in one write (run_pipelined):
+ * inner_query_start makes the private statement and the query's command
+ * (null when either cannot be made: posted); inner_query_answer, the
+ * command's answer function with the inner_query as its context, reads the
+ * answer and hands the rows to fn; inner_query_end releases the statement. */
+struct inner_query {
+    inner_row_fn fn;
+    void *ctx;
+    int max_rows;
+    my_statement *s;
+};
+my_packet *inner_query_start(my_connection *c, inner_query *q, const char *sql);
+int inner_query_answer(void *handle, void *ctx);
+void inner_query_end(inner_query *q);
 
 /* Column (1-based) of the current row as text cut to max_chars characters;
  * null for SQL NULL or when it cannot be read. Lossless whatever the

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string>
+#include <vector>
 
 enum { COM_INIT_DB = 2 };
 
@@ -38,6 +40,11 @@ int my_rollback(my_connection *c)
     return send_literal(c, "ROLLBACK");
 }
 
+static const char *autocommit_statement(int value)
+{
+    return value == 1 ? "SET AUTOCOMMIT=1" : "SET AUTOCOMMIT=0";
+}
+
 int set_autocommit(my_connection *c, int value, int force)
 {
     QV_TRACE(c, LOG_ENTRY, "set_autocommit %d", value);
@@ -50,7 +57,7 @@ int set_autocommit(my_connection *c, int value, int force)
         c->autocommit = value;
         return 0;
     }
-    int rc = send_literal(c, value == 1 ? "SET AUTOCOMMIT=1" : "SET AUTOCOMMIT=0");
+    int rc = send_literal(c, autocommit_statement(value));
     if (rc == 0)
         c->autocommit = value;
     return rc;
@@ -222,45 +229,126 @@ int set_currrent_database(void *handle, const my_string *name)
 
 /* ------------------------------------------------------ post-logon sequence */
 
-/* The session statements the settings ask for, in their order; the first one
- * the server refuses ends the list. Values go in as the settings hold them:
- * they are the user's own SQL fragments (a character-set name, an sql_mode
- * expression with its quotes). */
-static int session_statements(my_connection *c)
+/* The post-logon statements go out together (run_pipelined): one round trip
+ * for all of them. Each keeps its place in the order, and each answer is
+ * read and judged as when it was sent alone. */
+struct session_batch {
+    my_connection *c;
+    std::vector<pipelined_command> cmds;
+    std::vector<int *> results;   /* where a command's result goes, or null */
+    std::vector<int> counts;      /* 1: a session statement, whose refusal fails the set-up */
+    std::vector<inner_query *> queries;
+    int failed = 0;
+
+    explicit session_batch(my_connection *conn) : c(conn) {}
+    ~session_batch() { clear(); }
+    session_batch(const session_batch &) = delete;
+    session_batch &operator=(const session_batch &) = delete;
+
+    void clear()
+    {
+        for (pipelined_command &k : cmds)
+            packet_free(k.packet);
+        for (inner_query *q : queries)
+            inner_query_end(q);
+        cmds.clear();
+        results.clear();
+        counts.clear();
+        queries.clear();
+    }
+    void add(const pipelined_command &k, int counts_as_session, int *result)
+    {
+        try {
+            size_t room = cmds.size() + 8;   /* a logon adds seven at most */
+            cmds.reserve(room);
+            results.reserve(room);
+            counts.reserve(room);
+        } catch (...) {
+            packet_free(k.packet);
+            post_error(c, ST_HY001, 0, nullptr);
+            failed |= counts_as_session;
+            return;
+        }
+        cmds.push_back(k);
+        results.push_back(result);
+        counts.push_back(counts_as_session);
+    }
+    /* A statement of the driver's own, answered by an OK or an error; a
+     * null text (no memory) is a statement that failed with HY001. */
+    void statement(my_string *text, int counts_as_session = 1, int *result = nullptr)
+    {
+        my_packet *p = text ? query_command(c, text) : nullptr;
+        if (!text)
+            post_error(c, ST_HY001, 0, nullptr);
+        ms_free(text);
+        add({c, p, nullptr, nullptr, -1}, counts_as_session, result);
+    }
+    void literal(const char *sql, int counts_as_session = 1, int *result = nullptr)
+    {
+        statement(compose_text("%s", sql), counts_as_session, result);
+    }
+    /* A query on a private statement, its rows handed to q->fn. */
+    void query(inner_query *q, const char *sql, int *result = nullptr)
+    {
+        my_packet *p = inner_query_start(c, q, sql);
+        try {
+            queries.push_back(q);
+        } catch (...) {
+            inner_query_end(q);
+            packet_free(p);
+            post_error(c, ST_HY001, 0, nullptr);
+            return;
+        }
+        add({q->s, p, inner_query_answer, q, -1}, 0, result);
+    }
+    /* Sends what was added and reads the answers. 1 when a session
+     * statement was refused (or could not be built) since the last run. */
+    int run()
+    {
+        if (!cmds.empty())
+            run_pipelined(c, cmds.data(), cmds.size());
+        for (size_t i = 0; i < cmds.size(); i++) {
+            if (results[i])
+                *results[i] = cmds[i].rc;
+            if (counts[i] && cmds[i].rc != 0)
+                failed = 1;
+        }
+        clear();
+        int was = failed;
+        failed = 0;
+        return was;
+    }
+};
+
+/* The session statements the settings ask for, in their order. Values go in
+ * as the settings hold them: they are the user's own SQL fragments (a
+ * character-set name, an sql_mode expression with its quotes). */
+static void session_statements(my_connection *c, session_batch &b)
 {
     if (c->version_major < 4)
-        return 0;
-    if (c->character_set_client &&
-        send_statement(c, compose_text("SET character_set_client = %S", c->character_set_client)))
-        return -1;
+        return;
+    if (c->character_set_client)
+        b.statement(compose_text("SET character_set_client = %S", c->character_set_client));
     /* Results come in the session's own character set, the one the driver
      * decodes text with, unless the application chose another: NULL would
      * send each column in its own set (ucs2, latin1 on a UTF-8 session).
      * Binary data is never converted. An unknown number takes the set the
      * server made of the handshake's. */
     const char *name = charset_name(c, c->charset);
-    my_string *results = c->character_set_results
-        ? compose_text("SET character_set_results = %S", c->character_set_results)
-        : compose_text("SET character_set_results = %s",
-                       name ? name : "@@character_set_connection");
-    if (send_statement(c, results))
-        return -1;
-    if (c->collation_connection &&
-        send_statement(c, compose_text("SET collation_connection = %S", c->collation_connection)))
-        return -1;
-    if (c->AnsiMode) {
-        if (send_literal(c, "SET sql_mode='ANSI_QUOTES'"))
-            return -1;
-    } else if (c->SQLMode) {
-        if (send_statement(c, compose_text("SET sql_mode = %S", c->SQLMode)))
-            return -1;
-    }
+    b.statement(c->character_set_results
+                    ? compose_text("SET character_set_results = %S", c->character_set_results)
+                    : compose_text("SET character_set_results = %s",
+                                   name ? name : "@@character_set_connection"));
+    if (c->collation_connection)
+        b.statement(compose_text("SET collation_connection = %S", c->collation_connection));
+    if (c->AnsiMode)
+        b.literal("SET sql_mode='ANSI_QUOTES'");
+    else if (c->SQLMode)
+        b.statement(compose_text("SET sql_mode = %S", c->SQLMode));
     if (c->server_caps & SERVER_CAP_TRANSACTIONS) {
-        const char *sql = isolation_statement(c->txn_isolation);
-        if (sql && send_literal(c, sql))
-            return -1;
+        if (const char *sql = isolation_statement(c->txn_isolation))
+            b.literal(sql);
     }
-    return 0;
 }
 
 static void add_collation(my_connection *c, my_statement *s, void *)
@@ -299,36 +387,47 @@ static std::string collation_server(const my_connection *c)
     return key;
 }
 
-void load_collations(my_connection *c)
+static const char COLLATIONS_QUERY[] =
+    "select id, character_set_name from information_schema.collations ORDER BY id";
+
+/* The table the environment keeps for c's server into c->collations. 1 when
+ * it was there; 0 when the server must be asked, with c->collations empty and
+ * *server the key to keep the answer under (empty: do not keep it). -1 when
+ * memory runs out. */
+static int cached_collations(my_connection *c, std::string *server)
 {
     if (!c->collations) {
         c->collations = new (std::nothrow) std::vector<collation_entry>();
         if (!c->collations)
-            return;
+            return -1;
     }
     my_environment *env = handle_env(c);
-    std::string server;
     try {
-        server = collation_server(c);
-        if (env && !server.empty()) {
+        *server = collation_server(c);
+        if (env && !server->empty()) {
             std::lock_guard<qv_mutex> g(env->attr_lock);
             for (const collation_cache_entry &e : env->collation_cache)
-                if (e.server == server) {
+                if (e.server == *server) {
                     *c->collations = e.collations;
                     QV_TRACE(c, LOG_DETAIL, "collations of %s taken from the environment",
-                             server.c_str());
-                    return;
+                             server->c_str());
+                    return 1;
                 }
         }
     } catch (...) {
-        server.clear();   /* out of memory: ask the server as if nothing were cached */
+        server->clear();   /* out of memory: ask the server as if nothing were cached */
     }
     c->collations->clear();
-    if (run_inner_query(c, "select id, character_set_name from information_schema.collations ORDER BY id",
-                        add_collation, nullptr, 0) != 0)
-        return;
+    return 0;
+}
+
+/* After the rows of a successful collation query: the table newest first,
+ * and kept by the environment for the next logon to the same server. */
+static void keep_collations(my_connection *c, const std::string &server)
+{
     /* The table is kept newest first: each row goes on the front. */
     std::reverse(c->collations->begin(), c->collations->end());
+    my_environment *env = handle_env(c);
     if (!env || server.empty() || c->collations->empty())
         return;
     try {
@@ -337,6 +436,15 @@ void load_collations(my_connection *c)
     } catch (...) {
         /* out of memory: the next logon asks again */
     }
+}
+
+void load_collations(my_connection *c)
+{
+    std::string server;
+    if (cached_collations(c, &server) != 0)
+        return;
+    if (run_inner_query(c, COLLATIONS_QUERY, add_collation, nullptr, 0) == 0)
+        keep_collations(c, server);
 }
 
 static void check_version_comment(my_connection *c, my_statement *s, void *)
@@ -351,12 +459,30 @@ static void check_version_comment(my_connection *c, my_statement *s, void *)
     ms_free(comment);
 }
 
+static const char VERSION_COMMENT_QUERY[] = "select @@version_comment";
+
 void detect_server_kind(my_connection *c)
 {
     int before = c->memsql;
     c->memsql = 0;
-    if (run_inner_query(c, "select @@version_comment", check_version_comment, nullptr, 0) != 0)
+    if (run_inner_query(c, VERSION_COMMENT_QUERY, check_version_comment, nullptr, 0) != 0)
         c->memsql = before;
+}
+
+/* A server whose handshake names it MariaDB is not MemSQL: what its version
+ * comment would say is known without asking. */
+static int names_mariadb(const my_string *version)
+{
+    static const char NAME[] = "MariaDB";
+    const uint32_t n = sizeof NAME - 1;
+    for (uint32_t i = 0; version && i + n <= version->length; i++) {
+        uint32_t k = 0;
+        while (k < n && version->data[i + k] == (uint16_t)NAME[k])
+            k++;
+        if (k == n)
+            return 1;
+    }
+    return 0;
 }
 
 static int same_database(const my_string *wanted, const my_string *current)
@@ -366,14 +492,49 @@ static int same_database(const my_string *wanted, const my_string *current)
 
 int session_setup(my_connection *c)
 {
-    set_autocommit(c, c->autocommit, 1);
-    if (!c->current_database)
-        get_current_daatabase(c);
-    if (c->DATABASE && !same_database(c->DATABASE, c->current_database))
-        set_currrent_database(c, c->DATABASE);
-    if (session_statements(c) != 0)
-        return 1;
-    load_collations(c);
-    detect_server_kind(c);
-    return 0;
+    session_batch b(c);
+    int failed = 0;
+    QV_TRACE(c, LOG_ENTRY, "set_autocommit %d", c->autocommit);
+    int autocommit = c->autocommit == 1 ? 1 : 0;
+    int autocommit_rc = -1;
+    b.literal(autocommit_statement(autocommit), 0, &autocommit_rc);
+    inner_query database = {take_database, nullptr, 1, nullptr};
+    if (!c->current_database) {
+        QV_TRACE(c, LOG_ENTRY, "get_current_daatabase");
+        b.query(&database, "select database()");
+    }
+    /* A change of database goes before the session statements. Whether it
+     * is needed may hang on the answer just asked for: then what was added
+     * goes first, and the rest after the change. */
+    if (c->DATABASE && !same_database(c->DATABASE, c->current_database)) {
+        failed |= b.run();
+        if (!same_database(c->DATABASE, c->current_database))
+            set_currrent_database(c, c->DATABASE);
+    }
+    session_statements(c, b);
+    /* What the session is set to does not depend on the answers below,
+     * nor they on it: they go in the same write. */
+    std::string server;
+    inner_query collations = {add_collation, nullptr, 0, nullptr};
+    int collations_rc = -1;
+    if (cached_collations(c, &server) == 0)
+        b.query(&collations, COLLATIONS_QUERY, &collations_rc);
+    inner_query comment = {check_version_comment, nullptr, 0, nullptr};
+    int comment_rc = 0;
+    int memsql_before = c->memsql;
+    c->memsql = 0;
+    if (names_mariadb(c->server_version)) {
+        QV_TRACE(c, LOG_DETAIL, "Server is MariaDB by its handshake");
+    } else {
+        comment_rc = -1;
+        b.query(&comment, VERSION_COMMENT_QUERY, &comment_rc);
+    }
+    failed |= b.run();
+    if (autocommit_rc == 0)
+        c->autocommit = autocommit;
+    if (collations_rc == 0)
+        keep_collations(c, server);
+    if (comment_rc != 0)
+        c->memsql = memsql_before;
+    return failed ? 1 : 0;
 }

@@ -49,8 +49,13 @@ int set_currrent_database(void *handle, const my_string *name);
 
 /* The post-logon sequence, run by my_connect after the final OK: autocommit,
  * current database, change of database, the session statements, the
- * collation table and the server kind. 0, or 1 when a session statement was
- * refused (its error stays posted on the connection; the session is usable). */
+ * collation table (unless the environment has it for this server) and the
+ * server kind (known from the handshake when the version names MariaDB, else
+ * asked for), in that order, their commands sent
+ * together in one round trip (two when the database must be changed). 0, or
+ * 1 when a session statement was refused: each refusal's error is posted on
+ * the connection, in order; the statements sent with it still ran and the
+ * session is usable. */
 int session_setup(my_connection *c);
 
 /* "select id, character_set_name from information_schema.collations" into

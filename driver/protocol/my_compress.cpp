@@ -12,6 +12,8 @@
 
 #include <zlib.h>
 
+#include <vector>
+
 #include "frame/my_handle.h"
 #include "protocol/my_conn.h"
 
@@ -34,55 +36,73 @@ static void put_u24(unsigned char *b, uint32_t v)
     b[2] = (unsigned char)(v >> 16);
 }
 
-/* One frame of at most COMPRESS_FRAME_MAX bytes, header and body in one
- * net_write. 0, or the failing result (-1, posted). */
-static int write_frame(my_connection *c, const unsigned char *data, size_t n)
+/* One frame of at most COMPRESS_FRAME_MAX bytes, header and body, appended
+ * to out. 0, or -1 when memory runs out (HY000 "Malloc Failed" posted). */
+static int append_frame(my_connection *c, const unsigned char *data, size_t n,
+                        std::vector<unsigned char> *out)
 {
-    unsigned char small[FRAME_HEADER + COMPRESS_MIN_LENGTH];
-    unsigned char *frame = small;
+    size_t at = out->size();
+    try {
+        out->resize(at + FRAME_HEADER + n);
+    } catch (...) {
+        post_error(c, ST_HY000, 0, "Malloc Failed");
+        return -1;
+    }
+    unsigned char *frame = out->data() + at;
     size_t body = n;
     uint32_t ulen = 0;   /* 0: the body is the data as it is */
-    if (n <= COMPRESS_MIN_LENGTH) {
-        memcpy(frame + FRAME_HEADER, data, n);
-    } else {
-        frame = (unsigned char *)malloc(FRAME_HEADER + n);
-        if (!frame) {
-            post_error(c, ST_HY000, 0, "Malloc Failed");
-            return -1;
-        }
+    int zrc = Z_OK;
+    if (n > COMPRESS_MIN_LENGTH) {
         /* the output buffer holds only n bytes: data that would not shrink
          * fails to compress and goes out as it is */
         uLongf clen = (uLongf)n;
-        int zrc = compress(frame + FRAME_HEADER, &clen, data, (uLong)n);
+        zrc = compress(frame + FRAME_HEADER, &clen, data, (uLong)n);
         if (zrc == Z_OK) {
             body = clen;
             ulen = (uint32_t)n;
-        } else {
-            memcpy(frame + FRAME_HEADER, data, n);
         }
+    }
+    if (ulen == 0)
+        memcpy(frame + FRAME_HEADER, data, n);
+    if (n > COMPRESS_MIN_LENGTH)
         QV_DUMP_WIRE(c, LOG_PKTDUMP, data, n, "Compress data from %d, to ret=%d len=%d", (int)n,
                      zrc, (int)body);
-    }
     put_u24(frame, (uint32_t)body);
     frame[3] = (unsigned char)c->comp_seq;
     put_u24(frame + 4, ulen);
     c->comp_seq = (c->comp_seq + 1) & 0xFF;
-    int w = net_write(c, frame, FRAME_HEADER + body);
-    if (frame != small)
-        free(frame);
-    if (w < 0)
-        return w;
-    return (size_t)w == FRAME_HEADER + body ? 0 : -1;
+    out->resize(at + FRAME_HEADER + body);
+    return 0;
 }
 
-int compressed_write(my_connection *c, const unsigned char *bytes, size_t n)
+int compressed_append(my_connection *c, const unsigned char *bytes, size_t n,
+                      std::vector<unsigned char> *out)
 {
     size_t done = 0;
     while (done < n) {
         size_t chunk = n - done < COMPRESS_FRAME_MAX ? n - done : (size_t)COMPRESS_FRAME_MAX;
-        int rc = write_frame(c, bytes + done, chunk);
-        if (rc < 0)
-            return rc;
+        if (append_frame(c, bytes + done, chunk, out) != 0)
+            return -1;
+        done += chunk;
+    }
+    return 0;
+}
+
+int compressed_write(my_connection *c, const unsigned char *bytes, size_t n)
+{
+    /* frame by frame, so that a large packet is not held twice */
+    std::vector<unsigned char> frame;
+    size_t done = 0;
+    while (done < n) {
+        size_t chunk = n - done < COMPRESS_FRAME_MAX ? n - done : (size_t)COMPRESS_FRAME_MAX;
+        frame.clear();
+        if (append_frame(c, bytes + done, chunk, &frame) != 0)
+            return -1;
+        int w = net_write(c, frame.data(), frame.size());
+        if (w < 0)
+            return w;
+        if ((size_t)w != frame.size())
+            return -1;
         done += chunk;
     }
     return n > (size_t)INT32_MAX ? INT32_MAX : (int)n;

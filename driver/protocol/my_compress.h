@@ -11,6 +11,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <vector>
+
 #include "my_handles.h"
 
 enum {
@@ -22,6 +24,11 @@ enum {
  * compressed_read: all want bytes (n), or a result below 1: -2 time-out,
  * -1 failure (posted; a malformed frame is 08S01), 0 out of memory (HY001). */
 int compressed_write(my_connection *c, const unsigned char *bytes, size_t n);
+/* The frames compressed_write would send for bytes, appended to out instead
+ * (numbered on from comp_seq, as compressed_write numbers them): several
+ * packets then go out in one write. 0, or -1 when memory runs out (posted). */
+int compressed_append(my_connection *c, const unsigned char *bytes, size_t n,
+                      std::vector<unsigned char> *out);
 int compressed_read(my_connection *c, unsigned char *buf, size_t want, size_t *got,
                     int64_t deadline_ms);
 

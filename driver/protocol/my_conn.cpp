@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "desc/my_desc.h"
 #include "frame/my_handle.h"
@@ -178,6 +179,10 @@ static int finish_own_response(my_connection *c, int rows_open)
 
 /* ============================================================ LOCAL INFILE */
 
+/* Set by run_pipelined while it reads an answer: local_infile counts the
+ * server's requests for a file there. The exchange runs on this thread. */
+static thread_local int *pipeline_file_requests = nullptr;
+
 /* The server's answer to an upload: OK or ERR. */
 static int infile_reply(void *h, int from_next)
 {
@@ -310,6 +315,8 @@ static int local_infile(void *h, my_packet *p, int from_next)
     path.resize(strnlen(path.c_str(), path.size()));
     my_string *name = ms_from_latin1_n(path.data(), path.size());
     QV_TRACE(h, LOG_DETAIL, "send_and_execute: infile '%S'", name);
+    if (pipeline_file_requests)
+        ++*pipeline_file_requests;
 
     int rc;
     const char *refused = infile_refusal(h, path);
@@ -508,14 +515,19 @@ int next_result_set(void *h)
 
 /* ================================================================ commands */
 
-int execute_query(void *h, const my_string *text)
+my_packet *query_command(void *h, const my_string *text)
 {
     QV_TRACE(h, LOG_DETAIL, "execute_query: hand=%p", h);
     QV_TRACE(h, LOG_DETAIL, "sql: '%S'", text);
+    return text_command(h, COM_QUERY, text, 0);
+}
+
+int execute_query(void *h, const my_string *text)
+{
     wire_exchange x(h);
     if (check_wire_free(h) != 0)
         return -1;
-    my_packet *p = text_command(h, COM_QUERY, text, 0);
+    my_packet *p = query_command(h, text);
     if (!p)
         return -1;
     int rc = send_and_execute(h, p);
@@ -836,6 +848,73 @@ int send_for_ok(my_statement *s, my_packet *p, const char *op)
         }
     }
     free(reply.data);
+    return rc;
+}
+
+/* ====================================================== pipelined commands */
+
+static int link_open(const my_connection *c) { return c->sock >= 0 && !c->link_broken; }
+
+/* Writes the built commands of cmds[from, n) in one write. 0, or -1 with the
+ * link closed (posted on h). */
+static int write_pipelined(void *h, pipelined_command *cmds, size_t from, size_t n)
+{
+    std::vector<my_packet *> out;
+    try {
+        for (size_t i = from; i < n; i++)
+            if (cmds[i].packet)
+                out.push_back(cmds[i].packet);
+    } catch (...) {
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
+    }
+    if (out.empty())
+        return 0;
+    QV_TRACE(h, LOG_DETAIL, "run_pipelined: %d commands in one write", (int)out.size());
+    if (packet_send_all(h, out.data(), out.size()) != 0) {
+        conn_mark_dead(handle_conn(h));
+        return -1;
+    }
+    return 0;
+}
+
+int run_pipelined(void *h, pipelined_command *cmds, size_t n)
+{
+    my_connection *c = handle_conn(h);
+    wire_exchange x(h);
+    for (size_t i = 0; i < n; i++)
+        cmds[i].rc = -1;
+    int sent = check_wire_free(h) == 0 && write_pipelined(h, cmds, 0, n) == 0;
+    int rc = 0;
+    for (size_t i = 0; i < n; i++) {
+        pipelined_command &k = cmds[i];
+        /* a command that could not be built was not sent (its builder
+         * posted why); once the link broke no answer can be read */
+        if (sent && k.packet && link_open(c)) {
+            /* the answer's packets go on from the command's own numbers,
+             * which the commands sent after it moved on */
+            packet_set_seq(k.handle, k.packet->seq);
+            int asked = 0;
+            int *outer = pipeline_file_requests;
+            pipeline_file_requests = &asked;
+            k.rc = k.answer ? k.answer(k.handle, k.ctx) : read_answer(k.handle);
+            pipeline_file_requests = outer;
+            /* The server asked for a file (refused: these are the driver's
+             * own commands) and took what was written behind this command
+             * for the upload: those commands never ran, and go again. */
+            if (asked && link_open(c)) {
+                QV_TRACE(h, LOG_DETAIL, "run_pipelined: the commands after %d go again", (int)i + 1);
+                for (size_t j = i + 1; j < n; j++)
+                    if (cmds[j].packet)
+                        cmds[j].packet->seq = 0;
+                sent = write_pipelined(h, cmds, i + 1, n) == 0;
+            }
+        }
+        packet_free(k.packet);
+        k.packet = nullptr;
+        if (k.rc != 0)
+            rc = -1;
+    }
     return rc;
 }
 

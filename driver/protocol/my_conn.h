@@ -99,6 +99,39 @@ int read_answer(void *handle);
 /* COM_QUERY text through send_and_execute: the driver's own statements. A
  * result set such a statement produces is read and discarded. */
 int execute_query(void *handle, const my_string *text);
+/* COM_QUERY with text, built for h and logged as execute_query logs it, to
+ * be sent later (send_and_execute, run_pipelined). Null with HY001 posted. */
+my_packet *query_command(void *h, const my_string *text);
+/* The second half of send_and_execute: reads the start of the answer to a
+ * command h has already sent. */
+int read_answer(void *h);
+
+/* ---- pipelined commands ----
+ * Commands whose answers need not be seen before the next one is sent go
+ * out together: one write for all of them, then each answer read in the
+ * order of the commands, so that n commands cost one round trip. */
+struct pipelined_command {
+    void *handle;        /* issues the command and reads its answer; diagnostics land on it */
+    my_packet *packet;   /* the command, built for handle (query_command...); null:
+                            building it failed (posted); run_pipelined frees it */
+    /* reads the whole answer (a statement's rows included, so that the next
+     * answer is next on the wire); null: read_answer */
+    int (*answer)(void *handle, void *ctx);
+    void *ctx;
+    int rc;              /* the answer's result: 0, or negative (posted on handle) */
+};
+/* Sends the n commands with one write and reads their answers in order, in
+ * one wire_exchange on h (the connection, or the statement the commands are
+ * made for). A refused command does not stop the answers after it (the
+ * server ran those commands too); a command not built, a failed write or a
+ * broken link leave rc at -1. 0 when every answer succeeded, else -1. The
+ * commands are written before any answer is read, so together they must fit
+ * the socket buffers of both sides (a few kilobytes always do). A server
+ * that answers one of them by asking for a file takes the commands written
+ * behind it for the upload: the request is answered as any other command's
+ * (refused unless allowed, the upload ended), and those commands are written
+ * again. */
+int run_pipelined(void *h, pipelined_command *cmds, size_t n);
 /* COM_FIELD_LIST: the columns of table into the IRD. */
 int table_field_list(my_statement *s, const my_string *table);
 /* Server-side prepare (or, with Text_Prepare, only the mark). */

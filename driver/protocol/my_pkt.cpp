@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include <mutex>
+#include <vector>
 
 #include "frame/my_handle.h"
 #include "protocol/my_compress.h"
@@ -109,11 +110,13 @@ static int *seq_counter(void *handle)
     return c ? &c->seq : nullptr;
 }
 
-void packet_reset_seq(void *handle)
+void packet_reset_seq(void *handle) { packet_set_seq(handle, 0); }
+
+void packet_set_seq(void *handle, unsigned value)
 {
     int *seq = seq_counter(handle);
     if (seq)
-        *seq = 0;
+        *seq = (int)(value & 0xFF);
 }
 
 /* -------------------------------------------------------------- creation */
@@ -481,11 +484,11 @@ int packet_is_lenenc_only(const my_packet *p)
 
 /* -------------------------------------------------------------- sending */
 
-int packet_send(void *handle, my_packet *p)
+/* Fills p's header (payload length and sequence number) and moves its
+ * owner's sequence counter past it. 0, or -4 when p is no packet to send. */
+static int seal_packet(void *owner, my_packet *p)
 {
-    void *owner = p->owner ? p->owner : handle;
-    my_connection *c = handle_conn(handle ? handle : owner);
-    if (!c || p->length <= 3 || p->length > 4 + MAX_PACKET_PAYLOAD)
+    if (p->length <= 3 || p->length > 4 + MAX_PACKET_PAYLOAD)
         return -4;
     uint32_t payload = (uint32_t)p->length - 4;
     p->data[0] = (unsigned char)payload;
@@ -496,6 +499,15 @@ int packet_send(void *handle, my_packet *p)
     int *seq = seq_counter(owner);
     if (seq)
         *seq = p->seq;
+    return 0;
+}
+
+int packet_send(void *handle, my_packet *p)
+{
+    void *owner = p->owner ? p->owner : handle;
+    my_connection *c = handle_conn(handle ? handle : owner);
+    if (!c || seal_packet(owner, p) != 0)
+        return -4;
 
     int written;
     {
@@ -510,6 +522,51 @@ int packet_send(void *handle, my_packet *p)
     }
     if (written != p->length) {
         QV_TRACE(handle, LOG_ERROR, "packet_send: failed sending packeti %d %d", written, p->length);
+        post_error(handle, ST_08S01, 0, "short write");
+        return -4;
+    }
+    return 0;
+}
+
+int packet_send_all(void *handle, my_packet *const *packets, size_t n)
+{
+    my_connection *c = handle_conn(handle);
+    if (!c)
+        return -4;
+    std::vector<unsigned char> out;
+    std::lock_guard<qv_mutex> g(c->wire_lock);
+    try {
+        if (!c->compress_active) {
+            size_t total = 0;
+            for (size_t i = 0; i < n; i++)
+                total += packets[i] ? (size_t)packets[i]->length : 0;
+            out.reserve(total);
+        }
+        for (size_t i = 0; i < n; i++) {
+            my_packet *p = packets[i];
+            /* only whole commands: a command that already sent a part of
+             * itself would be cut in two by the ones before it */
+            if (!p || p->seq != 0 || handle_conn(p->owner ? p->owner : handle) != c ||
+                seal_packet(p->owner ? p->owner : handle, p) != 0) {
+                post_error(handle, ST_HY000, 0, "a command sent with others must be whole");
+                return -4;
+            }
+            if (c->compress_active) {
+                c->comp_seq = 0;   /* each command numbers its frames from 0 */
+                if (compressed_append(c, p->data, (size_t)p->length, &out) != 0)
+                    return -4;
+            } else {
+                out.insert(out.end(), p->data, p->data + p->length);
+            }
+        }
+    } catch (...) {
+        post_error(handle, ST_HY001, 0, nullptr);
+        return -4;
+    }
+    int written = out.empty() ? 0 : net_write(c, out.data(), out.size());
+    if (written < 0 || (size_t)written != out.size()) {
+        QV_TRACE(handle, LOG_ERROR, "packet_send_all: failed sending %d commands (%d bytes)", (int)n,
+                 (int)out.size());
         post_error(handle, ST_08S01, 0, "short write");
         return -4;
     }

@@ -114,6 +114,13 @@ int conn_wire_utf8(const my_connection *c);
 
 /* ---- sending and reading ---- */
 int packet_send(void *handle, my_packet *p);       /* 0 or -4 */
+/* Several whole commands (each packet the first and only one of its command,
+ * built for its owner, whose sequence counter it moves as packet_send does)
+ * in one write to the socket, compressed or through TLS as any write; with
+ * compression each command's frames are numbered from 0. The packets stay
+ * the caller's. 0, or -4 with 08S01 "short write" posted on handle (HY001 when
+ * memory runs out). The answers are the caller's to read, in order. */
+int packet_send_all(void *handle, my_packet *const *packets, size_t n);
 my_packet *packet_read(void *handle);              /* null: failure (posted) or time-out (flag set) */
 /* As packet_read, but into a packet the caller keeps across reads: its buffer
  * is reused (grown when a payload needs more), so a loop over many rows makes
@@ -138,5 +145,8 @@ struct packet_sink {
 int packet_read_to(void *handle, const packet_sink *sink, int64_t *total);
 /* Sequence counter of the handle (statement's, else connection's). */
 void packet_reset_seq(void *handle);
+/* The same counter set to value: where the answer to a command sent earlier
+ * (pipelined behind others) goes on from. */
+void packet_set_seq(void *handle, unsigned value);
 
 #endif

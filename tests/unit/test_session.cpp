@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <map>
 #include <mutex>
@@ -70,25 +71,48 @@ struct scripted_server {
         s.send_packet(seq++, fake::eof_packet());
     }
 
+    // Commands the client must send together: the server reads this many
+    // before it answers any of them (burst by burst, then one at a time). A
+    // client that waited for an answer in between would wait for ever, and
+    // the test would fail on the missing commands.
+    std::vector<size_t> bursts;
+
     void run(fake::session &s)
     {
         uint8_t seq;
         bytes p;
-        while (s.read_packet(&seq, &p, 3000) && !p.empty()) {
-            std::string arg(p.begin() + 1, p.end());
-            while (p[0] == 0x03 && !arg.empty() && arg.back() == '\0')
-                arg.pop_back();   // a text execution ends with a 0 byte
-            {
-                std::lock_guard<std::mutex> g(lock);
-                commands.push_back(p[0] == 0x02 ? "INIT_DB " + arg : p[0] == 0x01 ? "QUIT" : arg);
-            }
-            if (p[0] == 0x01)
+        std::vector<bytes> held;
+        for (;;) {
+            size_t want = bursts.empty() ? 1 : bursts.front();
+            if (!bursts.empty())
+                bursts.erase(bursts.begin());
+            held.clear();
+            while (held.size() < want && s.read_packet(&seq, &p, 3000) && !p.empty())
+                held.push_back(p);
+            if (held.size() < want && (held.empty() || held.back()[0] != 0x01))
                 return;
-            if (p[0] == 0x02)
-                s.send_packet(1, fake::ok_packet());
-            else
-                answer(s, arg);
+            for (const bytes &cmd : held)
+                if (!serve(s, cmd))
+                    return;
         }
+    }
+
+    bool serve(fake::session &s, const bytes &p)
+    {
+        std::string arg(p.begin() + 1, p.end());
+        while (p[0] == 0x03 && !arg.empty() && arg.back() == '\0')
+            arg.pop_back();   // a text execution ends with a 0 byte
+        {
+            std::lock_guard<std::mutex> g(lock);
+            commands.push_back(p[0] == 0x02 ? "INIT_DB " + arg : p[0] == 0x01 ? "QUIT" : arg);
+        }
+        if (p[0] == 0x01)
+            return false;
+        if (p[0] == 0x02)
+            s.send_packet(1, fake::ok_packet());
+        else
+            answer(s, arg);
+        return true;
     }
 };
 
@@ -110,6 +134,14 @@ struct session_setup_test : ::testing::Test {
     {
         srv.reset();
         env_release(env);
+    }
+    // A new environment and connection for the next case of a table.
+    void fresh()
+    {
+        TearDown();
+        env = env_create();
+        c = conn_create(env, 3);
+        script.commands.clear();
     }
     // Opens the session as a logon would leave it: socket open, server
     // facts known, connected.
@@ -197,10 +229,13 @@ TEST_F(session_setup_test, StatementsFollowTheSettings)
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
-        TearDown();
-        env = env_create();
-        c = conn_create(env, 3);
-        script.commands.clear();
+        fresh();
+        std::vector<std::string> want = {"SET AUTOCOMMIT=1", "select database()"};
+        want = want + k.statements;
+        want.push_back(k.isolation_sql);
+        want.push_back(COLLATIONS);
+        want.push_back("select @@version_comment");
+        script.bursts = {want.size()};   // all of them in one round trip
         open();
         set_text(&c->character_set_client, k.client);
         set_text(&c->character_set_results, k.results);
@@ -209,11 +244,6 @@ TEST_F(session_setup_test, StatementsFollowTheSettings)
         c->AnsiMode = k.ansi;
         c->txn_isolation = k.isolation;
         EXPECT_EQ(session_setup(c), 0) << first_diag();
-        std::vector<std::string> want = {"SET AUTOCOMMIT=1", "select database()"};
-        want = want + k.statements;
-        want.push_back(k.isolation_sql);
-        want.push_back(COLLATIONS);
-        want.push_back("select @@version_comment");
         EXPECT_EQ(finish(), want);
     }
 }
@@ -236,10 +266,7 @@ TEST_F(session_setup_test, ResultsTakeTheSessionCharacterSet)
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.charset);
-        TearDown();
-        env = env_create();
-        c = conn_create(env, 3);
-        script.commands.clear();
+        fresh();
         open();
         c->charset = k.charset;
         EXPECT_EQ(session_setup(c), 0) << first_diag();
@@ -251,7 +278,10 @@ TEST_F(session_setup_test, ResultsTakeTheSessionCharacterSet)
 
 TEST_F(session_setup_test, DatabaseIsAskedForAndChangedWhenItDiffers)
 {
-    // handshake left no database; the server is in "test"; the settings want "shop"
+    // handshake left no database; the server is in "test"; the settings want "shop".
+    // The change waits for the answer and goes before the session statements:
+    // three round trips.
+    script.bursts = {2, 1, 4};
     open();
     c->autocommit = 0;
     set_text(&c->DATABASE, "shop");
@@ -301,19 +331,50 @@ TEST_F(session_setup_test, ServerWithoutTransactionsGetsNoIsolation)
                             tail_after_statements(false));
 }
 
-// The first refused statement ends the sequence: no later statements, no
-// collations, no version comment; the server's error stays posted.
-TEST_F(session_setup_test, RefusedStatementEndsTheSequence)
+// A refused session statement fails the set-up (the logon then returns
+// SQL_SUCCESS_WITH_INFO) with the server's error on the connection. The
+// statements sent in the same write still ran, each refusal is posted in
+// order, and the collation table and server kind are still learned, so the
+// session that goes on is whole. Refusals outside the session statements
+// (autocommit, the driver's own queries) do not fail it.
+TEST_F(session_setup_test, RefusedStatementsAndWhatTheyFail)
 {
-    script.refused.insert("SET sql_mode = 'NO_SUCH_MODE'");
-    open();
-    set_text(&c->SQLMode, "'NO_SUCH_MODE'");
-    EXPECT_EQ(session_setup(c), 1);
-    EXPECT_EQ(first_diag(), "42000 [Quorvane][MySQL Driver][MySQL]Variable 'sql_mode' can't be set");
-    EXPECT_EQ(c->collations == nullptr || c->collations->empty(), true);
-    EXPECT_EQ(finish(), std::vector<std::string>({"SET AUTOCOMMIT=1", "select database()",
-                                                  "SET character_set_results = utf8mb4",
-                                                  "SET sql_mode = 'NO_SUCH_MODE'"}));
+    const char *MODE = "SET sql_mode = 'NO_SUCH_MODE'";
+    const char *ISOLATION = "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ";
+    const std::vector<std::string> all = {"SET AUTOCOMMIT=1", "select database()",
+                                          "SET character_set_results = utf8mb4", MODE, ISOLATION,
+                                          COLLATIONS, "select @@version_comment"};
+    const struct {
+        const char *name;
+        std::set<std::string> refused;
+        int result;
+        int posted;          // records on the connection
+        bool collations;     // the table was learned
+    } cases[] = {
+        {"sql mode", {MODE}, 1, 1, true},
+        {"sql mode and isolation", {MODE, ISOLATION}, 1, 2, true},
+        {"autocommit", {"SET AUTOCOMMIT=1"}, 0, 1, true},
+        {"collations", {COLLATIONS}, 0, 0, false},
+        {"version comment", {"select @@version_comment"}, 0, 0, true},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        fresh();
+        script.refused = k.refused;
+        script.bursts = {all.size()};
+        open();
+        set_text(&c->SQLMode, "'NO_SUCH_MODE'");
+        c->memsql = 1;
+        EXPECT_EQ(session_setup(c), k.result);
+        EXPECT_EQ(diag_count(c), k.posted);
+        if (k.posted) {
+            EXPECT_EQ(first_diag(), "42000 [Quorvane][MySQL Driver][MySQL]Variable 'sql_mode' can't be set");
+        }
+        EXPECT_EQ(c->collations && !c->collations->empty(), k.collations);
+        // a failed version query leaves the flag as it was; an answer sets it
+        EXPECT_EQ(c->memsql, k.refused.count("select @@version_comment") ? 1 : 0);
+        EXPECT_EQ(finish(), all);
+    }
 }
 
 TEST_F(session_setup_test, CollationTableSizesCharacterColumns)
@@ -366,30 +427,34 @@ TEST_F(session_setup_test, CollationsAreAskedForOncePerServerAndVersion)
     }
 }
 
+// The version comment tells MemSQL; a server whose handshake version names
+// MariaDB is not asked (it cannot be MemSQL).
 TEST_F(session_setup_test, MemSqlIsRecognisedByItsVersionComment)
 {
     const struct {
+        const char *version;
         std::optional<std::string> comment;
         int memsql;
     } cases[] = {
-        {std::string("MemSQL source distribution"), 1},
-        {std::string("MemSQL!"), 1},
-        {std::string("MemSQL"), 0},   // six characters are not enough
-        {std::string("memsql server"), 0},
-        {std::nullopt, 0},
+        {"5.7.32", std::string("MemSQL source distribution"), 1},
+        {"5.7.32", std::string("MemSQL!"), 1},
+        {"5.7.32", std::string("MemSQL"), 0},   // six characters are not enough
+        {"5.7.32", std::string("memsql server"), 0},
+        {"8.0.36", std::nullopt, 0},
+        {"10.11.6-MariaDB-log", std::string("MemSQL source distribution"), 0},
     };
     for (const auto &k : cases) {
-        SCOPED_TRACE(k.comment ? *k.comment : "NULL");
-        TearDown();
-        env = env_create();
-        c = conn_create(env, 3);
-        script.commands.clear();
+        SCOPED_TRACE(std::string(k.version) + " " + (k.comment ? *k.comment : "NULL"));
+        fresh();
         script.results["select @@version_comment"] = {{k.comment}};
         open();
+        set_text(&c->server_version, k.version);
         c->memsql = 1;   // a previous answer does not survive a successful query
         EXPECT_EQ(session_setup(c), 0);
         EXPECT_EQ(c->memsql, k.memsql);
-        finish();
+        std::vector<std::string> seen = finish();
+        bool asked = std::count(seen.begin(), seen.end(), std::string("select @@version_comment")) == 1;
+        EXPECT_EQ(asked, strstr(k.version, "MariaDB") == nullptr);
     }
 }
 

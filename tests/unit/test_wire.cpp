@@ -317,6 +317,66 @@ TEST_F(wire, CompressedPacketsShareAndSpanFrames)
 
 // ------------------------------------------------------- hostile input
 
+// Commands sent together go out in one write, each numbered from 0 (and,
+// compressed, in frames numbered from 0), before any answer is read; the
+// answers are read in order, a refusal in the middle posted and the answers
+// after it still read. The server answers nothing before it has all three,
+// so a client that waited in between would fail here.
+TEST_F(wire, PipelinedCommandsAreWrittenTogetherAndAnsweredInOrder)
+{
+    const std::string long_text = "SELECT '" + std::string(200, 'x') + "'";   // compressible
+    const std::vector<std::string> texts = {"SET a=1", long_text, "SET c=3"};
+    for (bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "compressed" : "plain");
+        std::vector<std::pair<uint8_t, std::string>> seen;
+        std::vector<fake::frame_info> frames;
+        fake::server srv([&](fake::session &s) {
+            s.set_compressed(compressed);
+            uint8_t seq;
+            bytes p;
+            for (int i = 0; i < 3 && s.read_packet(&seq, &p, 3000); i++)
+                seen.push_back({seq, std::string(p.begin() + 1, p.end())});
+            frames = s.frames_seen();
+            if (seen.size() != 3)
+                return;
+            s.send_packet(1, fake::ok_packet());
+            s.send_packet(1, fake::err_packet(1064, "42000", "refused in the middle"));
+            s.send_packet(1, fake::ok_packet());
+        });
+        connect(srv, compressed);
+        conn->client_caps = conn->server_caps = fake::CAP_PROTOCOL_41;   // errors carry their SQLSTATE
+        pipelined_command cmds[3];
+        for (size_t i = 0; i < 3; i++) {
+            my_string *t = ms_from_latin1(texts[i].c_str());
+            cmds[i] = {conn, query_command(conn, t), nullptr, nullptr, 99};
+            ms_free(t);
+        }
+        EXPECT_EQ(run_pipelined(conn, cmds, 3), -1);
+        ASSERT_TRUE(srv.wait_done());
+        EXPECT_EQ(cmds[0].rc, 0);
+        EXPECT_EQ(cmds[1].rc, -1);
+        EXPECT_EQ(cmds[2].rc, 0);
+        ASSERT_EQ(seen.size(), 3u);
+        for (size_t i = 0; i < 3; i++) {
+            EXPECT_EQ(seen[i].first, 0) << i;
+            EXPECT_EQ(seen[i].second, texts[i]) << i;
+            EXPECT_EQ(cmds[i].packet, nullptr) << i;   // freed
+        }
+        if (compressed) {
+            ASSERT_EQ(frames.size(), 3u);
+            for (const fake::frame_info &f : frames)
+                EXPECT_EQ(f.seq, 0);
+            EXPECT_GT(frames[1].uncomp_len, 0u);   // the long one went out compressed
+        }
+        ASSERT_EQ(diag_count(conn), 1);
+        EXPECT_EQ(diag_state(conn, 1), "42000");
+        EXPECT_EQ(diag_text(conn, 1), PREFIX + "refused in the middle");
+        EXPECT_GE(conn->sock, 0);   // a refusal leaves the link as it was
+        net_close(conn);
+        clear_diagnostics(conn);
+    }
+}
+
 struct hostile_case {
     const char *name;
     bool compressed;
