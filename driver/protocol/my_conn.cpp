@@ -13,6 +13,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -464,32 +465,25 @@ int send_commands(void *h, my_packet *buf, const uint32_t *starts, size_t n)
     if (n == 1)
         return send_packet(h, buf);   /* one command, perhaps in 16 MB pieces */
     my_connection *c = handle_conn(h);
+    /* each command a view into buf, written together by the packet layer */
+    std::vector<my_packet> views;
+    std::vector<my_packet *> list;
+    try {
+        views.resize(n);
+        list.resize(n);
+    } catch (const std::bad_alloc &) {
+        post_error(h, ST_HY001, 0, nullptr);
+        return -1;
+    }
     for (size_t i = 0; i < n; i++) {
         uint32_t end = i + 1 < n ? starts[i + 1] : (uint32_t)buf->length;
-        uint32_t payload = end - starts[i] - 4;
-        unsigned char *hdr = buf->data + starts[i];
-        hdr[0] = (unsigned char)payload;
-        hdr[1] = (unsigned char)(payload >> 8);
-        hdr[2] = (unsigned char)(payload >> 16);
-        hdr[3] = 0;
+        views[i] = *buf;
+        views[i].data = buf->data + starts[i];
+        views[i].length = views[i].limit = (int32_t)(end - starts[i]);
+        views[i].seq = 0;
+        list[i] = &views[i];
     }
-    if (c->compress_active) {
-        /* each command framed as it would be alone: its frames count from 0 */
-        for (size_t i = 0; i < n; i++) {
-            uint32_t end = i + 1 < n ? starts[i + 1] : (uint32_t)buf->length;
-            my_packet one = *buf;
-            one.data = buf->data + starts[i];
-            one.length = (int32_t)(end - starts[i]);
-            one.seq = 0;
-            if (send_packet(h, &one) != 0)
-                return -1;
-        }
-        return 0;
-    }
-    int written = net_write(c, buf->data, (size_t)buf->length);
-    if (written != buf->length) {
-        QV_TRACE(h, LOG_ERROR, "packet_send: failed sending packeti %d %d", written, buf->length);
-        post_error(h, ST_08S01, 0, "short write");
+    if (packet_send_all(h, list.data(), n) != 0) {
         conn_mark_dead(c);
         return -1;
     }
@@ -638,24 +632,9 @@ static int append_command(my_packet *p, const unsigned char *payload, uint32_t n
     return packet_put_u24(p, n) || packet_put_u8(p, 0) || packet_put_bytes(p, payload, n);
 }
 
-/* A command of the exchange other than the prepare: its payload as a packet
- * of its own, sequence 0. Null with HY001 posted. */
-static my_packet *raw_command(my_statement *s, const unsigned char *payload, size_t n)
-{
-    packet_reset_seq(s);
-    my_packet *p = packet_new(s);
-    if (p && packet_put_bytes(p, payload, n) == 0)
-        return p;
-    packet_free(p);
-    post_error(s, ST_HY001, 0, nullptr);
-    return nullptr;
-}
-
-/* The three commands, written together: on a plain link in one write (the
- * execute and the close ride behind the prepare in its buffer, each with
- * its own header), on a compressed one as three frames one after the
- * other. Either way nothing is read before all three are out. 0 or -1
- * (posted). */
+/* The three commands, written together by send_commands: the execute and
+ * the close ride behind the prepare in its buffer, each with its own
+ * header. Nothing is read before all three are out. 0 or -1 (posted). */
 static int send_prepare_execute_close(my_statement *s, const my_string *text)
 {
     /* statement id 0xFFFFFFFF: "the statement just prepared", which MariaDB
@@ -663,40 +642,21 @@ static int send_prepare_execute_close(my_statement *s, const my_string *text)
     static const unsigned char execute[10] = {COM_STMT_EXECUTE, 0xFF, 0xFF, 0xFF, 0xFF,
                                               0x00 /* no cursor */, 1, 0, 0, 0 /* one run */};
     static const unsigned char close[5] = {COM_STMT_CLOSE, 0xFF, 0xFF, 0xFF, 0xFF};
-    my_connection *c = handle_conn(s);
     my_packet *p = text_command(s, COM_STMT_PREPARE, text, 0);
     if (!p)
         return -1;
-    if (c->compress_active) {
-        int rc = send_command(s, p);
-        if (rc == 0)
-            rc = send_command(s, raw_command(s, execute, sizeof execute));
-        if (rc == 0)
-            rc = send_command(s, raw_command(s, close, sizeof close));
-        return rc;
-    }
-    uint32_t payload = (uint32_t)p->length - 4;
-    if (append_command(p, execute, sizeof execute) != 0 ||
-        append_command(p, close, sizeof close) != 0) {
+    uint32_t starts[3] = {0, (uint32_t)p->length, 0};
+    int rc = append_command(p, execute, sizeof execute);
+    starts[2] = (uint32_t)p->length;
+    if (rc != 0 || append_command(p, close, sizeof close) != 0) {
         packet_free(p);
         post_error(s, ST_HY001, 0, nullptr);
         return -1;
     }
-    /* the prepare's own header, as packet_send writes it */
-    p->data[0] = (unsigned char)payload;
-    p->data[1] = (unsigned char)(payload >> 8);
-    p->data[2] = (unsigned char)(payload >> 16);
-    p->data[3] = 0;
     QV_TRACE(s, LOG_DETAIL, "%s: sending %d bytes", PEC, (int)p->length);
-    int written = net_write(c, p->data, (size_t)p->length);
-    int rc = written == p->length ? 0 : -1;
+    rc = send_commands(s, p, starts, 3);
     packet_free(p);
-    if (rc != 0) {
-        conn_mark_dead(c);
-        return -1;
-    }
-    s->seq = 1;
-    return 0;
+    return rc;
 }
 
 /* Reads and drops the definitions that follow a prepare's OK (parameters,
