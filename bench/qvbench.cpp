@@ -641,6 +641,8 @@ measure insert_array(int n)
         s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAM_BIND_TYPE, (SQLPOINTER)sizeof(insert_row), 0), "attr");
         s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAMSET_SIZE, (SQLPOINTER)(SQLULEN)N, 0), "attr");
         s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAMS_PROCESSED_PTR, &done, 0), "attr");
+        static SQLUSMALLINT status[N];
+        s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAM_STATUS_PTR, status, 0), "attr");
         s.ok(SQLPrepare(s.h, (SQLCHAR *)INSERT_SQL, SQL_NTS), "prepare");
         bind_insert(s, rows, nullptr);   /* NUL-terminated strings */
         for (int base = 0; base < n; base += N) {
@@ -650,6 +652,9 @@ measure insert_array(int n)
             if (count != N)
                 s.ok(SQLSetStmtAttr(s.h, SQL_ATTR_PARAMSET_SIZE, (SQLPOINTER)(SQLULEN)count, 0), "attr");
             s.ok(SQLExecute(s.h), "execute");
+            for (int k = 0; k < count; k++)
+                if (status[k] != SQL_PARAM_SUCCESS)
+                    die("insert_array: a row's status is not SQL_PARAM_SUCCESS");
         }
         check(SQLEndTran(SQL_HANDLE_DBC, g_dbc, SQL_COMMIT), "commit", SQL_HANDLE_DBC, g_dbc);
         check(SQLSetConnectAttr(g_dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_ON, 0),

@@ -109,7 +109,7 @@ TEST(SessionSetup, StatementsInTheServerLog)
     general_log log;
     // a MariaDB server is known not to be MemSQL: its version comment is not asked for
     const std::vector<std::string> tail = {COLLATIONS};
-    const std::string rr = "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ";
+    const std::string rr = "SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ";
     struct log_case {
         const char *name;
         std::string conn_str;
@@ -134,15 +134,15 @@ TEST(SessionSetup, StatementsInTheServerLog)
                                   "SET collation_connection = utf8mb4_bin", rr} + tail},
         {"read uncommitted", qv::conn_str(), SQL_TXN_READ_UNCOMMITTED,
          std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
-                                  "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"} + tail},
+                                  "SET SESSION TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"} + tail},
         {"read committed", qv::conn_str(), SQL_TXN_READ_COMMITTED,
          std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
-                                  "SET TRANSACTION ISOLATION LEVEL READ COMMITTED"} + tail},
+                                  "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED"} + tail},
         {"repeatable read", qv::conn_str(), SQL_TXN_REPEATABLE_READ,
          std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4", rr} + tail},
         {"serializable", qv::conn_str(), SQL_TXN_SERIALIZABLE,
          std::vector<std::string>{"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
-                                  "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE"} + tail},
+                                  "SET SESSION TRANSACTION ISOLATION LEVEL SERIALIZABLE"} + tail},
         {"autocommit off", qv::conn_str(), 0,
          std::vector<std::string>{"SET AUTOCOMMIT=0", "SET character_set_results = utf8mb4", rr} + tail,
          SQL_AUTOCOMMIT_OFF},
@@ -166,6 +166,12 @@ TEST(SessionSetup, StatementsInTheServerLog)
             EXPECT_EQ(SQLGetConnectAttr(c.dbc, SQL_ATTR_TXN_ISOLATION, &level, 0, nullptr), SQL_SUCCESS);
             EXPECT_EQ(level, k.isolation);
         }
+        // the level holds for the session, not only for its next transaction
+        const char *in_force = k.isolation == SQL_TXN_READ_UNCOMMITTED ? "READ-UNCOMMITTED"
+                               : k.isolation == SQL_TXN_READ_COMMITTED ? "READ-COMMITTED"
+                               : k.isolation == SQL_TXN_SERIALIZABLE   ? "SERIALIZABLE"
+                                                                       : "REPEATABLE-READ";
+        EXPECT_EQ(scalar(c.dbc, "select @@tx_isolation"), in_force);
     }
 }
 
@@ -182,7 +188,7 @@ TEST(SessionSetup, DatabaseFromTheServer)
     EXPECT_EQ(session_log(c.dbc),
               std::vector<std::string>({"SET AUTOCOMMIT=1", "select database()",
                                         "SET character_set_results = utf8mb4",
-                                        "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ", COLLATIONS}));
+                                        "SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ", COLLATIONS}));
     char buf[64] = "x";
     SQLINTEGER len = -1;
     EXPECT_EQ(SQLGetConnectAttr(c.dbc, SQL_ATTR_CURRENT_CATALOG, buf, sizeof buf, &len), SQL_SUCCESS);
@@ -209,7 +215,7 @@ TEST(SessionSetup, RefusedSessionStatementIsAWarning)
     EXPECT_EQ(session_log(c.dbc),
               std::vector<std::string>({"SET AUTOCOMMIT=1", "SET character_set_results = utf8mb4",
                                         "SET sql_mode = 'NO_SUCH_MODE'",
-                                        "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE", COLLATIONS}));
+                                        "SET SESSION TRANSACTION ISOLATION LEVEL SERIALIZABLE", COLLATIONS}));
     EXPECT_EQ(scalar(c.dbc, "select 6*7"), "42");
 
     // a refusal early in the batch: the sql_mode after it is in force
@@ -316,7 +322,8 @@ TEST(TransactionStatements, WhatGoesOutAndWhatDoesNot)
     ASSERT_NE(after, all.end());
     EXPECT_EQ(std::vector<std::string>(after + 1, all.end()),
               std::vector<std::string>({"SET AUTOCOMMIT=0", "ROLLBACK", "COMMIT", "SET AUTOCOMMIT=1",
-                                        "SET TRANSACTION ISOLATION LEVEL READ COMMITTED"}));
+                                        "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED"}));
+    EXPECT_EQ(scalar(c.dbc, "select @@tx_isolation"), "READ-COMMITTED");
 }
 
 // ---------------------------------------------------- connection attributes

@@ -187,7 +187,7 @@ std::vector<std::string> tail_after_statements(bool transactions = true)
 {
     std::vector<std::string> v;
     if (transactions)
-        v.push_back("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+        v.push_back("SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ");
     v.push_back(COLLATIONS);
     v.push_back("select @@version_comment");
     return v;
@@ -213,19 +213,19 @@ TEST_F(session_setup_test, StatementsFollowTheSettings)
         std::string isolation_sql;
     } cases[] = {
         {"defaults", nullptr, nullptr, nullptr, nullptr, 0, 4, {"SET character_set_results = utf8mb4"},
-         "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ"},
+         "SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ"},
         {"character sets", "utf8mb4", "latin1", "utf8mb4_bin", nullptr, 0, 4,
          {"SET character_set_client = utf8mb4", "SET character_set_results = latin1",
           "SET collation_connection = utf8mb4_bin"},
-         "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ"},
+         "SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ"},
         {"ansi wins over sql mode", nullptr, nullptr, nullptr, "'TRADITIONAL'", 1, 2,
          {"SET character_set_results = utf8mb4", "SET sql_mode='ANSI_QUOTES'"},
-         "SET TRANSACTION ISOLATION LEVEL READ COMMITTED"},
+         "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED"},
         {"sql mode", nullptr, nullptr, nullptr, "'TRADITIONAL'", 0, 1,
          {"SET character_set_results = utf8mb4", "SET sql_mode = 'TRADITIONAL'"},
-         "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"},
+         "SET SESSION TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"},
         {"serializable", nullptr, nullptr, nullptr, nullptr, 0, 8, {"SET character_set_results = utf8mb4"},
-         "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE"},
+         "SET SESSION TRANSACTION ISOLATION LEVEL SERIALIZABLE"},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
@@ -340,7 +340,7 @@ TEST_F(session_setup_test, ServerWithoutTransactionsGetsNoIsolation)
 TEST_F(session_setup_test, RefusedStatementsAndWhatTheyFail)
 {
     const char *MODE = "SET sql_mode = 'NO_SUCH_MODE'";
-    const char *ISOLATION = "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ";
+    const char *ISOLATION = "SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ";
     const std::vector<std::string> all = {"SET AUTOCOMMIT=1", "select database()",
                                           "SET character_set_results = utf8mb4", MODE, ISOLATION,
                                           COLLATIONS, "select @@version_comment"};
@@ -484,7 +484,7 @@ TEST_F(session_setup_test, OperationsSendTheirStatements)
     EXPECT_EQ(finish(), std::vector<std::string>({"USE `we``ird`", "COMMIT", "ROLLBACK",
                                                   "SET @@sql_select_limit=25",
                                                   "SET @@sql_select_limit=DEFAULT", "SET AUTOCOMMIT=0",
-                                                  "SET TRANSACTION ISOLATION LEVEL READ COMMITTED",
+                                                  "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED",
                                                   "INIT_DB other"}));
 }
 
