@@ -90,12 +90,6 @@ struct collation_entry {
     char charset_name[65];
 };
 
-/* One server's collation table, as a logon to it read it. */
-struct collation_cache_entry {
-    std::string server;            /* address, port and version */
-    std::vector<collation_entry> collations;
-};
-
 struct my_environment {
     handle_header hdr;
     int32_t odbc_version;          /* SQL_ATTR_ODBC_VERSION; 2 at allocation */
@@ -110,10 +104,6 @@ struct my_environment {
     const ssl_method_st *tls_method;   /* version-flexible client method */
     bio_method_st *tls_bio;        /* socket I/O with time-outs and no SIGPIPE */
     int32_t tls_entropy_loaded;    /* Entropy is loaded once per environment (attr_lock) */
-    /* The collation tables of the servers this environment's connections
-     * logged on to (attr_lock): a later logon to the same server at the same
-     * version takes the table from here instead of asking again. */
-    std::vector<collation_cache_entry> collation_cache;
 };
 
 /* --------------------------------------------------------------------- */

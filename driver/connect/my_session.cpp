@@ -390,10 +390,31 @@ static std::string collation_server(const my_connection *c)
 static const char COLLATIONS_QUERY[] =
     "select id, character_set_name from information_schema.collations ORDER BY id";
 
-/* The table the environment keeps for c's server into c->collations. 1 when
- * it was there; 0 when the server must be asked, with c->collations empty and
- * *server the key to keep the answer under (empty: do not keep it). -1 when
- * memory runs out. */
+/* One server's collation table, as a logon to it read it. */
+struct collation_cache_entry {
+    std::string server;            /* address, port and version */
+    std::vector<collation_entry> collations;
+};
+
+/* The collation tables of the servers this process has logged on to, by
+ * address, port and version. They are the process's, not an environment's:
+ * the driver manager frees the driver's environment with its last
+ * connection, so a program that reconnects would ask again every time. */
+struct collation_tables {
+    std::mutex lock;
+    std::vector<collation_cache_entry> servers;
+};
+
+static collation_tables &known_collations()
+{
+    static collation_tables t;
+    return t;
+}
+
+/* The table kept for c's server into c->collations. 1 when it was there; 0
+ * when the server must be asked, with c->collations empty and *server the
+ * key to keep the answer under (empty: do not keep it). -1 when memory runs
+ * out. */
 static int cached_collations(my_connection *c, std::string *server)
 {
     if (!c->collations) {
@@ -401,38 +422,38 @@ static int cached_collations(my_connection *c, std::string *server)
         if (!c->collations)
             return -1;
     }
-    my_environment *env = handle_env(c);
     try {
         *server = collation_server(c);
-        if (env && !server->empty()) {
-            std::lock_guard<qv_mutex> g(env->attr_lock);
-            for (const collation_cache_entry &e : env->collation_cache)
+        if (!server->empty()) {
+            collation_tables &t = known_collations();
+            std::lock_guard<std::mutex> g(t.lock);
+            for (const collation_cache_entry &e : t.servers)
                 if (e.server == *server) {
                     *c->collations = e.collations;
-                    QV_TRACE(c, LOG_DETAIL, "collations of %s taken from the environment",
+                    QV_TRACE(c, LOG_DETAIL, "collations of %s taken from an earlier logon",
                              server->c_str());
                     return 1;
                 }
         }
     } catch (...) {
-        server->clear();   /* out of memory: ask the server as if nothing were cached */
+        server->clear();   /* out of memory: ask the server as if nothing were kept */
     }
     c->collations->clear();
     return 0;
 }
 
 /* After the rows of a successful collation query: the table newest first,
- * and kept by the environment for the next logon to the same server. */
+ * and kept for the next logon to the same server. */
 static void keep_collations(my_connection *c, const std::string &server)
 {
     /* The table is kept newest first: each row goes on the front. */
     std::reverse(c->collations->begin(), c->collations->end());
-    my_environment *env = handle_env(c);
-    if (!env || server.empty() || c->collations->empty())
+    if (server.empty() || c->collations->empty())
         return;
     try {
-        std::lock_guard<qv_mutex> g(env->attr_lock);
-        env->collation_cache.push_back({server, *c->collations});
+        collation_tables &t = known_collations();
+        std::lock_guard<std::mutex> g(t.lock);
+        t.servers.push_back({server, *c->collations});
     } catch (...) {
         /* out of memory: the next logon asks again */
     }
