@@ -533,40 +533,51 @@ int packet_send_all(void *handle, my_packet *const *packets, size_t n)
     my_connection *c = handle_conn(handle);
     if (!c)
         return -4;
-    std::vector<unsigned char> out;
     std::lock_guard<qv_mutex> g(c->wire_lock);
-    try {
-        if (!c->compress_active) {
-            size_t total = 0;
-            for (size_t i = 0; i < n; i++)
-                total += packets[i] ? (size_t)packets[i]->length : 0;
-            out.reserve(total);
+    /* Commands laid back to back in one buffer go out from it as they are;
+     * others are gathered (or framed, with compression) into one. */
+    int adjacent = !c->compress_active;
+    size_t total = 0;
+    for (size_t i = 0; i < n; i++) {
+        my_packet *p = packets[i];
+        /* only whole commands: a command that already sent a part of
+         * itself would be cut in two by the ones before it */
+        if (!p || p->seq != 0 || handle_conn(p->owner ? p->owner : handle) != c ||
+            seal_packet(p->owner ? p->owner : handle, p) != 0) {
+            post_error(handle, ST_HY000, 0, "a command sent with others must be whole");
+            return -4;
         }
-        for (size_t i = 0; i < n; i++) {
-            my_packet *p = packets[i];
-            /* only whole commands: a command that already sent a part of
-             * itself would be cut in two by the ones before it */
-            if (!p || p->seq != 0 || handle_conn(p->owner ? p->owner : handle) != c ||
-                seal_packet(p->owner ? p->owner : handle, p) != 0) {
-                post_error(handle, ST_HY000, 0, "a command sent with others must be whole");
-                return -4;
-            }
-            if (c->compress_active) {
-                c->comp_seq = 0;   /* each command numbers its frames from 0 */
-                if (compressed_append(c, p->data, (size_t)p->length, &out) != 0)
-                    return -4;
-            } else {
-                out.insert(out.end(), p->data, p->data + p->length);
-            }
-        }
-    } catch (...) {
-        post_error(handle, ST_HY001, 0, nullptr);
-        return -4;
+        if (i > 0 && p->data != packets[i - 1]->data + packets[i - 1]->length)
+            adjacent = 0;
+        total += (size_t)p->length;
     }
-    int written = out.empty() ? 0 : net_write(c, out.data(), out.size());
-    if (written < 0 || (size_t)written != out.size()) {
+    std::vector<unsigned char> out;
+    const unsigned char *bytes = n ? packets[0]->data : nullptr;
+    if (!adjacent) {
+        try {
+            if (!c->compress_active)
+                out.reserve(total);
+            for (size_t i = 0; i < n; i++) {
+                my_packet *p = packets[i];
+                if (c->compress_active) {
+                    c->comp_seq = 0;   /* each command numbers its frames from 0 */
+                    if (compressed_append(c, p->data, (size_t)p->length, &out) != 0)
+                        return -4;
+                } else {
+                    out.insert(out.end(), p->data, p->data + p->length);
+                }
+            }
+        } catch (...) {
+            post_error(handle, ST_HY001, 0, nullptr);
+            return -4;
+        }
+        bytes = out.data();
+        total = out.size();
+    }
+    int written = total == 0 ? 0 : net_write(c, bytes, total);
+    if (written < 0 || (size_t)written != total) {
         QV_TRACE(handle, LOG_ERROR, "packet_send_all: failed sending %d commands (%d bytes)", (int)n,
-                 (int)out.size());
+                 (int)total);
         post_error(handle, ST_08S01, 0, "short write");
         return -4;
     }
